@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite against a
+# throw-away PostgreSQL cluster on 127.0.0.1 that is stopped again at the end,
+# also on failure. With CI=true (or QS_SANITIZE=1) the suite runs a second
+# time, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+"$root/scripts/setup.sh"
+
+jobs=$(nproc)
+build="$root/build"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$jobs"
+
+pgdir=$(mktemp -d /tmp/quiborsync-test-pg.XXXXXX)
+chmod 755 "$pgdir"
+cleanup() {
+  "$root/scripts/pg_cluster.sh" stop "$pgdir/data" || true
+  rm -rf "$pgdir"
+}
+trap cleanup EXIT INT TERM
+
+port=54329
+while (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do
+  port=$((port + 1))
+done
+"$root/scripts/pg_cluster.sh" start "$pgdir/data" "$port"
+"$root/scripts/load_templates.sh" 127.0.0.1 "$port"
+
+export QS_TEST_PGHOST=127.0.0.1 QS_TEST_PGPORT=$port QS_TEST_PGUSER=postgres QS_TEST_PGPASSWORD=
+export QT_QPA_PLATFORM=offscreen
+
+run_suite() {
+  (cd "$1" && ctest --output-on-failure --timeout 300 -j"$jobs")
+}
+
+run_suite "$build"
+
+if [ "${CI:-}" = "true" ] || [ "${QS_SANITIZE:-}" = "1" ]; then
+  asan="$root/build-asan"
+  cmake -S "$root" -B "$asan" -DCMAKE_BUILD_TYPE=Debug -DQS_SANITIZE=ON -DQS_BENCH=OFF >/dev/null
+  cmake --build "$asan" -j"$jobs"
+  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_suite "$asan"
+fi
+echo "All tests passed."

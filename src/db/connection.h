@@ -1,0 +1,74 @@
+#pragma once
+// One PostgreSQL connection described by parameter lines. Move-only; the
+// client-library handle is released when the object goes.
+
+#include "db/connection_params.h"
+#include "db/value.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+struct pg_conn; // the client library's handle, opaque outside src/db
+
+namespace db {
+
+class Listener;
+class ResultData;
+
+class Connection {
+public:
+    Connection();
+    explicit Connection(ConnectionParams params);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    Connection(Connection&&) noexcept;
+    Connection& operator=(Connection&&) noexcept;
+
+    // Lines may only change while closed (callers close first).
+    ConnectionParams& params();
+    const ConnectionParams& params() const;
+
+    // Open of an open connection and close of a closed one do nothing.
+    // A failed open raises BrokenConnection with the server's text.
+    void open();
+    void close();
+    bool connected() const;
+
+    // Server connections reconnect after a lost link and run the
+    // interrupted statement again (a bounded number of times); run-time
+    // terminal connections do not: the statement fails.
+    void setAutoReconnect(bool on);
+    bool autoReconnect() const;
+
+    // Bounds every connect (and reconnect); a dead host fails within it.
+    void setConnectTimeoutSeconds(int seconds);
+
+    // Runs one statement with positional parameters ($1..$n). Prepared once
+    // per text and connection, then executed from the cache.
+    std::shared_ptr<ResultData> execute(const QString& positionalSql, const std::vector<Value>& params);
+    // Runs a statement without parameters and without preparing it.
+    void executeDirect(const QString& sql);
+
+    void startTransaction();
+    void commit();
+    void rollback();
+    bool inTransaction() const;
+
+    // Handle for the units of src/db that talk to the client library
+    // directly (batched writes, notifications).
+    pg_conn* handle() const;
+
+    // Listeners bound to this connection, told after every statement (to
+    // drain notifications read meanwhile) and after a reconnect.
+    void attach(Listener* listener);
+    void detach(Listener* listener);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace db

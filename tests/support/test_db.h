@@ -1,0 +1,53 @@
+#pragma once
+// Throw-away databases for tests. The test command starts a PostgreSQL
+// cluster on 127.0.0.1 and loads the store schema into two templates; each
+// TestDatabase is a fresh copy of one of them, dropped when it goes.
+//
+// Environment (set by scripts/test.sh): QS_TEST_PGHOST, QS_TEST_PGPORT,
+// QS_TEST_PGUSER, QS_TEST_PGPASSWORD.
+
+#include "db/connection_params.h"
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace testsupport {
+
+enum class Template { Server, Terminal, Empty };
+
+class TestDatabase {
+public:
+    explicit TestDatabase(Template kind = Template::Empty);
+    ~TestDatabase();
+    TestDatabase(const TestDatabase&) = delete;
+    TestDatabase& operator=(const TestDatabase&) = delete;
+
+    const QString& name() const { return name_; }
+
+    // Parameter lines as the program writes them for a server connection.
+    db::ConnectionParams params() const;
+
+    // Runs SQL on this database through a connection of the test's own
+    // (bare client library, independent of the code under test). Raises
+    // std::runtime_error with the server's text on failure.
+    void exec(const QString& sql) const;
+    // First column of the first row, "" for no row; null reads "<null>".
+    QString scalar(const QString& sql) const;
+    // Every row, columns joined with "|"; null reads "<null>".
+    QStringList rows(const QString& sql) const;
+
+private:
+    QString name_;
+};
+
+// Cluster address for tests that need it (host, port, superuser).
+QString testHost();
+int testPort();
+QString testUser();
+QString testPassword();
+
+// Runs SQL on the maintenance database (CREATE ROLE and the like).
+void execAdmin(const QString& sql);
+
+} // namespace testsupport
