@@ -52,11 +52,4 @@ TEST(FormatarNumero, PadsSplitsAndCutsAsDocumented)
     }
 }
 
-TEST(FormatarNumero, LeavesItsInputAlone)
-{
-    const QString s = QStringLiteral("12,5");
-    common::Formatar_Numero(s, 8, 2);
-    EXPECT_EQ(s, QStringLiteral("12,5"));
-}
-
 } // namespace

@@ -1,0 +1,20 @@
+#pragma once
+// Read-only access to the installation's INI file, in the manner of the
+// Windows profile functions: sections and keys matched without case, values
+// taken as written, a missing file, section or key read as empty text.
+
+#include <QString>
+
+namespace app {
+
+// Value of key `item` in section `secao` of the file `arq`, blanks around it
+// trimmed; the first occurrence wins. The file is opened and closed on every
+// call and never written. Files may be UTF-8 (with or without BOM), UTF-16
+// with BOM, or Windows-1252, with CRLF or LF line ends.
+QString LeIni(const QString& arq, const QString& secao, const QString& item);
+
+// Lowers every UTF-16 code unit of `text` by `shift`, keeping the order; the
+// INI file stores the user name and password raised this way.
+QString Decodifica(const QString& text, int shift);
+
+} // namespace app
