@@ -25,7 +25,8 @@ public:
     }
     void plain(const QString& text) override
     {
-        QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(), text);
+        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok);
+        box.exec();
     }
 };
 

@@ -16,7 +16,8 @@ public:
     virtual void error(const QString& text) = 0;
     // Caption "QuiborSync", Yes/No; true for Yes.
     virtual bool question(const QString& text) = 0;
-    // The application's standard error box for unguarded failures.
+    // A plain message: the application's standard box for unguarded
+    // failures and short notices.
     virtual void plain(const QString& text) = 0;
 };
 

@@ -1,0 +1,35 @@
+#pragma once
+// VerificarPdv: is a TCP connection to host:port possible within the
+// time-out? No database login is attempted; the connection is closed at once.
+// A probe never raises: a bad port text, a name that does not resolve, a
+// refused connect and a time-out all read as "unreachable".
+
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace db {
+class ConnectionParams;
+}
+
+namespace terminals {
+
+struct Endpoint {
+    QString host;  // IP (address or host name)
+    QString port;  // PORTA as stored, text
+};
+
+// No time-out (CONFIG.TIMEOUT_ECFS unreadable) reads as unreachable.
+bool VerificarPdv(const QString& host, const QString& port, std::optional<int> timeoutMs);
+
+// Probes every endpoint at once and waits on them together, so a batch of
+// silent terminals costs about one time-out rather than one each. Result i
+// belongs to endpoint i. Does not let window events run while it waits.
+std::vector<bool> probeAll(const std::vector<Endpoint>& endpoints, std::optional<int> timeoutMs);
+
+// Where a connection's lines point: its Server and Port values. Without a
+// Port line the client library's default port 5432 is meant, so that is the
+// port probed.
+Endpoint endpointOf(const db::ConnectionParams& params);
+
+} // namespace terminals

@@ -1,0 +1,53 @@
+#include "terminals/slot_set.h"
+
+#include "db/errors.h"
+#include "terminals/licenca_row.h"
+#include "terminals/terminal_number.h"
+
+namespace terminals {
+
+SlotSet::SlotSet(QString namePrefix) : prefix_(std::move(namePrefix))
+{
+    for (auto& s : slots_) {
+        s = std::make_unique<db::Connection>(db::ConnectionParams::terminalDefaults());
+        s->setAutoReconnect(true);
+        s->setConnectTimeoutSeconds(kSlotConnectTimeoutSeconds);
+    }
+}
+
+SlotSet SlotSet::forSales() { return SlotSet("Quibor_Pdv"); }
+SlotSet SlotSet::forUpdate() { return SlotSet("Quibor_TrasfPdv"); }
+
+db::Connection& SlotSet::slot(int n)
+{
+    if (!hasSlot(n))
+        throw db::UsageError(QString("Slot de terminal inexistente: %1").arg(n));
+    return *slots_[n - 1];
+}
+
+const db::Connection& SlotSet::slot(int n) const
+{
+    return const_cast<SlotSet*>(this)->slot(n);
+}
+
+bool SlotSet::isOpen(int n) const { return hasSlot(n) && slots_[n - 1]->connected(); }
+
+QString SlotSet::slotName(int n) const { return prefix_ + twoDigits(n); }
+
+QString SlotSet::slotLabel(int n) { return "Pdv" + twoDigits(n); }
+
+void SlotSet::openFromRow(int n, const LicencaRow& row)
+{
+    db::Connection& c = slot(n);
+    c.close();
+    c.params() = terminalParams(row);
+    c.open();
+}
+
+void SlotSet::closeAll()
+{
+    for (auto& s : slots_)
+        s->close();
+}
+
+} // namespace terminals

@@ -1,0 +1,38 @@
+#include "terminals/status_writer.h"
+
+#include "db/query.h"
+#include "terminals/probe.h"
+#include "terminals/row_snapshot.h"
+
+namespace terminals {
+
+void gravarStatusTerminais(db::Connection& server, const QString& listSql, std::optional<int> timeoutMs)
+{
+    db::Query list(server);
+    list.setText(listSql);
+    list.prepare();
+    list.open();
+    const std::vector<RowRead> rows = readRows(list);
+
+    std::vector<Endpoint> endpoints;
+    for (const RowRead& r : rows)
+        endpoints.push_back(endpointOf(r));
+    const std::vector<bool> answered = probeAll(endpoints, timeoutMs);
+
+    db::Query update(server);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const LicencaRow& row = rows[i].get();
+        if (answered[i]) {
+            update.setText("UPDATE LICENCA_IF SET STATUS = :STATUS WHERE NUM_ECF = :NUM_ECF");
+            update.bindText("STATUS", "A");
+        } else {
+            update.setText("UPDATE LICENCA_IF SET  STATUS = :STATUS WHERE NUM_ECF = :NUM_ECF");
+            update.bindText("STATUS", "D");
+        }
+        update.bindText("NUM_ECF", row.numEcf);
+        update.prepare();
+        update.exec();
+    }
+}
+
+} // namespace terminals

@@ -1,0 +1,49 @@
+#include "terminals/update_slots_opening.h"
+
+#include "db/query.h"
+#include "terminals/probe.h"
+#include "terminals/probe_timeout.h"
+#include "terminals/row_snapshot.h"
+#include "terminals/slot_set.h"
+#include "terminals/terminal_number.h"
+
+namespace terminals {
+
+void abrirSlotsAtualizacao(UpdateSlotsLinks links)
+{
+    db::Query list(links.server);
+    list.setText("SELECT * FROM LICENCA_IF WHERE STATUS =:STATUS ORDER BY NUM_ECF");
+    list.bindText("STATUS", "A");
+    list.prepare();
+    list.open();
+    list.first();
+    const std::vector<RowRead> rows = readRows(list);
+
+    std::vector<Endpoint> endpoints;
+    bool anyProbe = false;
+    for (const RowRead& r : rows) {
+        const auto n = r.error ? std::nullopt : tryNumeroEcf(r.row.numEcf);
+        const bool probed = n && hasSlot(*n);
+        endpoints.push_back(probed ? endpointOf(r) : Endpoint{});
+        anyProbe = anyProbe || probed;
+    }
+    // CONFIG is re-read by the probe only when there is something to probe.
+    const std::vector<bool> answered = anyProbe
+        ? probeAll(endpoints, rereadProbeTimeoutMs(links.qConfig, kUpdateDefaultTimeoutMs))
+        : std::vector<bool>(rows.size(), false);
+
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const LicencaRow& row = rows[i].get();
+        const int n = numeroEcf(row.numEcf);
+        if (!hasSlot(n) || !answered[i])
+            continue;
+        try {
+            links.slotSet.openFromRow(n, row);
+            links.view.setTerminalBoxEnabled(n, true);
+        } catch (const std::exception&) {
+            // The box of a terminal whose slot does not open stays disabled.
+        }
+    }
+}
+
+} // namespace terminals

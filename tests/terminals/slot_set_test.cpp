@@ -1,0 +1,78 @@
+#include "db/errors.h"
+#include "db/query.h"
+#include "terminal_fixture.h"
+#include "terminals/licenca_row.h"
+#include "terminals/slot_set.h"
+
+#include <gtest/gtest.h>
+
+using namespace terminals;
+using namespace termtest;
+
+namespace {
+
+LicencaRow rowFor(const QString& database, const QString& user = testsupport::testUser(),
+                  const QString& password = testsupport::testPassword())
+{
+    LicencaRow r;
+    r.numEcf = "005";
+    r.banco = database;
+    r.usuario = user;
+    r.senha = password;
+    r.ip = testsupport::testHost();
+    r.porta = QString::number(testsupport::testPort());
+    return r;
+}
+
+QString currentDatabase(db::Connection& c)
+{
+    db::Query q(c);
+    q.setText("SELECT current_database() AS DB");
+    q.prepare();
+    q.open();
+    return q.field("DB").asString();
+}
+
+} // namespace
+
+TEST(SlotSet, OpensASlotFromItsRowAndRebuildsItOnTheNextOpen)
+{
+    TestDatabase first(Template::Terminal);
+    TestDatabase second(Template::Terminal);
+    SlotSet slotSet = SlotSet::forSales();
+
+    slotSet.openFromRow(5, rowFor(first.name()));
+    EXPECT_TRUE(slotSet.isOpen(5));
+    EXPECT_FALSE(slotSet.isOpen(4));
+    EXPECT_EQ(currentDatabase(slotSet.slot(5)), first.name());
+
+    slotSet.openFromRow(5, rowFor(second.name()));
+    EXPECT_EQ(slotSet.slot(5).params().lines().first(), "Database= " + second.name());
+    EXPECT_EQ(currentDatabase(slotSet.slot(5)), second.name());
+
+    slotSet.closeAll();
+    EXPECT_FALSE(slotSet.isOpen(5));
+}
+
+TEST(SlotSet, RefusedLoginRaisesTheServersTextAndLeavesTheSlotClosed)
+{
+    TestDatabase terminal(Template::Terminal);
+    GuardedRole role;
+    SlotSet slotSet = SlotSet::forUpdate();
+    try {
+        slotSet.openFromRow(10, rowFor(terminal.name(), role.name, "errada"));
+        FAIL() << "login accepted";
+    } catch (const db::BrokenConnection& e) {
+        EXPECT_TRUE(e.message().contains("password authentication failed")) << e.message().toStdString();
+    }
+    EXPECT_FALSE(slotSet.isOpen(10));
+}
+
+TEST(SlotSet, OnlyNumbersOneToThirtyThreeHaveASlot)
+{
+    SlotSet slotSet = SlotSet::forSales();
+    EXPECT_THROW(slotSet.slot(0), db::UsageError);
+    EXPECT_THROW(slotSet.slot(34), db::UsageError);
+    EXPECT_THROW(slotSet.openFromRow(34, rowFor("x")), db::UsageError);
+    EXPECT_FALSE(slotSet.isOpen(34));
+}

@@ -1,0 +1,139 @@
+#include "db/connection.h"
+#include "db/errors.h"
+#include "db/query.h"
+#include "terminal_fixture.h"
+#include "terminals/licenca_row.h"
+#include "terminals/slot_set.h"
+#include "terminals/startup_pass.h"
+#include "terminals/status_line.h"
+#include "terminals/status_writer.h"
+
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+using namespace terminals;
+using namespace termtest;
+
+namespace {
+
+struct SalesWindowParts {
+    explicit SalesWindowParts(const Server& s)
+        : server(s.db.params()), list(server), config(server), slotSet(SlotSet::forSales())
+    {
+        app();
+        server.open();
+        config.setText("SELECT * FROM CONFIG");
+        config.prepare();
+        config.open();
+    }
+
+    void run() { passagemInicialTerminais({server, list, slotSet, config, view}); }
+
+    db::Connection server;
+    db::Query list;  // QList_Pdv
+    db::Query config;
+    SlotSet slotSet;
+    RecordingLines view;
+};
+
+QString line(const char* color, const QString& prefix, const QDate& date)
+{
+    LicencaRow r;
+    r.dtSync = date;
+    r.hrSync = QTime(10, 15, 30);
+    return QString(color) + " " + statusLine(prefix, r);
+}
+
+QStringList openSlots(const SlotSet& slotSet)
+{
+    QStringList out;
+    for (int n = 1; n <= kSlotCount; ++n)
+        if (slotSet.isOpen(n))
+            out << slotSet.slotName(n);
+    return out;
+}
+
+} // namespace
+
+TEST(StartupPass, StatusSlotsAndLines)
+{
+    Server s;
+    TestDatabase terminal(Template::Terminal);
+    testsupport::SilentListener silent;
+    GuardedRole role;
+    const QDate today = QDate::currentDate();
+    const QDate yesterday = today.addDays(-1);
+    s.add(Row("001").withBanco(terminal.name()));
+    s.add(Row("002").withBanco(terminal.name()).withDtSync("current_date - 1"));  // green, then stale
+    s.add(Row("005").withBanco(terminal.name()).withStatus("D"));  // answers again: active
+    s.add(Row("006").withPort(silent.portText()));  // silent: inactive, no line
+    s.add(Row("010").withBanco(terminal.name()).withUsuario(role.name).withSenha("errada"));
+    s.add(Row("011").withBanco(terminal.name()).withUsuario(role.name).withSenha("errada"));
+    s.add(Row("012").withBanco(terminal.name()).withDtSync("NULL"));  // never synchronised
+    s.add(Row("034").withBanco(terminal.name()).withDtSync("current_date - 1"));
+    s.add(Row("035").withBanco(terminal.name()));
+    SalesWindowParts w(s);
+
+    w.run();
+
+    ASSERT_EQ(w.view.lines.size(), 6);
+    EXPECT_EQ(w.view.lines[0], line("G", "Ecf01 - ON - ", today));
+    EXPECT_EQ(w.view.lines[1], line("G", "Ecf02 - ON - ", yesterday));
+    EXPECT_EQ(w.view.lines[2], line("G", "Ecf05 - ON - ", today));
+    // Terminal 10 shows the time of the failed open, terminal 11 its last
+    // synchronisation.
+    EXPECT_TRUE(QRegularExpression("^R Ecf10 - OFF - \\d{1,2}:\\d{2}:\\d{2}$").match(w.view.lines[3]).hasMatch())
+        << w.view.lines[3].toStdString();
+    EXPECT_EQ(w.view.lines[4], line("R", "Ecf11 - OFF - ", today));
+    EXPECT_TRUE(w.view.lines[5].startsWith("G Ecf12 - ON - ")) << w.view.lines[5].toStdString();
+
+    EXPECT_EQ(openSlots(w.slotSet), QStringList({"Quibor_Pdv01", "Quibor_Pdv02", "Quibor_Pdv05", "Quibor_Pdv12"}));
+    EXPECT_EQ(s.states(), QStringList({"001|A|0", "002|D|0", "005|A|0", "006|D|0", "010|A|0", "011|A|0", "012|D|0",
+                                       "034|D|0", "035|A|0"}));
+    // QList_Pdv keeps the list read before the stale marks.
+    EXPECT_EQ(w.list.recordCount(), 8);
+    EXPECT_EQ(w.view.reloads, 1);
+}
+
+TEST(StartupPass, NonNumericNumEcfOfAnActiveTerminalEndsThePass)
+{
+    Server s;
+    testsupport::SilentListener silent;
+    s.add(Row("001").withDtSync("current_date - 1"));
+    s.add(Row("A1").withDtSync("current_date - 1"));
+    s.add(Row("B2").withPort(silent.portText()));  // silent: never converted
+    s.add(Row("C3").withDtSync("current_date - 1"));
+    SalesWindowParts w(s);
+
+    EXPECT_THROW(w.run(), db::UsageError);
+
+    EXPECT_EQ(w.view.lines.size(), 1);
+    // 001 got its stale mark; A1 and C3 keep the "A" of the first round.
+    EXPECT_EQ(s.states(), QStringList({"001|D|0", "A1|A|0", "B2|D|0", "C3|A|0"}));
+}
+
+TEST(StartupPass, SilentTerminalWithNonNumericNumberIsNoError)
+{
+    Server s;
+    testsupport::SilentListener silent;
+    s.add(Row("X9").withPort(silent.portText()));
+    SalesWindowParts w(s);
+    EXPECT_NO_THROW(w.run());
+    EXPECT_EQ(s.states(), QStringList{"X9|D|0"});
+}
+
+TEST(GravarStatusTerminais, EveryTerminalInOrderWithTheTwoStatements)
+{
+    Server s;
+    testsupport::SilentListener silent;
+    s.add(Row("003").withPort(silent.portText()));
+    s.add(Row("001").withStatus("D"));
+    s.add(Row("002").withPort("x"));
+    db::Connection server(s.db.params());
+    server.open();
+
+    gravarStatusTerminais(server, "SELECT * FROM LICENCA_IF ORDER BY NUM_ECF", 200);
+
+    EXPECT_EQ(s.updated(), QStringList({"001", "002", "003"}));
+    EXPECT_EQ(s.states(), QStringList({"001|A|0", "002|D|0", "003|D|0"}));
+}
