@@ -9,6 +9,7 @@ psql_admin() { psql -X -q -v ON_ERROR_STOP=1 -h "$host" -p "$port" -U postgres "
 
 for kind in server terminal; do
   db="qs_tpl_$kind"
+  psql_admin -d postgres -c "UPDATE pg_database SET datistemplate = false WHERE datname = '$db'" >/dev/null
   psql_admin -d postgres -c "DROP DATABASE IF EXISTS $db" >/dev/null
   psql_admin -d postgres -c "CREATE DATABASE $db" >/dev/null
   if [ -f "$here/store/$kind.sql" ]; then

@@ -1,19 +1,72 @@
 #include "app/startup.h"
 
+#include "app/instance_marker.h"
+#include "app/sales_startup.h"
+#include "sales/sales_window.h"
+#include "update/update_window.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 namespace app {
+namespace {
+
+// Keeps the single-instance mark for exactly as long as the update window
+// it belongs to.
+class MarkHolder : public QObject {
+public:
+    explicit MarkHolder(QObject* owner) : QObject(owner) {}
+
+private:
+    InstanceMarker marker_;
+};
+
+} // namespace
+
+ProgramWindows::ProgramWindows() = default;
+
+ProgramWindows::~ProgramWindows()
+{
+    delete update.data();
+}
+
+std::unique_ptr<ProgramWindows> createWindows()
+{
+    auto windows = std::make_unique<ProgramWindows>();
+    windows->sales = std::make_unique<sales::TFrmConversor_Vendas>();
+    windows->mustEnd = runSalesStartup(*windows->sales) == StartOutcome::AnotherRunning;
+
+    windows->update = new update::TFrmConversor();
+    windows->update->FormCreate();
+    if (!windows->mustEnd)
+        new MarkHolder(windows->update);
+
+    // A closed update window is gone; "Atualizar Dados" then skips the call.
+    windows->sales->setHabilitarbotoes([update = windows->update] {
+        if (update)
+            update->Habilitarbotoes();
+    });
+    return windows;
+}
+
+void showWindows(ProgramWindows& windows)
+{
+    // The update window is created visible; the main window shows when the
+    // loop is about to run.
+    if (windows.update)
+        windows.update->show();
+    windows.sales->show();
+}
 
 int runProgram(QApplication& application)
 {
-    // Placeholder windows until the start-up sequence lands.
-    QMainWindow sales;
-    sales.setWindowTitle("QuiborSync(1.0.0) -Atualizar Vendas(Servidor)");
-    sales.show();
-    QMainWindow update;
-    update.setWindowTitle("QuiborSync");
-    update.show();
+    auto windows = createWindows();
+    // The main window ends the program, the update window with it.
+    QObject::connect(windows->sales.get(), &sales::TFrmConversor_Vendas::closed, &application,
+                     &QCoreApplication::quit);
+    application.setQuitOnLastWindowClosed(false);
+    showWindows(*windows);
+    if (windows->mustEnd)
+        QMetaObject::invokeMethod(&application, &QCoreApplication::quit, Qt::QueuedConnection);
     return application.exec();
 }
 

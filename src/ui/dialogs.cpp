@@ -21,6 +21,7 @@ public:
     bool question(const QString& text) override
     {
         QMessageBox box(QMessageBox::Information, "QuiborSync", text, QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes;
     }
     void plain(const QString& text) override

@@ -1,0 +1,357 @@
+#include "sales/sales_window.h"
+
+#include "app/ini_file.h"
+#include "app/ini_keys.h"
+#include "app/process_ender.h"
+#include "db/listener.h"
+#include "sales/atualizar_dados.h"
+#include "sales/carga_vendas.h"
+#include "sales/consistir_vendas.h"
+#include "sales/venda_notification.h"
+#include "terminals/sales_status_pass.h"
+#include "ui/dataset_model.h"
+#include "ui/dialogs.h"
+#include "ui/standard_error.h"
+#include "ui/status_pane.h"
+
+#include <QCloseEvent>
+#include <QFont>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTableView>
+
+namespace sales {
+namespace {
+
+const QString kDesabilitar = QStringLiteral("Desabilitar Monitor");
+const QString kHabilitar = QStringLiteral("Habilitar Monitor");
+const QString kPerguntaSair = QStringLiteral("Deseja realmente encerrar a aplica\u00e7\u00e3o?");
+const QString kProcessandoVendas =
+    QStringLiteral("Sistema processando vendas dos caixas n\u00e3o e poss\u00edvel sai do sistema.");
+
+QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& geometry)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    return label;
+}
+
+void paintText(QWidget* w, const QColor& color)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, color);
+    p.setColor(QPalette::ButtonText, color);
+    w->setPalette(p);
+}
+
+void makeBold(QWidget* w, int pointSize = 0)
+{
+    QFont f = w->font();
+    f.setBold(true);
+    if (pointSize > 0)
+        f.setPointSize(pointSize);
+    w->setFont(f);
+}
+
+QPlainTextEdit* makePane(QWidget* parent, const QString& name, const QRect& geometry)
+{
+    auto* pane = new QPlainTextEdit(parent);
+    pane->setObjectName(name);
+    pane->setReadOnly(true);
+    pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    pane->setGeometry(geometry);
+    return pane;
+}
+
+QPushButton* makeButton(QWidget* parent, const QString& name, const QString& text, const QRect& geometry)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    paintText(button, Qt::red);
+    return button;
+}
+
+} // namespace
+
+TFrmConversor_Vendas::TFrmConversor_Vendas(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , Quibor_Server_(db::ConnectionParams::serverDefaultsSales())
+    , slots_(terminals::SlotSet::forSales())
+    , config_(Quibor_Server_)
+    , abertura_(Quibor_Server_)
+    , QEmpresa_(Quibor_Server_)
+    , QList_Pdv_(Quibor_Server_)
+{
+    setObjectName(QStringLiteral("TFrmConversor_Vendas"));
+    Quibor_Server_.setAutoReconnect(true);
+    config_.setText(QStringLiteral("SELECT * FROM CONFIG"));
+    abertura_.setText(QStringLiteral("SELECT * FROM ABERTURA"));
+    buildControls();
+
+    statusPass_ = std::make_unique<terminals::SalesStatusPass>(
+        terminals::SalesStatusLinks{Quibor_Server_, QList_Pdv_, config_, *this});
+    carga_ = std::make_unique<Carga_Vendas>(SalesImportLinks{
+        Quibor_Server_, *this, flags_.Importacao_Livre, [this] { statusPass_->VerificarConexao(); },
+        [this] { return app::LeIni(iniPath_, app::iniSecaoConexao(), app::iniBaseName()); }, config_,
+        abertura_});
+    consistir_ = std::make_unique<Consistir_Vendas>(ConsistirLinks{Quibor_Server_, flags_.Consistir_Pendente});
+}
+
+TFrmConversor_Vendas::~TFrmConversor_Vendas()
+{
+    // Before the connection it listens on goes with the members.
+    delete EventoVendaPdv_;
+}
+
+void TFrmConversor_Vendas::buildControls()
+{
+    setWindowTitle(QStringLiteral("QuiborSync(1.0.0) -Atualizar Vendas(Servidor)"));
+    setFixedSize(661, 545);
+
+    Label5 = makeLabel(this, "Label5", "Monitor", {10, 8, 215, 17});
+    Label6 = makeLabel(this, "Label6", "Monitor", {10, 27, 215, 17});
+    for (QLabel* l : {Label5, Label6}) {
+        paintText(l, Qt::red);
+        makeBold(l);
+    }
+    Label7 = makeLabel(this, "Label7", "Monitor de Atividades", {230, 6, 425, 30});
+    Label7->setAlignment(Qt::AlignCenter);
+    makeBold(Label7, 16);
+
+    Label1 = makeLabel(this, "Label1", "Pdv(s) Conectados/Envio Atualiza\u00e7\u00e3o", {10, 50, 215, 17});
+    QFont small = Label1->font();
+    small.setPointSize(small.pointSize() - 1);
+    Label1->setFont(small);
+    MemoPdv2 = new ui::StatusPane(this);
+    MemoPdv2->setObjectName("MemoPdv2");
+    MemoPdv2->setGeometry(10, 68, 211, 155);
+    MemoPdv2->setFont(small);
+
+    lbstatus = makeLabel(this, "lbstatus", "Status dos Caixas(ECFs Ativos)", {230, 50, 425, 17});
+    makeBold(lbstatus);
+    gridModel_ = new ui::DatasetModel({{"num_ecf", "Ecf", Qt::AlignCenter},
+                                       {"banco", "Banco", Qt::AlignCenter},
+                                       {"ip", "Endere\u00e7o", Qt::AlignCenter},
+                                       {"status", "Status"}},
+                                      this);
+    DBGrid1 = new QTableView(this);
+    DBGrid1->setObjectName("DBGrid1");
+    DBGrid1->setModel(gridModel_);
+    DBGrid1->setGeometry(230, 68, 425, 110);
+    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid1->verticalHeader()->setDefaultSectionSize(20);
+    DBGrid1->horizontalHeader()->setStretchLastSection(true);
+
+    Label8 = makeLabel(this, "Label8", "Importando", {230, 184, 200, 17});
+    Label9 = makeLabel(this, "Label9", "", {440, 184, 215, 17});
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName("ProgressBar1");
+    ProgressBar1->setGeometry(230, 203, 425, 20);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    QPalette bar = ProgressBar1->palette();
+    bar.setColor(QPalette::Highlight, QColor(0, 128, 0));
+    ProgressBar1->setPalette(bar);
+
+    const int columns[] = {10, 225, 440};
+    const char* topHeadings[] = {"\u00daltima Venda Registrada", "Itens da Venda", "Parcelas da Venda"};
+    const char* bottomHeadings[] = {"Fechamento Cupom", "Nfc-e ", "Nfc-e(Transmitidas)"};
+    for (int i = 0; i < 3; ++i) {
+        makeLabel(this, QStringLiteral("LabelVenda%1").arg(i), QString::fromUtf8(topHeadings[i]),
+                  {columns[i], 231, 211, 17});
+        makeLabel(this, QStringLiteral("LabelNfce%1").arg(i), QString::fromUtf8(bottomHeadings[i]),
+                  {columns[i], 373, 211, 17});
+    }
+    Memo2 = makePane(this, "Memo2", {columns[0], 250, 211, 119});
+    Memo3 = makePane(this, "Memo3", {columns[1], 250, 211, 119});
+    Memo4 = makePane(this, "Memo4", {columns[2], 250, 211, 119});
+    Memo1 = makePane(this, "Memo1", {columns[0], 392, 211, 119});
+    Memo5 = makePane(this, "Memo5", {columns[1], 392, 211, 119});
+    Memo6 = makePane(this, "Memo6", {columns[2], 392, 211, 119});
+    for (QPlainTextEdit* pane : {Memo1, Memo2, Memo3, Memo4, Memo5, Memo6}) {
+        QPalette p = pane->palette();
+        p.setColor(QPalette::Base, Qt::white);
+        pane->setPalette(p);
+    }
+
+    Button2 = makeButton(this, "Button2", "Atualizar Dados", {10, 516, 150, 25});
+    Button3 = makeButton(this, "Button3", kDesabilitar, {168, 516, 150, 25});
+    btnconsistir = makeButton(this, "btnconsistir", "Consistir Vendas (Ecf)", {326, 516, 150, 25});
+    btnconsistir->setEnabled(false);
+    Button1 = makeButton(this, "Button1", "Sair dos Sistema", {505, 516, 150, 25});
+
+    connect(Button1, &QPushButton::clicked, this, [this] { ui::runHandler([this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] { ui::runHandler([this] { Button2Click(); }); });
+    connect(Button3, &QPushButton::clicked, this, [this] { ui::runHandler([this] { Button3Click(); }); });
+    connect(btnconsistir, &QPushButton::clicked, this,
+            [this] { ui::runHandler([this] { btnconsistirClick(); }); });
+}
+
+void TFrmConversor_Vendas::setServerLabel(const QString& text) { Label5->setText(text); }
+
+void TFrmConversor_Vendas::clearLabel6() { Label6->clear(); }
+
+void TFrmConversor_Vendas::setConsistirEnabled(bool enabled) { btnconsistir->setEnabled(enabled); }
+
+void TFrmConversor_Vendas::switchListenerOn()
+{
+    if (!EventoVendaPdv_) {
+        EventoVendaPdv_ = new db::Listener(Quibor_Server_, this);
+        EventoVendaPdv_->setObjectName("EventoVendaPdv");
+        // "registro" stays unsubscribed: the fiscal-records import is started
+        // by nothing but that channel, and the store never asked for it.
+        EventoVendaPdv_->setChannels({"venda", "syncreboot"});
+        EventoVendaPdv_->setHandler([this](db::Listener& sender, const QString& channel, const QString& payload) {
+            ui::runHandler([&] { EventoTransacaoPdvAlert(sender, channel, payload); });
+        });
+    }
+    EventoVendaPdv_->setActive(true);
+}
+
+bool TFrmConversor_Vendas::listenerActive() const
+{
+    return EventoVendaPdv_ && EventoVendaPdv_->active();
+}
+
+void TFrmConversor_Vendas::EventoTransacaoPdvAlert(db::Listener&, const QString& channel, const QString&)
+{
+    handleSalesNotification(channel, Quibor_Server_, flags_,
+                            SalesRuns{[this] { consistir_->run(); }, [this] { carga_->run(); }});
+}
+
+void TFrmConversor_Vendas::Button1Click()
+{
+    if (!flags_.Saida_Liberada) {
+        ui::dialogs().info(kProcessandoVendas);
+        return;
+    }
+    // The window does not close itself: it ends with its process.
+    if (ui::dialogs().question(kPerguntaSair))
+        app::endEveryCopy();
+}
+
+void TFrmConversor_Vendas::Button2Click()
+{
+    if (habilitarbotoes_)
+        habilitarbotoes_();
+    Atualizar_Dados(Quibor_Server_, config_);
+}
+
+void TFrmConversor_Vendas::Button3Click()
+{
+    const QList<QPlainTextEdit*> panes{Memo1, Memo2, Memo3, Memo4, Memo5, Memo6};
+    const bool pausing = Button3->text() == kDesabilitar;
+    flags_.Importacao_Livre = !pausing;
+    for (QPlainTextEdit* pane : panes) {
+        if (pausing)
+            pane->clear();
+        QPalette p = pane->palette();
+        p.setColor(QPalette::Base, pausing ? QColor(255, 0, 0) : QColor(Qt::white));
+        pane->setPalette(p);
+    }
+    Button3->setText(pausing ? kHabilitar : kDesabilitar);
+}
+
+void TFrmConversor_Vendas::btnconsistirClick()
+{
+    consistir_->run();
+    ui::dialogs().info(QStringLiteral("Processo conclu\u00eddo com sucesso."));
+}
+
+void TFrmConversor_Vendas::FormShow()
+{
+    flags_.Importacao_Livre = true;
+    flags_.Saida_Liberada = true;
+    // Raises when CONFIG could not be opened at start (server unreachable).
+    flags_.Consistir_Pendente = config_.field("CONSISTIR_PDV").asString() == QLatin1String("True");
+}
+
+bool TFrmConversor_Vendas::FormCloseQuery()
+{
+    if (!flags_.Saida_Liberada) {
+        ui::dialogs().info(kProcessandoVendas);
+        return false;
+    }
+    return ui::dialogs().question(kPerguntaSair);
+}
+
+void TFrmConversor_Vendas::FormClose()
+{
+    // The companion program that was told to quit here has no counterpart on
+    // this platform: there is no window to find.
+}
+
+void TFrmConversor_Vendas::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Shown once per run; restoring from the task bar is not a new show.
+    if (event->spontaneous() || shownOnce_)
+        return;
+    shownOnce_ = true;
+    ui::runHandler([this] { FormShow(); });
+}
+
+void TFrmConversor_Vendas::closeEvent(QCloseEvent* event)
+{
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    FormClose();
+    event->accept();
+    emit closed();
+}
+
+QPlainTextEdit* TFrmConversor_Vendas::monitorPane(MonitorPane pane) const
+{
+    switch (pane) {
+    case MonitorPane::Memo1: return Memo1;
+    case MonitorPane::Memo2: return Memo2;
+    case MonitorPane::Memo3: return Memo3;
+    case MonitorPane::Memo4: return Memo4;
+    case MonitorPane::Memo5: return Memo5;
+    case MonitorPane::Memo6: return Memo6;
+    }
+    return Memo1;
+}
+
+void TFrmConversor_Vendas::appendMonitorLine(MonitorPane pane, const QString& line)
+{
+    monitorPane(pane)->appendPlainText(line);
+}
+
+void TFrmConversor_Vendas::showDatabaseLabel(const QString& caption)
+{
+    paintText(Label6, QColor(0, 128, 0));
+    Label6->setText(caption);
+}
+
+void TFrmConversor_Vendas::clearLabel9() { Label9->clear(); }
+
+void TFrmConversor_Vendas::repaintWindow() { repaint(); }
+
+void TFrmConversor_Vendas::repaintStatusPane() { MemoPdv2->repaint(); }
+
+void TFrmConversor_Vendas::setProgress(int percent) { ProgressBar1->setValue(percent); }
+
+void TFrmConversor_Vendas::repaintProgress() { ProgressBar1->repaint(); }
+
+void TFrmConversor_Vendas::clearStatusLines() { MemoPdv2->clearLines(); }
+
+void TFrmConversor_Vendas::addStatusLine(const QString& text, terminals::LineColor color)
+{
+    MemoPdv2->appendLine(text, terminals::toQColor(color));
+}
+
+void TFrmConversor_Vendas::terminalListReloaded() { gridModel_->load(QList_Pdv_); }
+
+} // namespace sales

@@ -1,0 +1,58 @@
+#include "sales/venda_notification.h"
+
+#include "db/query.h"
+
+namespace sales {
+namespace {
+
+const char* const kPedidosVenda =
+    "SELECT * FROM LICENCA_IF WHERE  IMPORTACAO = 1 AND ECF_STATUS = 0 ORDER BY NUM_ECF";
+const char* const kRetirarPedido = "UPDATE LICENCA_IF SET IMPORTACAO = 0  WHERE NUM_ECF = :NUM_ECF";
+
+// Sets Saida_Liberada when the import returns, by throw or not.
+class ExitReleased {
+public:
+    explicit ExitReleased(SalesFlags& flags) : flags_(flags) { flags_.Saida_Liberada = false; }
+    ~ExitReleased() { flags_.Saida_Liberada = true; }
+    ExitReleased(const ExitReleased&) = delete;
+    ExitReleased& operator=(const ExitReleased&) = delete;
+
+private:
+    SalesFlags& flags_;
+};
+
+} // namespace
+
+void handleSalesNotification(const QString& channel, db::Connection& server, SalesFlags& flags,
+                             const SalesRuns& runs)
+{
+    if (channel != QLatin1String("venda"))
+        return;
+
+    // A query of its own: a notification handled nested inside a running
+    // import must not disturb the import's statements.
+    db::Query pedidos(server);
+    pedidos.setText(kPedidosVenda);
+    pedidos.prepare();
+    pedidos.open();
+
+    if (!pedidos.isEmpty() && flags.Importacao_Livre) {
+        if (flags.Consistir_Pendente && runs.consistirVendas)
+            runs.consistirVendas();
+        ExitReleased released(flags);
+        if (runs.cargaVendas)
+            runs.cargaVendas();
+        return;
+    }
+
+    // Paused, busy or nothing asked: withdraw the first listed request only;
+    // the others wait for a later "venda".
+    const QString numEcf = pedidos.isEmpty() ? QString() : pedidos.field("NUM_ECF").asString();
+    db::Query retirar(server);
+    retirar.setText(kRetirarPedido);
+    retirar.bindText("NUM_ECF", numEcf);
+    retirar.prepare();
+    retirar.exec();
+}
+
+} // namespace sales

@@ -1,0 +1,14 @@
+#pragma once
+// The update window's run flags: plain booleans on the one UI thread that
+// keep export runs from overlapping. All false when the window is created.
+
+namespace update {
+
+struct UpdateFlags {
+    bool Exportando_Clientes = false;
+    bool Exportando_Produtos = false;
+    bool Carga_Auto_Produtos = false;
+    bool Carga_Auto_Clientes = false;
+};
+
+} // namespace update

@@ -1,0 +1,93 @@
+#include "update/update_notification.h"
+
+#include "db/query.h"
+
+#include <optional>
+
+namespace update {
+namespace {
+
+const char* const kPedidosManuais = "SELECT * FROM LICENCA_IF WHERE IMPORTACAO >=10 AND STATUS = :STATUS ";
+const char* const kZerarPedidos = "UPDATE LICENCA_IF SET IMPORTACAO = 0, CARGA_TOTAL = 0 ";
+
+// Keeps the panel disabled while an automatic load runs, also when it fails.
+class PanelDisabled {
+public:
+    explicit PanelDisabled(UpdateShell& shell) : shell_(shell) { shell_.setPanelEnabled(false); }
+    ~PanelDisabled() { shell_.setPanelEnabled(true); }
+    PanelDisabled(const PanelDisabled&) = delete;
+    PanelDisabled& operator=(const PanelDisabled&) = delete;
+
+private:
+    UpdateShell& shell_;
+};
+
+std::optional<UpdateRun> manualRunOf(const QString& channel, const UpdateFlags& flags)
+{
+    if (channel == QLatin1String("clientes_manual") || channel == QLatin1String("clientes_manual_total"))
+        return flags.Exportando_Clientes ? std::nullopt : std::optional(UpdateRun::ExportarClientes);
+    if (channel == QLatin1String("produtos_manual") || channel == QLatin1String("produtos_manual_total"))
+        return flags.Exportando_Produtos ? std::nullopt : std::optional(UpdateRun::ExportarProdutos);
+    if (channel == QLatin1String("finalizadoras_manual"))
+        return UpdateRun::Finalizadoras;
+    if (channel == QLatin1String("configuracoes_manual"))
+        return UpdateRun::Configuracoes;
+    if (channel == QLatin1String("tributos_manual"))
+        return UpdateRun::Tributos;
+    if (channel == QLatin1String("operadores_manual"))
+        return UpdateRun::Operadores;
+    if (channel == QLatin1String("ibpt_manual"))
+        return UpdateRun::Ibpt;
+    return std::nullopt;
+}
+
+} // namespace
+
+QStringList updateChannels()
+{
+    return {"clientes",           "produtos",          "produtos_ecf",         "clientes_ecf",
+            "clientes_manual",    "clientes_manual_total", "produtos_manual", "produtos_manual_total",
+            "finalizadoras_manual", "configuracoes_manual", "tributos_manual", "operadores_manual",
+            "ibpt_manual"};
+}
+
+void handleUpdateNotification(const QString& channel, db::Connection& server, db::Query& qConfig,
+                              UpdateFlags& flags, UpdateShell& shell)
+{
+    if (qConfig.isOpen())
+        qConfig.refresh();
+    else
+        qConfig.open();
+
+    if (channel == QLatin1String("produtos") && !flags.Carga_Auto_Produtos
+        && qConfig.field("CARGA_MANUAL_PROD").asString() != QLatin1String("True")) {
+        PanelDisabled panel(shell);
+        flags.Carga_Auto_Produtos = true;
+        shell.startRun(UpdateRun::CargaAutoProdutos);
+    }
+
+    if (channel == QLatin1String("clientes") && !flags.Exportando_Clientes) {
+        PanelDisabled panel(shell);
+        flags.Carga_Auto_Clientes = true;
+        shell.startRun(UpdateRun::CargaAutoClientes);
+    }
+
+    // A query of its own, so a notification handled nested inside an export
+    // leaves the export's statements alone.
+    db::Query lista(server);
+    lista.setText(kPedidosManuais);
+    lista.bindText("STATUS", "A");
+    lista.prepare();
+    lista.open();
+    if (!lista.isEmpty()) {
+        const auto run = manualRunOf(channel, flags);
+        if (run && shell.runButtonEnabled(*run))
+            shell.startRun(*run);
+    }
+
+    lista.setText(kZerarPedidos);
+    lista.prepare();
+    lista.exec();
+}
+
+} // namespace update

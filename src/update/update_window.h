@@ -1,0 +1,121 @@
+#pragma once
+// TFrmConversor, the terminal-update window: it sends master data from the
+// server to the terminals. It owns its controls, its own server connection,
+// slots, listener and flags, and wires events to the runs.
+
+#include "db/connection.h"
+#include "db/query.h"
+#include "terminals/slot_set.h"
+#include "terminals/status_view.h"
+#include "update/update_flags.h"
+#include "update/update_notification.h"
+
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace db {
+class Listener;
+}
+namespace terminals {
+class UpdateStatusPass;
+}
+
+namespace update {
+
+class TFrmConversor : public QWidget, public terminals::UpdateStatusView, public UpdateShell {
+    Q_OBJECT
+public:
+    // Terminal check boxes Ecf001..Ecf040; only 1..33 are ever enabled.
+    static constexpr int kBoxCount = 40;
+
+    explicit TFrmConversor(QWidget* parent = nullptr);
+    ~TFrmConversor() override;
+
+    // Creation steps; failures are reported as the steps say, never raised.
+    void FormCreate();
+    // Show steps: flags, status pass, Habilitarbotoes. Raise their failure.
+    void FormShow();
+
+    void Habilitarbotoes();
+    void btn_Liberar_CaixasClick();
+    void Chk_TotalClick();
+    void Todas_EcfsClick();
+    void EventoTransacaoSeverAlert(db::Listener& sender, const QString& channel, const QString& payload);
+
+    // Export runs. Their bodies arrive with the export units; for now a
+    // click or a notification reaches these and they do nothing.
+    void btn_exportar_clienteClick();
+    void btn_exportar_produtoClick();
+    void btn_finalizadorasClick();
+    void Btn_IbtpClick();
+    void btn_tributosClick();
+    void btn_operadoresClick();
+    void Btn_ConfiguracoesClick();
+    void Btn_EntidadesClick();
+    void cargaAutomaticaProdutos();
+    void cargaAutomaticaClientes();
+
+    db::Connection& server() { return Quibor_Server_; }
+    db::Query& qConfig() { return QConfig_; }
+    terminals::SlotSet& slotSet() { return slots_; }
+    terminals::UpdateStatusPass& statusPass() { return *statusPass_; }
+    UpdateFlags& flags() { return flags_; }
+    bool listenerActive() const;
+
+    // UpdateStatusView
+    void setTerminalBoxEnabled(int n, bool enabled) override;
+    void statusPassFinished() override;
+
+    // UpdateShell
+    void setPanelEnabled(bool enabled) override;
+    bool runButtonEnabled(UpdateRun run) const override;
+    void startRun(UpdateRun run) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildControls();
+    void switchListenerOn();
+    QPushButton* buttonOf(UpdateRun run) const;
+
+    QString iniPath_;
+    db::Connection Quibor_Server_;
+    terminals::SlotSet slots_;
+    db::Query QConfig_;
+    db::Query abertura_;
+    db::Listener* EventoTransacaoServer_ = nullptr;
+    std::unique_ptr<terminals::UpdateStatusPass> statusPass_;
+    UpdateFlags flags_;
+    bool shownOnce_ = false;
+
+    QWidget* Panel_Exporta = nullptr;
+    QPushButton* btn_exportar_cliente = nullptr;
+    QPushButton* btn_exportar_produto = nullptr;
+    QPushButton* btn_finalizadoras = nullptr;
+    QPushButton* Btn_Ibtp = nullptr;
+    QPushButton* btn_tributos = nullptr;
+    QPushButton* btn_operadores = nullptr;
+    QPushButton* Btn_Configuracoes = nullptr;
+    QPushButton* Btn_Entidades = nullptr;
+    QPushButton* btn_Liberar_Caixas = nullptr;
+    QCheckBox* Chk_Total = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    std::array<QCheckBox*, kBoxCount + 1> Ecf{}; // index 1..40
+    QCheckBox* Todas_Ecfs = nullptr;
+    QLabel* LabelExportando = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
+};
+
+} // namespace update

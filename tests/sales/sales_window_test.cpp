@@ -1,0 +1,303 @@
+// The sales window as the program creates it: notifications raised on the
+// server, clicks on its real buttons, its flags and panes.
+
+#include "app/program_fixture.h"
+
+#include "app/startup.h"
+#include "common/event_pump.h"
+#include "db/connection.h"
+#include "sales/carga_vendas.h"
+#include "sales/sales_window.h"
+#include "sales/venda_notification.h"
+#include "update/update_window.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+using namespace progtest;
+
+const QString kRecusaSaida =
+    QStringLiteral("Sistema processando vendas dos caixas n\u00e3o e poss\u00edvel sai do sistema.");
+const QString kPerguntaSaida = QStringLiteral("Deseja realmente encerrar a aplica\u00e7\u00e3o?");
+
+class SalesWindow : public ::testing::Test {
+protected:
+    // Starts the program against `store` and shows the sales window only, so
+    // no status pass of the update window marks the terminals meanwhile.
+    void start()
+    {
+        store.useIni(folder);
+        windows = app::createWindows();
+        sales().show();
+        ASSERT_TRUE(dialogs->shown.empty()) << dialogs->texts().join(" / ").toStdString();
+    }
+
+    sales::TFrmConversor_Vendas& sales() { return *windows->sales; }
+    QPushButton* button(const char* name) { return sales().findChild<QPushButton*>(name); }
+    QPlainTextEdit* pane(const char* name) { return sales().findChild<QPlainTextEdit*>(name); }
+    void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
+
+    QString importacao(const QString& num)
+    {
+        return store.db.scalar("SELECT importacao FROM licenca_if WHERE num_ecf = '" + num + "'");
+    }
+
+    ProgramFolder folder;
+    testsupport::ScopedRecordingDialogs dialogs;
+    RecordingEnder ender;
+    Store store;
+    std::unique_ptr<app::ProgramWindows> windows;
+};
+
+TEST_F(SalesWindow, VendaWhilePausedWithdrawsOnlyTheFirstRequest)
+{
+    store.add({.num = "003", .reachable = false});
+    store.add({.num = "005", .reachable = false});
+    start();
+    store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 1, ECF_STATUS = 0");
+
+    click("Button3");
+    ASSERT_FALSE(sales().flags().Importacao_Livre);
+    store.db.exec("NOTIFY venda");
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return importacao("003") == "0"; }));
+    EXPECT_EQ(importacao("005"), "1");
+    // No import ran: its label would name the database.
+    EXPECT_EQ(sales().findChild<QLabel*>("Label6")->text(), "");
+}
+
+TEST_F(SalesWindow, VendaRunsTheImportAndShowsTheSale)
+{
+    TestDatabase pdv(Template::Terminal);
+    store.add({.num = "001", .banco = pdv.name()});
+    store.db.exec("INSERT INTO CLIENTES (CLIENTE_ID, NOME) VALUES (7, 'CLIENTE SETE')");
+    pdv.exec("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, DT_MOVIMENTO, "
+             "DT_ENT_SAI, MODELO, CONDUTA, CLIENTE_ID, VALOR, EMPRESA_ID, CONTA_ID, FUNCIONARIO_ID, HORA, COND_PAGTO, "
+             "ITENS, UNIDADES, CHAVE_NFE, EXPORTADO) VALUES (1, 501, 1, '57', current_date, current_date, "
+             "current_date, '2D', '01', 7, 30, 1, 11, 21, '10:15:00', 'A VISTA', 1, 1, 'CHAVE1', 0)");
+    store.db.exec("UPDATE CONFIG SET CONSISTIR_PDV = 'True'");
+    start();
+    ASSERT_TRUE(sales().flags().Consistir_Pendente);
+    store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 1");
+
+    store.db.exec("NOTIFY venda");
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return importacao("001") == "0"; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return sales().flags().Importacao_Livre; }));
+    EXPECT_EQ(pdv.scalar("SELECT exportado FROM transacoes"), "2");
+    EXPECT_EQ(store.db.scalar("SELECT count(*) FROM transacoes"), "1");
+    EXPECT_FALSE(pane("Memo2")->toPlainText().isEmpty());
+    EXPECT_TRUE(sales().findChild<QLabel*>("Label6")->text().startsWith("Banco: " + store.db.name() + " - "));
+    // The check preceded this first import only.
+    EXPECT_FALSE(sales().flags().Consistir_Pendente);
+    EXPECT_TRUE(sales().flags().Saida_Liberada);
+    EXPECT_TRUE(dialogs->shown.empty()) << dialogs->texts().join(" / ").toStdString();
+}
+
+TEST_F(SalesWindow, ExitAsksFirstAndIsRefusedWhileAnImportRuns)
+{
+    store.add({.num = "001"});
+    start();
+
+    dialogs->answers = {false};
+    click("Button1");
+    EXPECT_EQ(ender.calls, 0);
+    dialogs->answers = {true};
+    click("Button1");
+    EXPECT_EQ(ender.calls, 1);
+    EXPECT_EQ(dialogs->texts(), (QStringList{kPerguntaSaida, kPerguntaSaida}));
+
+    // Pressed while a notification-started import lets events run.
+    dialogs->shown.clear();
+    bool pressed = false;
+    common::setEventPump([&] {
+        if (!pressed) {
+            pressed = true;
+            QTest::mouseClick(button("Button1"), Qt::LeftButton);
+        }
+        QCoreApplication::processEvents();
+    });
+    store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 1");
+    store.db.exec("NOTIFY venda");
+    const bool finished = testsupport::waitFor([&] { return importacao("001") == "0" && sales().flags().Saida_Liberada; });
+    common::setEventPump({});
+    ASSERT_TRUE(finished);
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(ender.calls, 1);
+    ASSERT_EQ(dialogs->shown.size(), 1u);
+    EXPECT_EQ(dialogs->shown[0].kind, "info");
+    EXPECT_EQ(dialogs->shown[0].text, kRecusaSaida);
+}
+
+TEST_F(SalesWindow, CloseRequestFollowsTheExitRules)
+{
+    start();
+    QSignalSpy closed(&sales(), &sales::TFrmConversor_Vendas::closed);
+
+    sales().flags().Saida_Liberada = false;
+    EXPECT_FALSE(sales().close());
+    EXPECT_EQ(dialogs->texts(), QStringList{kRecusaSaida});
+
+    sales().flags().Saida_Liberada = true;
+    dialogs->answers = {false};
+    EXPECT_FALSE(sales().close());
+    EXPECT_TRUE(sales().isVisible());
+
+    dialogs->answers = {true};
+    EXPECT_TRUE(sales().close());
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_EQ(ender.calls, 0);
+}
+
+TEST_F(SalesWindow, MonitorSwitchPausesAndResumes)
+{
+    start();
+    const char* panes[] = {"Memo1", "Memo2", "Memo3", "Memo4", "Memo5", "Memo6"};
+    for (const char* p : panes)
+        pane(p)->setPlainText("venda anterior");
+
+    click("Button3");
+    EXPECT_FALSE(sales().flags().Importacao_Livre);
+    EXPECT_EQ(button("Button3")->text(), "Habilitar Monitor");
+    for (const char* p : panes) {
+        EXPECT_TRUE(pane(p)->toPlainText().isEmpty()) << p;
+        EXPECT_EQ(pane(p)->palette().color(QPalette::Base), QColor(255, 0, 0)) << p;
+    }
+    saveScreenshot(sales(), "sales_window_paused");
+
+    pane("Memo1")->setPlainText("durante a pausa");
+    click("Button3");
+    EXPECT_TRUE(sales().flags().Importacao_Livre);
+    EXPECT_EQ(button("Button3")->text(), "Desabilitar Monitor");
+    EXPECT_EQ(pane("Memo1")->toPlainText(), "durante a pausa");
+    for (const char* p : panes)
+        EXPECT_EQ(pane(p)->palette().color(QPalette::Base), QColor(Qt::white)) << p;
+
+    // An import ending during a pause frees imports; the caption stays until
+    // the button is pressed again.
+    click("Button3");
+    sales().cargaVendas().run();
+    EXPECT_TRUE(sales().flags().Importacao_Livre);
+    EXPECT_EQ(button("Button3")->text(), "Habilitar Monitor");
+    click("Button3");
+    EXPECT_TRUE(sales().flags().Importacao_Livre);
+    EXPECT_EQ(button("Button3")->text(), "Desabilitar Monitor");
+}
+
+TEST_F(SalesWindow, AtualizarDadosProbesAndRequestsImports)
+{
+    store.add({.num = "001"});
+    store.add({.num = "002", .reachable = false});
+    store.add({.num = "003"});
+    start();
+    saveScreenshot(sales(), "sales_window");
+    store.db.exec("UPDATE LICENCA_IF SET STATUS = 'D', IMPORTACAO = 0, ECF_STATUS = 0");
+    store.db.exec("UPDATE LICENCA_IF SET ECF_STATUS = 1 WHERE NUM_ECF = '003'");
+    auto* exportar = windows->update->findChild<QPushButton*>("btn_exportar_cliente");
+    ASSERT_TRUE(exportar->isEnabled());
+
+    click("Button2");
+
+    EXPECT_EQ(store.db.rows("SELECT num_ecf, status, importacao FROM licenca_if ORDER BY 1"),
+              (QStringList{"001|A|1", "002|D|0", "003|A|0"}));
+    // Habilitarbotoes of the update window ran: it has had no status pass,
+    // so its terminals do not count as on line.
+    EXPECT_FALSE(exportar->isEnabled());
+    EXPECT_TRUE(dialogs->shown.empty()) << dialogs->texts().join(" / ").toStdString();
+
+    // Without the update window the call is skipped.
+    windows->update->close();
+    ASSERT_TRUE(testsupport::waitFor([&] { return windows->update.isNull(); }));
+    store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 0");
+    click("Button2");
+    EXPECT_EQ(importacao("001"), "1");
+    EXPECT_TRUE(dialogs->shown.empty()) << dialogs->texts().join(" / ").toStdString();
+}
+
+TEST_F(SalesWindow, ConsistencyButtonRunsTheCheck)
+{
+    store.db.exec("UPDATE CONFIG SET CONSISTIR_PDV = 'True'");
+    start();
+    ASSERT_TRUE(button("btnconsistir")->isEnabled());
+    ASSERT_TRUE(sales().flags().Consistir_Pendente);
+
+    click("btnconsistir");
+
+    EXPECT_FALSE(sales().flags().Consistir_Pendente);
+    EXPECT_EQ(dialogs->texts(), QStringList{"Processo conclu\u00eddo com sucesso."});
+}
+
+// The notification handler's choices, with recorded runs standing in for
+// the check and the import.
+class VendaNotification : public ::testing::Test {
+protected:
+    VendaNotification() : server(store.db.params())
+    {
+        server.open();
+        for (const char* num : {"003", "005", "007"})
+            store.add({.num = num, .reachable = false});
+        store.db.exec("UPDATE LICENCA_IF SET ECF_STATUS = 1 WHERE NUM_ECF = '007'");
+    }
+
+    Store store;
+    db::Connection server;
+};
+
+TEST_F(VendaNotification, StartsRunsOrWithdrawsTheFirstRequest)
+{
+    struct Case {
+        const char* name;
+        const char* channel;
+        QStringList requesting; // IMPORTACAO 1; 007 is marked unreachable
+        bool livre;
+        bool pendente;
+        QStringList runs;       // what ran, with Saida_Liberada as it was then
+        QStringList importacao; // 003, 005, 007 afterwards
+    };
+    const Case cases[] = {
+        {"nothing requested", "venda", {}, true, true, {}, {"0", "0", "0"}},
+        {"only a marked terminal", "venda", {"007"}, true, false, {}, {"0", "0", "1"}},
+        {"paused", "venda", {"003", "005"}, false, false, {}, {"0", "1", "0"}},
+        {"check pending", "venda", {"003", "005"}, true, true,
+         {"consistir saida=1", "carga saida=0"}, {"1", "1", "0"}},
+        {"no check pending", "venda", {"005"}, true, false, {"carga saida=0"}, {"0", "1", "0"}},
+        {"syncreboot", "syncreboot", {"003"}, false, false, {}, {"1", "0", "0"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 0");
+        for (const QString& num : c.requesting)
+            store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 1 WHERE NUM_ECF = '" + num + "'");
+        sales::SalesFlags flags{c.livre, true, c.pendente};
+        QStringList runs;
+        const sales::SalesRuns recorded{
+            [&] {
+                runs << QString("consistir saida=%1").arg(flags.Saida_Liberada);
+                flags.Consistir_Pendente = false;
+            },
+            [&] { runs << QString("carga saida=%1").arg(flags.Saida_Liberada); }};
+
+        sales::handleSalesNotification(c.channel, server, flags, recorded);
+
+        EXPECT_EQ(runs, c.runs);
+        EXPECT_TRUE(flags.Saida_Liberada);
+        EXPECT_EQ(store.db.rows("SELECT importacao FROM licenca_if ORDER BY num_ecf"), c.importacao);
+    }
+}
+
+TEST_F(VendaNotification, FailedImportDoesNotBarExit)
+{
+    store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 1 WHERE NUM_ECF = '003'");
+    sales::SalesFlags flags{true, true, false};
+    const sales::SalesRuns failing{{}, [] { throw std::runtime_error("terminal list failed"); }};
+
+    EXPECT_THROW(sales::handleSalesNotification("venda", server, flags, failing), std::runtime_error);
+    EXPECT_TRUE(flags.Saida_Liberada);
+}
+
+} // namespace
