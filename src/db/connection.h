@@ -1,6 +1,8 @@
 #pragma once
-// One PostgreSQL connection described by parameter lines. Move-only; the
-// client-library handle is released when the object goes.
+// One PostgreSQL connection described by parameter lines. Move-only (but
+// not while listeners are attached: they keep a reference); the
+// client-library handle is released when the object goes. Every session
+// talks UTF-8 and ISO dates whatever the database's own settings.
 
 #include "db/connection_params.h"
 #include "db/value.h"
@@ -32,7 +34,8 @@ public:
     const ConnectionParams& params() const;
 
     // Open of an open connection and close of a closed one do nothing.
-    // A failed open raises BrokenConnection with the server's text.
+    // A failed open raises BrokenConnection with the server's text. A
+    // statement run on a closed connection opens it first.
     void open();
     void close();
     bool connected() const;
@@ -45,6 +48,12 @@ public:
 
     // Bounds every connect (and reconnect); a dead host fails within it.
     void setConnectTimeoutSeconds(int seconds);
+    int connectTimeoutSeconds() const;
+
+    // Drops the link and makes a new one (a bounded number of attempts),
+    // then tells the listeners. Raises BrokenConnection when every attempt
+    // fails. A transaction open on the old link is gone.
+    void reconnect();
 
     // Runs one statement with positional parameters ($1..$n). Prepared once
     // per text and connection, then executed from the cache.
@@ -52,6 +61,9 @@ public:
     // Runs a statement without parameters and without preparing it.
     void executeDirect(const QString& sql);
 
+    // A second start while one is open raises UsageError. After a lost
+    // link inside a transaction every statement raises BrokenConnection
+    // until the caller rolls back (which then never fails).
     void startTransaction();
     void commit();
     void rollback();

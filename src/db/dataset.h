@@ -5,6 +5,7 @@
 
 #include "db/value.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
@@ -19,9 +20,15 @@ class Field {
 public:
     Field(const Dataset& set, int column) : set_(&set), column_(column) {}
     QString asString() const;     // booleans read "True"/"False"
-    qint64 asInteger() const;     // raises UsageError when the text is not a number
-    double asFloat() const;
+    // Raises UsageError ("'A1' is not a valid integer value") for a text that
+    // is not a whole number; a float or numeric rounds to the nearest whole
+    // number, halves away from zero (12.5 reads 13); booleans read 1/0.
+    qint64 asInteger() const;
+    double asFloat() const;       // dates read as days since zeroDateTime()
+    // Dates, times of day (on zeroDateTime()'s day), date-times and ISO
+    // texts; a zone offset is dropped, keeping the session's wall clock.
     QDateTime asDateTime() const;
+    QByteArray asBytes() const;   // bytea as its bytes, anything else as UTF-8 text
     bool isNull() const;
     Value value() const;          // typed value, for copying into another row
 

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -33,14 +34,25 @@ public:
     // Called by the connection.
     void afterStatement();   // a NOTIFY may already sit in the client's buffer
     void afterReconnect();   // new socket: subscribe again
+    void linkClosed();       // the connection was closed: stop watching
+    void connectionDestroyed();
 
 public slots:
     // Reads the socket and delivers every notification waiting.
     void drain();
 
 private:
+    struct Notification {
+        QString channel;
+        QString payload;
+    };
+
     void subscribe();
     void watchSocket();
+    void readWaiting();       // client buffer into queue_
+    void deliverQueued();     // queue_ to the handler, in order
+    void recoverLink();       // the socket broke while idle
+    void scheduleRecovery(int delayMs);
 
     Connection& connection_;
     QStringList channels_;
@@ -49,6 +61,11 @@ private:
     bool delivering_ = false;
     bool drainQueued_ = false;
     std::unique_ptr<QSocketNotifier> notifier_;
+    std::deque<Notification> queue_;
+    bool connectionAlive_ = true;
+    bool recoveryScheduled_ = false;
+    bool subscribing_ = false;
+    bool relisten_ = false;   // the link changed while subscribing
 };
 
 } // namespace db

@@ -6,6 +6,7 @@
 #include "db/dataset.h"
 #include "db/value.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <vector>
@@ -30,8 +31,9 @@ public:
     void post(); // raises UsageError on a duplicate primary key
     void cancel();
 
-    // Orders the rows by the named index (case-insensitive text order);
-    // an empty name restores insertion order.
+    // Orders the rows by the named index (case-insensitive text order,
+    // nulls first, equal keys in insertion order); an empty name restores
+    // insertion order. May be chosen before create().
     void setIndex(const QString& name);
     void emptyTable();
 
@@ -55,6 +57,8 @@ private:
 
     int requireField(const QString& name) const;
     const Row& currentRow() const;
+    void setValue(const QString& field, const Value& v);
+    bool lessInIndex(std::size_t a, std::size_t b) const;
     void reorder();
     static int compareValues(const Value& a, const Value& b);
 
@@ -67,6 +71,9 @@ private:
     bool editing_ = false;
     Row pending_;
     std::size_t cursor_ = 0;
+    bool eof_ = true;
+    QString activeIndexName_;
+    std::vector<QSet<QString>> uniqueKeys_; // per index; used by primary ones
 };
 
 } // namespace db

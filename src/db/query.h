@@ -65,9 +65,14 @@ public:
     int fieldIndex(const QString& name) const override;
     using Dataset::field;
 
+    // The whole current result (null when closed), for units of src/db
+    // that read it directly.
+    std::shared_ptr<ResultData> resultData() const;
+
 private:
     void parseIfNeeded();
     std::vector<Value> orderedValues() const;
+    bool hasCell(int column) const;
 
     Connection* connection_ = nullptr;
     QStringList lines_;
@@ -78,6 +83,7 @@ private:
     std::vector<bool> bound_;
     std::shared_ptr<ResultData> result_;
     int row_ = 0;
+    bool eof_ = true;
 };
 
 } // namespace db

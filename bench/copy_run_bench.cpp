@@ -1,0 +1,208 @@
+// Copies 100,000 sale items from one loopback database to another with the
+// copy engine (always insert, commit every 100 rows) and, for scale, with the
+// server's own COPY out and COPY in, then prints both and their ratio.
+//
+// Needs the test cluster's address in QS_TEST_PGHOST / QS_TEST_PGPORT /
+// QS_TEST_PGUSER (scripts/test.sh sets them; see the report for a command).
+
+#include "db/connection.h"
+#include "db/copy_run.h"
+#include "support/test_db.h"
+
+#include <benchmark/benchmark.h>
+#include <libpq-fe.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+constexpr int kRows = 100000;
+
+const char* const kTable =
+    "CREATE TABLE transitens ("
+    " id integer PRIMARY KEY,"
+    " transacao_id integer NOT NULL,"
+    " item smallint NOT NULL,"
+    " produto_id integer NOT NULL,"
+    " codigo_barras varchar(14),"
+    " descricao varchar(120),"
+    " descricao_reduzida varchar(40),"
+    " unidade varchar(6),"
+    " quantidade numeric(15,3),"
+    " preco_unitario numeric(15,2),"
+    " preco_total numeric(15,2),"
+    " desconto numeric(15,2),"
+    " data_venda date,"
+    " hora_venda time,"
+    " cst varchar(3),"
+    " cfop varchar(5),"
+    " cancelado char(1) DEFAULT 'N',"
+    " exportado smallint DEFAULT 0)";
+
+const char* const kFill =
+    "INSERT INTO transitens SELECT g, g / 4, g % 4 + 1, 1000 + g % 5000,"
+    " lpad((7890000000000 + g % 5000)::text, 13, '0'),"
+    " 'PRODUTO DE TESTE COM DESCRICAO COMPLETA ' || (g % 5000), 'PROD ' || (g % 5000), 'UN',"
+    " (g % 17) * 1.25, 3.99 + g % 100, round((g % 17) * 1.25 * (3.99 + g % 100), 2), 0,"
+    " date '2024-01-01' + g % 365, time '08:00' + (g % 36000) * interval '1 second',"
+    " '060', '5102', 'N', 0"
+    " FROM generate_series(1, 100000) g";
+
+struct Databases {
+    testsupport::TestDatabase source;
+    testsupport::TestDatabase destination;
+    QTemporaryDir logFolder;
+
+    Databases()
+    {
+        source.exec(kTable);
+        destination.exec(kTable);
+        source.exec(kFill);
+        source.exec("ANALYZE transitens");
+    }
+};
+
+Databases& databases()
+{
+    static Databases dbs;
+    return dbs;
+}
+
+std::vector<double>& engineTimes()
+{
+    static std::vector<double> times;
+    return times;
+}
+
+std::vector<double>& copyTimes()
+{
+    static std::vector<double> times;
+    return times;
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct PgConnDeleter {
+    void operator()(PGconn* c) const { PQfinish(c); }
+};
+struct PgResultDeleter {
+    void operator()(PGresult* r) const { PQclear(r); }
+};
+using PgConn = std::unique_ptr<PGconn, PgConnDeleter>;
+using PgResult = std::unique_ptr<PGresult, PgResultDeleter>;
+
+PgConn connectTo(const testsupport::TestDatabase& db)
+{
+    const QString conninfo = QString("host=%1 port=%2 user=%3 dbname=%4")
+                                 .arg(testsupport::testHost())
+                                 .arg(testsupport::testPort())
+                                 .arg(testsupport::testUser(), db.name());
+    PgConn conn(PQconnectdb(conninfo.toUtf8().constData()));
+    if (PQstatus(conn.get()) != CONNECTION_OK)
+        throw std::runtime_error(PQerrorMessage(conn.get()));
+    return conn;
+}
+
+void expectStatus(PGconn* conn, PGresult* r, ExecStatusType wanted)
+{
+    if (PQresultStatus(r) != wanted)
+        throw std::runtime_error(PQerrorMessage(conn));
+}
+
+void BM_CopyEngine(benchmark::State& state)
+{
+    Databases& dbs = databases();
+    db::Connection reader(dbs.source.params());
+    db::Connection writer(dbs.destination.params());
+    reader.open();
+    writer.open();
+    for (auto _ : state) {
+        dbs.destination.exec("TRUNCATE transitens");
+        db::CopyConfig config;
+        config.readerConnection = &reader;
+        config.readerSql = "SELECT * FROM transitens";
+        config.writerConnection = &writer;
+        config.writerSql = "SELECT * FROM transitens";
+        config.mode = db::CopyMode::AlwaysInsert;
+        config.logFile = dbs.logFolder.filePath("Log_Bench.log");
+        const auto start = Clock::now();
+        db::CopyRun run(config);
+        const int written = run.run();
+        const double seconds = secondsSince(start);
+        if (written != kRows)
+            state.SkipWithError("the engine did not write every row");
+        state.SetIterationTime(seconds);
+        engineTimes().push_back(seconds * 1000);
+    }
+    state.SetItemsProcessed(state.iterations() * kRows);
+}
+
+void BM_CopyProtocol(benchmark::State& state)
+{
+    Databases& dbs = databases();
+    PgConn source = connectTo(dbs.source);
+    PgConn destination = connectTo(dbs.destination);
+    for (auto _ : state) {
+        dbs.destination.exec("TRUNCATE transitens");
+        const auto start = Clock::now();
+        PgResult out(PQexec(source.get(), "COPY transitens TO STDOUT"));
+        expectStatus(source.get(), out.get(), PGRES_COPY_OUT);
+        PgResult in(PQexec(destination.get(), "COPY transitens FROM STDIN"));
+        expectStatus(destination.get(), in.get(), PGRES_COPY_IN);
+        char* buffer = nullptr;
+        int length = 0;
+        while ((length = PQgetCopyData(source.get(), &buffer, 0)) > 0) {
+            PQputCopyData(destination.get(), buffer, length);
+            PQfreemem(buffer);
+        }
+        PgResult outDone(PQgetResult(source.get()));
+        expectStatus(source.get(), outDone.get(), PGRES_COMMAND_OK);
+        PQputCopyEnd(destination.get(), nullptr);
+        PgResult inDone(PQgetResult(destination.get()));
+        expectStatus(destination.get(), inDone.get(), PGRES_COMMAND_OK);
+        const double seconds = secondsSince(start);
+        state.SetIterationTime(seconds);
+        copyTimes().push_back(seconds * 1000);
+    }
+    state.SetItemsProcessed(state.iterations() * kRows);
+}
+
+BENCHMARK(BM_CopyProtocol)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CopyEngine)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    const double engine = median(engineTimes());
+    const double copy = median(copyTimes());
+    if (engine > 0 && copy > 0)
+        std::printf("\n%d rows, median of each: engine %.0f ms, COPY out+in %.0f ms, ratio %.2f\n", kRows, engine,
+                    copy, engine / copy);
+    return 0;
+}

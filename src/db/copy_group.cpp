@@ -1,0 +1,252 @@
+#include "db/copy_group.h"
+
+#include "db/errors.h"
+
+namespace db::copy {
+namespace {
+
+// Statements per sync: keeps the results the server queues for us small,
+// so neither side can stall writing to the other.
+constexpr int pipelineChunk = 500;
+
+// Pipeline mode for the life of the object; whatever is still pending when
+// it goes (after an error) is read and dropped first.
+class Pipeline {
+public:
+    explicit Pipeline(PGconn* conn) : conn_(conn)
+    {
+        if (!PQenterPipelineMode(conn_))
+            raiseFailure(conn_, nullptr, QStringLiteral("pipeline mode"));
+    }
+    ~Pipeline()
+    {
+        drain();
+        PQexitPipelineMode(conn_);
+    }
+    Pipeline(const Pipeline&) = delete;
+    Pipeline& operator=(const Pipeline&) = delete;
+
+    void sendCommand(const char* sql)
+    {
+        if (!PQsendQueryParams(conn_, sql, 0, nullptr, nullptr, nullptr, nullptr, 0))
+            raiseFailure(conn_, nullptr, QString::fromLatin1(sql));
+        ++queued_;
+    }
+    void sendPrepared(PreparedStatement& statement, const std::vector<const char*>& params)
+    {
+        statement.send(params);
+        ++queued_;
+    }
+
+    // Sends a sync and reads every queued result, adding the rows they
+    // wrote to `written`. Returns the position (in sending order) of the
+    // first statement that failed, with its result in `failure`; -1 when
+    // all succeeded.
+    int syncAndRead(PgResult& failure, int& written)
+    {
+        if (!PQpipelineSync(conn_))
+            raiseFailure(conn_, nullptr, QStringLiteral("pipeline sync"));
+        synced_ = true;
+        int failed = -1;
+        const int expected = queued_;
+        for (int i = 0; i < expected; ++i) {
+            PgResult result(PQgetResult(conn_));
+            --queued_;
+            if (!result)
+                raiseFailure(conn_, nullptr, QStringLiteral("pipeline"));
+            const ExecStatusType status = PQresultStatus(result.get());
+            if (status == PGRES_COMMAND_OK)
+                written += affectedRows(result.get());
+            if (status == PGRES_FATAL_ERROR && failed < 0) {
+                failed = i;
+                failure = std::move(result);
+            }
+            PgResult end(PQgetResult(conn_)); // the null that ends each statement's results
+        }
+        PgResult sync(PQgetResult(conn_));
+        synced_ = false;
+        if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC)
+            raiseFailure(conn_, sync.get(), QStringLiteral("pipeline sync"));
+        return failed;
+    }
+
+private:
+    void drain() noexcept
+    {
+        if (PQstatus(conn_) != CONNECTION_OK)
+            return;
+        if (queued_ > 0 && !synced_)
+            PQpipelineSync(conn_);
+        // Each statement ends with a null, then the sync's own result; the
+        // bound only guards against a peer that stops answering sensibly.
+        for (int i = 0; i < 2 * queued_ + 2 && (queued_ > 0 || synced_); ++i) {
+            PgResult result(PQgetResult(conn_));
+            if (result && PQresultStatus(result.get()) == PGRES_PIPELINE_SYNC)
+                break;
+        }
+    }
+
+    PGconn* conn_;
+    int queued_ = 0;
+    bool synced_ = false;
+};
+
+void rollbackQuietly(PGconn* conn)
+{
+    if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_IDLE)
+        PgResult ignored(PQexec(conn, "ROLLBACK"));
+}
+
+// Sends the rows as prepared INSERTs, `pipelineChunk` per sync, stopping at
+// the first failure. `begin`: open a transaction first (left open).
+// Returns the failing row's index with its result, -1 when none failed.
+int insertPipelined(CopyWriter& writer, const RowBuffer& rows, bool begin, PgResult& failure, int& written)
+{
+    PGconn* conn = writer.connection();
+    PreparedStatement& insert = writer.insertStatement();
+    insert.prepare(); // pipeline mode cannot wait for it
+    std::vector<const char*> params;
+    Pipeline pipeline(conn);
+    int lead = 0; // the BEGIN sent ahead of the first chunk
+    if (begin) {
+        pipeline.sendCommand("BEGIN");
+        lead = 1;
+    }
+    for (int first = 0; first < rows.rows(); first += pipelineChunk) {
+        const int end = std::min(rows.rows(), first + pipelineChunk);
+        for (int row = first; row < end; ++row) {
+            rows.params(row, writer.layout().insertParams, params);
+            pipeline.sendPrepared(insert, params);
+        }
+        const int failed = pipeline.syncAndRead(failure, written);
+        if (failed >= 0)
+            return failed < lead ? -1 : first + failed - lead;
+        lead = 0;
+    }
+    return -1;
+}
+
+} // namespace
+
+GroupInserter::GroupInserter(CopyWriter& writer)
+    : writer_(writer), copyText_("BEGIN; " + writer.layout().copySql + "; COMMIT")
+{
+}
+
+GroupInserter::~GroupInserter()
+{
+    if (!inFlight_ || writer_.callerTransaction())
+        return;
+    // Left behind by an error elsewhere: hear the group out so the
+    // connection is usable again, and undo what is still undecided.
+    PGconn* conn = writer_.connection();
+    for (int step = 0; step < 16 && PQstatus(conn) == CONNECTION_OK; ++step) {
+        PgResult result(PQgetResult(conn));
+        if (!result)
+            break;
+        if (PQresultStatus(result.get()) == PGRES_COPY_IN)
+            PQputCopyEnd(conn, "abandoned");
+    }
+    rollbackQuietly(conn);
+}
+
+QByteArray GroupInserter::encode(const RowBuffer& rows) const
+{
+    QByteArray data;
+    if (writer_.callerTransaction())
+        return data;
+    data.reserve(rows.rows() * 160);
+    rows.appendCopyText(0, rows.rows(), writer_.layout().insertParams, data);
+    return data;
+}
+
+void GroupInserter::send(const RowBuffer& rows, const QByteArray& data)
+{
+    inFlight_ = &rows;
+    failure_.reset();
+    written_ = 0;
+    answered_ = false;
+    if (writer_.callerTransaction())
+        return; // sent and heard out at once by finish()
+
+    PGconn* conn = writer_.connection();
+    if (!PQsendQuery(conn, copyText_.constData()))
+        raiseFailure(conn, nullptr, QString::fromUtf8(copyText_));
+    // BEGIN's result, then COPY asking for the data (or refusing at once).
+    for (int step = 0; step < 4; ++step) {
+        PgResult result(PQgetResult(conn));
+        if (!result) {
+            answered_ = true;
+            return;
+        }
+        switch (PQresultStatus(result.get())) {
+        case PGRES_COPY_IN:
+            if (PQputCopyData(conn, data.constData(), static_cast<int>(data.size())) != 1
+                || PQputCopyEnd(conn, nullptr) != 1)
+                raiseFailure(conn, nullptr, QString::fromUtf8(writer_.layout().copySql));
+            return;
+        case PGRES_COMMAND_OK:
+            break;
+        default:
+            if (!failure_)
+                failure_ = std::move(result);
+        }
+    }
+    raiseFailure(conn, failure_.get(), QString::fromUtf8(copyText_));
+}
+
+int GroupInserter::finish(int& failedRow)
+{
+    failedRow = -1;
+    if (!inFlight_)
+        return 0;
+    const RowBuffer& rows = *inFlight_;
+    PGconn* conn = writer_.connection();
+
+    if (writer_.callerTransaction()) {
+        inFlight_ = nullptr;
+        // The caller's transaction is spoilt by the first failure, so each
+        // row goes as its own statement and the failing one names itself.
+        PgResult failure;
+        int written = 0;
+        failedRow = insertPipelined(writer_, rows, false, failure, written);
+        if (failure)
+            raiseFailure(conn, failure.get(), QString::fromUtf8(writer_.layout().insertSql));
+        return written;
+    }
+
+    // COPY's outcome, COMMIT's, then the null that ends the text's results;
+    // the bound guards against a peer that stops making sense.
+    for (int step = 0; step < 16 && !answered_; ++step) {
+        PgResult result(PQgetResult(conn));
+        if (!result) {
+            answered_ = true;
+            break;
+        }
+        if (PQresultStatus(result.get()) == PGRES_COMMAND_OK)
+            written_ += affectedRows(result.get());
+        else if (!failure_)
+            failure_ = std::move(result);
+    }
+    inFlight_ = nullptr;
+    if (!answered_)
+        raiseFailure(conn, failure_.get(), QString::fromUtf8(copyText_));
+    if (!failure_)
+        return written_;
+
+    rollbackQuietly(conn);
+    if (PQstatus(conn) != CONNECTION_OK)
+        raiseFailure(conn, failure_.get(), QString::fromUtf8(writer_.layout().copySql));
+    // COPY tells which line failed only in the server's own language; the
+    // group is sent again row by row, never committed, to find the row and
+    // raise the very error it gets as an INSERT.
+    PgResult rowFailure;
+    int replayed = 0;
+    failedRow = insertPipelined(writer_, rows, true, rowFailure, replayed);
+    rollbackQuietly(conn);
+    if (rowFailure)
+        raiseFailure(conn, rowFailure.get(), QString::fromUtf8(writer_.layout().insertSql));
+    raiseFailure(conn, failure_.get(), QString::fromUtf8(writer_.layout().copySql));
+}
+
+} // namespace db::copy

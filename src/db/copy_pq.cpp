@@ -1,0 +1,19 @@
+#include "db/copy_pq.h"
+
+namespace db::copy {
+
+void check(PGconn* conn, const PGresult* result, const QString& sql)
+{
+    if (!succeeded(result))
+        raiseFailure(conn, result, sql);
+}
+
+PgResult exec(PGconn* conn, const QByteArray& sql, const std::vector<const char*>& params)
+{
+    PgResult result(PQexecParams(conn, sql.constData(), static_cast<int>(params.size()), nullptr,
+                                 params.data(), nullptr, nullptr, 0));
+    check(conn, result.get(), QString::fromUtf8(sql));
+    return result;
+}
+
+} // namespace db::copy

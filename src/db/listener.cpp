@@ -1,0 +1,248 @@
+#include "db/listener.h"
+
+#include "db/connection.h"
+#include "db/errors.h"
+#include "db/pg_handles.h"
+
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
+
+namespace db {
+namespace {
+
+// Channel names are case-sensitive ("venda"), so they go quoted.
+QString quotedIdentifier(const QString& name)
+{
+    QString inner = name;
+    inner.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + inner + u'"';
+}
+
+// A server that stays away is tried again at this pace, so the UI thread
+// is not held by connect attempts most of the time.
+constexpr int kRecoveryRetryMs = 30000;
+// Passes over the channel list when the link changes under a subscription.
+constexpr int kSubscribePasses = 3;
+
+} // namespace
+
+Listener::Listener(Connection& connection, QObject* parent)
+    : QObject(parent)
+    , connection_(connection)
+{
+    connection_.attach(this);
+}
+
+Listener::~Listener()
+{
+    // No UNLISTEN here: on a dead link it could hold the thread for the
+    // whole network time-out, and the subscription ends with the session.
+    if (connectionAlive_)
+        connection_.detach(this);
+}
+
+void Listener::setChannels(const QStringList& channels)
+{
+    if (active_) {
+        for (const QString& ch : channels_)
+            if (!channels.contains(ch))
+                connection_.executeDirect("UNLISTEN " + quotedIdentifier(ch));
+        for (const QString& ch : channels)
+            if (!channels_.contains(ch))
+                connection_.executeDirect("LISTEN " + quotedIdentifier(ch));
+    }
+    channels_ = channels;
+}
+
+void Listener::setActive(bool on)
+{
+    if (on == active_)
+        return;
+    if (on) {
+        if (!connectionAlive_)
+            throw UsageError(QStringLiteral("The listener's connection no longer exists"));
+        active_ = true;
+        try {
+            subscribe();
+        } catch (...) {
+            active_ = false;
+            notifier_.reset();
+            throw;
+        }
+        return;
+    }
+    active_ = false;
+    notifier_.reset();
+    queue_.clear();
+    if (connectionAlive_ && connection_.connected()) {
+        for (const QString& ch : channels_)
+            connection_.executeDirect("UNLISTEN " + quotedIdentifier(ch));
+    }
+}
+
+void Listener::subscribe()
+{
+    struct Flag {
+        bool& f;
+        ~Flag() { f = false; }
+    } subscribing{subscribing_};
+    subscribing_ = true;
+    for (int pass = 0; pass < kSubscribePasses; ++pass) {
+        relisten_ = false;
+        for (const QString& ch : channels_)
+            connection_.executeDirect("LISTEN " + quotedIdentifier(ch));
+        if (!relisten_)
+            break;
+    }
+    watchSocket();
+}
+
+void Listener::watchSocket()
+{
+    notifier_.reset();
+    PGconn* conn = connection_.handle();
+    if (!conn)
+        return;
+    const int fd = PQsocket(conn);
+    if (fd < 0)
+        return;
+    // Always a new notifier: a new link may reuse the old socket number.
+    notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &Listener::drain);
+}
+
+void Listener::afterStatement()
+{
+    if (!active_ || !connectionAlive_)
+        return;
+    PGconn* conn = connection_.handle();
+    // Stop watching a socket the client library has closed, before the
+    // event loop polls it again.
+    if (!conn || PQstatus(conn) == CONNECTION_BAD || (notifier_ && notifier_->socket() != PQsocket(conn)))
+        notifier_.reset();
+    if (drainQueued_)
+        return;
+    drainQueued_ = true;
+    QMetaObject::invokeMethod(this, &Listener::drain, Qt::QueuedConnection);
+}
+
+void Listener::afterReconnect()
+{
+    if (!active_ || !connectionAlive_)
+        return;
+    if (subscribing_) {
+        relisten_ = true;
+        return;
+    }
+    try {
+        subscribe();
+    } catch (const Error&) {
+        notifier_.reset();
+        scheduleRecovery(0);
+    }
+}
+
+void Listener::linkClosed()
+{
+    notifier_.reset();
+}
+
+void Listener::connectionDestroyed()
+{
+    connectionAlive_ = false;
+    notifier_.reset();
+}
+
+void Listener::drain()
+{
+    drainQueued_ = false;
+    if (!active_ || !connectionAlive_)
+        return;
+    readWaiting();
+    deliverQueued();
+}
+
+void Listener::readWaiting()
+{
+    PGconn* conn = connection_.handle();
+    if (!conn)
+        return;
+    const bool linkOk = PQconsumeInput(conn) != 0 && PQstatus(conn) == CONNECTION_OK;
+    while (PgNotifyPtr n{PQnotifies(conn)}) {
+        const QString channel = QString::fromUtf8(n->relname);
+        if (channels_.contains(channel))
+            queue_.push_back({channel, QString::fromUtf8(n->extra)});
+    }
+    if (!linkOk) {
+        // A closed socket reads as always ready; watching it would spin.
+        notifier_.reset();
+        scheduleRecovery(0);
+    }
+}
+
+void Listener::deliverQueued()
+{
+    // One at a time: a notification read while the handler runs (it may let
+    // events run) waits in the queue until the handler returns.
+    if (delivering_)
+        return;
+    QPointer<Listener> self(this);
+    struct Delivering {
+        QPointer<Listener>& self;
+        ~Delivering()
+        {
+            if (self)
+                self->delivering_ = false;
+        }
+    } guard{self};
+    delivering_ = true;
+    while (self && active_ && !queue_.empty()) {
+        const Notification n = std::move(queue_.front());
+        queue_.pop_front();
+        if (!handler_)
+            continue;
+        const Handler handler = handler_; // the handler may replace itself
+        handler(*this, n.channel, n.payload);
+    }
+}
+
+void Listener::scheduleRecovery(int delayMs)
+{
+    if (recoveryScheduled_)
+        return;
+    recoveryScheduled_ = true;
+    QTimer::singleShot(delayMs, this, [this] {
+        recoveryScheduled_ = false;
+        recoverLink();
+    });
+}
+
+void Listener::recoverLink()
+{
+    if (!active_ || !connectionAlive_ || !connection_.connected())
+        return;
+    PGconn* conn = connection_.handle();
+    if (conn && PQstatus(conn) == CONNECTION_OK) {
+        if (!notifier_)
+            watchSocket();
+        return;
+    }
+    // A connection that does not reconnect by itself stays as it is: its
+    // next statement reports the lost link.
+    if (!connection_.autoReconnect())
+        return;
+    // The caller's transaction is gone with the link; its next statement
+    // reports that, and the reconnect follows its rollback.
+    if (connection_.inTransaction()) {
+        scheduleRecovery(kRecoveryRetryMs);
+        return;
+    }
+    try {
+        connection_.reconnect(); // subscribes again through afterReconnect
+    } catch (const BrokenConnection&) {
+        scheduleRecovery(kRecoveryRetryMs);
+    }
+}
+
+} // namespace db

@@ -1,0 +1,210 @@
+#include "db/value_text.h"
+
+#include "db/pg_handles.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <cmath>
+
+namespace db {
+namespace {
+
+// Windows-1252 differs from Latin-1 only in 0x80..0x9F; unassigned codes
+// keep their Latin-1 meaning.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+QString fromCp1252(const QByteArray& bytes)
+{
+    QString out;
+    out.reserve(bytes.size());
+    for (char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        out.append(b >= 0x80 && b < 0xA0 ? QChar(kCp1252High[b - 0x80]) : QChar(b));
+    }
+    return out;
+}
+
+// Bytes bound for a text column: already UTF-8 goes as is, anything else
+// was written in the 8-bit code page and is converted, so the server never
+// sees an invalid byte sequence.
+QByteArray bytesAsText(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8.decode(bytes); // decoding is lazy until assigned
+    if (!utf8.hasError())
+        return bytes;
+    return fromCp1252(bytes).toUtf8();
+}
+
+struct ParamTextVisitor {
+    bool toBytea;
+
+    std::optional<QByteArray> operator()(const Null&) const { return std::nullopt; }
+    std::optional<QByteArray> operator()(const QString& v) const { return v.toUtf8(); }
+    std::optional<QByteArray> operator()(qint64 v) const { return QByteArray::number(v); }
+    std::optional<QByteArray> operator()(double v) const { return formatDouble(v).toLatin1(); }
+    std::optional<QByteArray> operator()(const QDate& v) const
+    {
+        if (!v.isValid())
+            return std::nullopt;
+        return formatDate(v).toLatin1();
+    }
+    std::optional<QByteArray> operator()(const QTime& v) const
+    {
+        if (!v.isValid())
+            return std::nullopt;
+        return formatTime(v).toLatin1();
+    }
+    std::optional<QByteArray> operator()(const QDateTime& v) const
+    {
+        if (!v.isValid())
+            return std::nullopt;
+        return formatDateTime(v).toLatin1();
+    }
+    std::optional<QByteArray> operator()(const QByteArray& v) const
+    {
+        if (toBytea)
+            return QByteArray("\\x") + v.toHex();
+        return bytesAsText(v);
+    }
+};
+
+int fractionToMs(const QString& digits)
+{
+    if (digits.isEmpty())
+        return 0;
+    // Keep milliseconds, the finest a QTime holds; truncating never rolls
+    // 59.9995 over into the next second.
+    return digits.left(3).leftJustified(3, '0').toInt();
+}
+
+} // namespace
+
+std::optional<QByteArray> parameterText(const Value& v, bool toBytea)
+{
+    return std::visit(ParamTextVisitor{toBytea}, v);
+}
+
+QString formatDouble(double v)
+{
+    if (std::isnan(v))
+        return QStringLiteral("NaN");
+    if (std::isinf(v))
+        return v > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
+    return QString::number(v, 'g', QLocale::FloatingPointShortest);
+}
+
+QString formatDate(const QDate& v)
+{
+    // The ISO form is the pattern's text for years 1 to 9999, made faster.
+    if (v.year() >= 1 && v.year() <= 9999)
+        return v.toString(Qt::ISODate);
+    return v.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString formatTime(const QTime& v)
+{
+    return v.toString(Qt::ISODateWithMs); // HH:mm:ss.zzz
+}
+
+QString formatDateTime(const QDateTime& v)
+{
+    const QDateTime local = v.timeSpec() == Qt::LocalTime ? v : v.toLocalTime();
+    return formatDate(local.date()) + u' ' + formatTime(local.time());
+}
+
+std::optional<qint64> parseInteger(const QString& text)
+{
+    static const QRegularExpression whole(QStringLiteral("^\\s*[+-]?\\d+\\s*$"));
+    if (!whole.match(text).hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const qint64 v = text.trimmed().toLongLong(&ok);
+    if (!ok)
+        return std::nullopt;
+    return v;
+}
+
+std::optional<double> parseDouble(const QString& text)
+{
+    const QString t = text.trimmed();
+    if (t.compare(QLatin1String("NaN"), Qt::CaseInsensitive) == 0)
+        return std::nan("");
+    if (t.compare(QLatin1String("Infinity"), Qt::CaseInsensitive) == 0)
+        return HUGE_VAL;
+    if (t.compare(QLatin1String("-Infinity"), Qt::CaseInsensitive) == 0)
+        return -HUGE_VAL;
+    bool ok = false;
+    const double v = QLocale::c().toDouble(t, &ok);
+    if (!ok)
+        return std::nullopt;
+    return v;
+}
+
+std::optional<QDateTime> parseDateTime(const QString& text)
+{
+    static const QRegularExpression datePart(QStringLiteral("^(\\d{4,})-(\\d{1,2})-(\\d{1,2})"));
+    static const QRegularExpression timePart(QStringLiteral("^(\\d{1,2}):(\\d{2})(?::(\\d{2})(?:\\.(\\d+))?)?"));
+    static const QRegularExpression zonePart(QStringLiteral("^\\s*(?:Z|[+-]\\d{2}(?::?\\d{2}(?::?\\d{2})?)?)?$"));
+
+    const QString t = text.trimmed();
+    qsizetype pos = 0;
+    QDate date = zeroDateTime().date();
+    const QRegularExpressionMatch d = datePart.match(t);
+    if (d.hasMatch()) {
+        date = QDate(d.captured(1).toInt(), d.captured(2).toInt(), d.captured(3).toInt());
+        if (!date.isValid())
+            return std::nullopt;
+        pos = d.capturedEnd();
+        if (pos < t.size() && (t[pos] == u' ' || t[pos] == u'T'))
+            ++pos;
+    }
+    QTime time(0, 0);
+    const QRegularExpressionMatch h = timePart.match(QStringView(t).mid(pos));
+    if (h.hasMatch()) {
+        const int hour = h.captured(1).toInt();
+        const int minute = h.captured(2).toInt();
+        const int second = h.captured(3).toInt();
+        const int ms = fractionToMs(h.captured(4));
+        // The server writes 24:00:00 for the end of a day.
+        if (hour == 24 && minute == 0 && second == 0 && ms == 0) {
+            date = date.addDays(1);
+        } else {
+            time = QTime(hour, minute, second, ms);
+            if (!time.isValid())
+                return std::nullopt;
+        }
+        pos += h.capturedEnd();
+    } else if (!d.hasMatch()) {
+        return std::nullopt;
+    }
+    if (!zonePart.match(QStringView(t).mid(pos)).hasMatch())
+        return std::nullopt;
+    return QDateTime(date, time);
+}
+
+QByteArray decodeBytea(const QString& text)
+{
+    const QByteArray escaped = text.toLatin1();
+    size_t length = 0;
+    PgMemPtr bytes(PQunescapeBytea(reinterpret_cast<const unsigned char*>(escaped.constData()), &length));
+    if (!bytes)
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(bytes.get()), static_cast<qsizetype>(length));
+}
+
+double dayCount(const QDateTime& v)
+{
+    const QDateTime zero = zeroDateTime();
+    const qint64 days = zero.date().daysTo(v.date());
+    const double fraction = v.time().msecsSinceStartOfDay() / 86400000.0;
+    return days >= 0 ? days + fraction : days - fraction;
+}
+
+} // namespace db
