@@ -1,6 +1,6 @@
 #include "db/copy_group.h"
 
-#include "db/errors.h"
+#include <algorithm>
 
 namespace db::copy {
 namespace {

@@ -5,8 +5,6 @@
 #include "db/copy_layout.h"
 #include "db/copy_statement.h"
 
-#include <memory>
-
 namespace db::copy {
 
 class CopyWriter {
