@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
   libpq-dev postgresql-15 postgresql-client-15
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth x11-utils procps psmisc
+  xvfb xauth x11-utils x11-apps imagemagick procps psmisc libx11-dev
 )
 
 missing=()
