@@ -26,13 +26,10 @@ namespace progtest {
 using testsupport::Template;
 using testsupport::TestDatabase;
 
+// The test programs' entry creates the one application object.
 inline QApplication& app()
 {
-    static int argc = 1;
-    static char name[] = "quiborsync_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication a(argc, argv);
-    return a;
+    return *qobject_cast<QApplication*>(QCoreApplication::instance());
 }
 
 // Every character's code raised by 3, as the installer stores credentials.

@@ -13,12 +13,6 @@
 
 namespace {
 
-int appArgc = 1;
-char appName[] = "listener_test";
-char* appArgv[] = {appName, nullptr};
-// Notifications reach the handler through the event loop.
-QCoreApplication app(appArgc, appArgv);
-
 using testsupport::TestDatabase;
 using testsupport::waitFor;
 

@@ -131,11 +131,7 @@ struct RecordingBoxes : terminals::UpdateStatusView {
 // thread and may let its events run.
 inline QCoreApplication& app()
 {
-    static int argc = 1;
-    static char name[] = "terminal_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication a(argc, argv);
-    return a;
+    return *QCoreApplication::instance();
 }
 
 } // namespace termtest

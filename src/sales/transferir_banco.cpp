@@ -1,0 +1,69 @@
+#include "sales/transferir_banco.h"
+
+#include "db/copy_run.h"
+#include "sales/closing_upsert.h"
+#include "sales/nfce_upsert.h"
+#include "sales/sale_upsert.h"
+
+namespace sales {
+
+Transferir_banco::Transferir_banco(db::Connection& server, ImportCells& cells)
+    : ctx_(server, cells)
+{
+}
+
+db::FindDestRecord Transferir_banco::hook()
+{
+    return [this](db::CopyRun& sender, bool& found) { Transferir_bancoFindDestRecord(sender, found); };
+}
+
+void Transferir_banco::Transferir_bancoFindDestRecord(db::CopyRun& ASender, bool& AFound)
+{
+    // Whatever happens, the engine itself writes nothing.
+    AFound = true;
+    if (!executing_)
+        return;
+
+    const SourceRow source(ASender.source(), ctx_.sourceColumns);
+    switch (*executing_) {
+    case SaleTable::Transacoes:
+        upsertTransacao(ctx_, source);
+        break;
+    case SaleTable::Transitens:
+        upsertTransitem(ctx_, source);
+        break;
+    case SaleTable::Transparcelas:
+        upsertTransparcela(ctx_, source);
+        break;
+    case SaleTable::FechamentoCupom:
+        upsertFechamento(ctx_, source);
+        break;
+    case SaleTable::ComplNfceFiscal:
+        upsertComplNfce(ctx_, source);
+        break;
+    case SaleTable::NotasCanceladasNfce:
+        upsertNotaCancelada(ctx_, source);
+        break;
+    case SaleTable::ChequesRecebidos:
+        break;
+    }
+}
+
+std::vector<RowKey> Transferir_banco::takeGivenBack()
+{
+    std::vector<RowKey> rows;
+    rows.swap(ctx_.givenBack);
+    return rows;
+}
+
+Transferir_banco::Executing::Executing(Transferir_banco& hook, SaleTable table)
+    : hook_(hook)
+{
+    hook_.executing_ = table;
+    hook_.ctx_.givenBack.clear();
+    hook_.ctx_.sourceColumns.clear();
+}
+
+Transferir_banco::Executing::~Executing() { hook_.executing_.reset(); }
+
+} // namespace sales

@@ -1,0 +1,133 @@
+#pragma once
+// What the branches of the sales-import hook share: the server connection
+// with one statement object per SQL text (so each text is prepared once per
+// connection), the process-wide cells, the stock-location settings, and the
+// rows the hook could not bring to the server.
+
+#include "db/query.h"
+#include "db/value.h"
+#include "sales/import_cells.h"
+
+#include <QDateTime>
+#include <QString>
+#include <exception>
+#include <map>
+#include <memory>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+namespace db {
+class Connection;
+class Dataset;
+} // namespace db
+
+namespace sales {
+
+// CONFIG columns that steer the stock-location rows.
+struct StockLocationSettings {
+    bool enabled = false; // CONTROLE_ESTQ_LOC reads exactly "True"
+    qint64 localizacaoId = 0; // LOCALIZACAO_ID_PDV
+    QString descricao; // LOCALIZACAO_DESCRICAO_PDV
+};
+
+// Key values of a terminal row to send again (its table's giveBackKey order).
+using RowKey = std::vector<db::Value>;
+
+// How a terminal row names its sale: the sale's TRANSACAO_ORIGEM, the
+// terminal number and the sale's DT_TRANS.
+struct SaleLink {
+    qint64 origem = 0;
+    qint64 bancoId = 0;
+    QDateTime dtTrans;
+    bool operator<(const SaleLink& o) const
+    {
+        return std::tie(origem, bancoId, dtTrans) < std::tie(o.origem, o.bancoId, o.dtTrans);
+    }
+};
+
+// Server sale ids of the current terminal's sales, as found or inserted.
+// A sale's five items and its instalment and complement then do not each
+// look it up again. Forgotten when a terminal begins and whenever sales
+// may have left the server (the cancellation step).
+class KnownSales {
+public:
+    void remember(const SaleLink& link, qint64 transacaoId) { ids_[link] = transacaoId; }
+    qint64 find(const SaleLink& link) const
+    {
+        auto it = ids_.find(link);
+        return it == ids_.end() ? 0 : it->second;
+    }
+    void forget() { ids_.clear(); }
+
+private:
+    std::map<SaleLink, qint64> ids_;
+};
+
+// Where each source column sits in the copy run's reader, found by name
+// once per run rather than once per row.
+using ColumnPositions = std::unordered_map<const char*, int>;
+
+// The copy run's current row, read as the hook binds its values. Columns
+// are named by string literals (their addresses key the positions).
+class SourceRow {
+public:
+    SourceRow(const db::Dataset& set, ColumnPositions& positions)
+        : set_(set)
+        , positions_(positions)
+    {
+    }
+
+    // Raises db::UsageError naming a column the reader lacks.
+    db::Field field(const char* column) const;
+    QString text(const char* column) const;
+    qint64 integer(const char* column) const;
+    double decimal(const char* column) const;
+    QDateTime dateTime(const char* column) const;
+    // Byte string: a text in the system's 8-bit code page.
+    QByteArray bytes(const char* column) const;
+
+    const db::Dataset& dataset() const { return set_; }
+
+private:
+    const db::Dataset& set_;
+    ColumnPositions& positions_;
+};
+
+struct UpsertContext {
+    UpsertContext(db::Connection& server, ImportCells& cells);
+
+    // The statement object for `sql` (a constant of the caller), with its
+    // text set; callers bind, prepare and run it.
+    db::Query& statement(const char* sql);
+
+    // Remembers the source row's key so the driver hands the row back to
+    // the next import instead of marking it imported.
+    void giveBack(const SourceRow& source, const QStringList& keyColumns);
+
+    db::Connection& server;
+    ImportCells& cells;
+    StockLocationSettings stock;
+    std::vector<RowKey> givenBack;
+    bool saleInserted = false; // a sale of the current terminal reached the server
+    KnownSales knownSales;
+    ColumnPositions sourceColumns; // of the copy run executing
+
+private:
+    std::unordered_map<const char*, std::unique_ptr<db::Query>> statements_;
+};
+
+// The server id of the sale `link` names, 0 when it is not on the server:
+// from the sales already known, else with `lookupSql` (parameters
+// TRANSACAO_ORIGEM, BANCO_ID and DATA; first column TRANSACAO_ID).
+qint64 findSale(UpsertContext& ctx, const char* lookupSql, const SaleLink& link);
+
+// A field as a byte string: bytes as read, text in the system's 8-bit code page.
+QByteArray bytesOf(const db::Field& field);
+// A text that must be a whole number; raises db::UsageError naming it.
+qint64 wholeNumber(const QString& text);
+
+// The text a message box shows after "Erro: ": the server's own where there is one.
+QString errorText(const std::exception& e);
+
+} // namespace sales

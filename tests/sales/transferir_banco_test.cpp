@@ -1,0 +1,311 @@
+// The copy hook's six branches, driven through real import runs.
+
+#include "sales_store.h"
+
+#include "sales/import_cells.h"
+
+#include <gtest/gtest.h>
+
+using namespace salestest;
+
+namespace {
+
+// A trigger that makes the server refuse some rows of a table.
+void refuse(SalesStore& store, const QString& table, const QString& when, const QString& message)
+{
+    const QString fn = "refuse_" + table.toLower();
+    store.server.exec(QString("CREATE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF %2 THEN "
+                              "RAISE EXCEPTION '%3'; END IF; RETURN NEW; END $$")
+                          .arg(fn, when, message));
+    store.server.exec(
+        QString("CREATE TRIGGER %1 BEFORE INSERT ON %2 FOR EACH ROW EXECUTE FUNCTION %1()").arg(fn, table));
+}
+
+void allow(SalesStore& store, const QString& table)
+{
+    store.server.exec(QString("DROP TRIGGER refuse_%1 ON %2").arg(table.toLower(), table));
+}
+
+void resend(SalesStore& store, int n, const QString& table)
+{
+    store.pdv(n).exec("UPDATE " + table + " SET EXPORTADO = 0");
+}
+
+TEST(SaleUpsert, TheSameDocumentNumberOnAnotherDayIsAnotherSale)
+{
+    SalesStore store;
+    store.addSale(1, Sale { .id = 1, .numDoc = "77", .date = "2024-03-05" });
+    store.addSale(1, Sale { .id = 2, .numDoc = "77", .date = "2024-03-06" });
+    store.importAll();
+    resend(store, 1, "TRANSACOES");
+    store.importAll();
+
+    EXPECT_EQ(store.server.rows("SELECT NUM_DOC, DT_TRANS FROM TRANSACOES ORDER BY 2"),
+        (QStringList { "77|2024-03-05", "77|2024-03-06" }));
+}
+
+TEST(SaleUpsert, SalesNumberedByTheServerAreRecognisedWhenSentAgain)
+{
+    SalesStore store;
+    store.addSale(1, Sale { .id = 1, .numDoc = "5", .conduta = "02" });
+    store.addSale(1, Sale { .id = 2, .numDoc = "5", .conduta = "03" });
+    store.importAll();
+    resend(store, 1, "TRANSACOES");
+    store.importAll();
+
+    const QStringList rows
+        = store.server.rows("SELECT TRANSACAO_ID, NUM_DOC, CONDUTA FROM TRANSACOES ORDER BY 3");
+    ASSERT_EQ(rows.size(), 2);
+    for (const QString& row : rows) {
+        const QStringList cols = row.split('|');
+        EXPECT_EQ(cols[0], cols[1]) << "NUM_DOC is the server id";
+    }
+}
+
+TEST(SaleUpsert, ItemsOfTheSameProductArriveOnceEach)
+{
+    SalesStore store;
+    const Sale s {};
+    store.addSale(1, s);
+    store.addItem(1, s, 1, 10, "4.00");
+    store.addItem(1, s, 2, 10, "6.00");
+    store.importAll();
+    resend(store, 1, "TRANSITENS");
+    store.importAll();
+
+    EXPECT_EQ(store.server.rows("SELECT SEQUENCIA, PRODUTO_ID, VR_TOTAL FROM TRANSITENS ORDER BY 1"),
+        (QStringList { "1|10|4.00", "2|10|6.00" }));
+}
+
+TEST(SaleUpsert, ItemsAndInstalmentsWaitForTheirSale)
+{
+    SalesStore store;
+    const Sale s { .id = 1, .numDoc = "9" };
+    store.addItem(1, s, 1, 10);
+    store.addInstalment(1, s);
+
+    store.importAll();
+    EXPECT_EQ(store.count("TRANSITENS"), "0");
+    EXPECT_EQ(store.count("TRANSPARCELAS"), "0");
+    EXPECT_EQ(store.states(1, "TRANSITENS"), QStringList { "0" });
+    EXPECT_EQ(store.states(1, "TRANSPARCELAS"), QStringList { "0" });
+    EXPECT_TRUE(store.dialogs->shown.empty());
+
+    store.addSale(1, s);
+    store.importAll();
+    const QString saleId = store.server.scalar("SELECT TRANSACAO_ID FROM TRANSACOES");
+    EXPECT_EQ(store.server.rows("SELECT TRANSACAO_ID FROM TRANSITENS"), QStringList { saleId });
+    EXPECT_EQ(store.server.rows("SELECT TRANSACAO_ID FROM TRANSPARCELAS"), QStringList { saleId });
+    EXPECT_EQ(store.states(1, "TRANSITENS"), QStringList { "2" });
+    EXPECT_EQ(store.states(1, "TRANSPARCELAS"), QStringList { "2" });
+}
+
+TEST(SaleUpsert, ASaleThatCannotBeWrittenIsShownAndSentAgainLater)
+{
+    SalesStore store;
+    store.addSale(1, Sale { .id = 1, .numDoc = "12A" });
+    store.addSale(1, Sale { .id = 2, .numDoc = "13" });
+    // Fresh sequence: its first value is last_value.
+    const qint64 firstId = store.server.scalar("SELECT last_value FROM GEN_TRANSACOES").toLongLong();
+
+    store.importAll();
+
+    ASSERT_EQ(store.dialogs->shown.size(), 1u);
+    EXPECT_EQ(store.dialogs->shown[0].kind, "error");
+    EXPECT_TRUE(store.dialogs->shown[0].text.startsWith("Erro Transacoes principal:\rErro: "));
+    EXPECT_TRUE(store.dialogs->shown[0].text.contains("12A"));
+    EXPECT_EQ(store.server.rows("SELECT NUM_DOC FROM TRANSACOES"), QStringList { "13" });
+    EXPECT_EQ(store.states(1, "TRANSACOES"), (QStringList { "0", "2" }));
+    // The sale that failed spent the first id.
+    const QString saleId = store.server.scalar("SELECT TRANSACAO_ID FROM TRANSACOES");
+    EXPECT_EQ(saleId.toLongLong(), firstId + 1);
+    // The cells and ULTIMA_TRANS name the sale that did arrive.
+    EXPECT_EQ(store.import->cells().Ultima_Transacao, saleId.toLongLong());
+    EXPECT_EQ(store.import->cells().Ultimo_Cupom, 13);
+    EXPECT_EQ(store.server.scalar("SELECT ULTIMA_TRANS FROM LICENCA_IF"), saleId);
+
+    store.pdv(1).exec("UPDATE TRANSACOES SET NUM_DOC = '12' WHERE TRANSACAO_ID = 1");
+    store.importAll();
+    EXPECT_EQ(store.server.rows("SELECT NUM_DOC FROM TRANSACOES ORDER BY 1"), (QStringList { "12", "13" }));
+    EXPECT_EQ(store.states(1, "TRANSACOES"), (QStringList { "2", "2" }));
+}
+
+TEST(SaleUpsert, AnItemThatCannotBeWrittenIsShownAndSentAgainLater)
+{
+    SalesStore store;
+    const Sale s {};
+    store.addSale(1, s);
+    store.addItem(1, s, 1, 10);
+    store.addItem(1, s, 2, 666);
+    refuse(store, "TRANSITENS", "NEW.PRODUTO_ID = 666", "product 666 blocked");
+
+    store.importAll();
+    ASSERT_EQ(store.dialogs->texts().size(), 1);
+    EXPECT_TRUE(store.dialogs->texts()[0].startsWith("Erro transitens:\rErro: "));
+    EXPECT_TRUE(store.dialogs->texts()[0].contains("product 666 blocked"));
+    EXPECT_EQ(store.states(1, "TRANSITENS", "SEQUENCIA"), (QStringList { "2", "0" }));
+
+    allow(store, "TRANSITENS");
+    store.importAll();
+    EXPECT_EQ(
+        store.server.rows("SELECT PRODUTO_ID FROM TRANSITENS ORDER BY 1"), (QStringList { "10", "666" }));
+    EXPECT_EQ(store.states(1, "TRANSITENS", "SEQUENCIA"), (QStringList { "2", "2" }));
+}
+
+TEST(SaleUpsert, StockLocationRowsOnlyWhenTheSwitchReadsExactlyTrue)
+{
+    for (const QString& value : { QString("True"), QString("true"), QString("False") }) {
+        SalesStore store;
+        store.server.exec("UPDATE CONFIG SET CONTROLE_ESTQ_LOC = '" + value + "'");
+        store.reopenConfig();
+        const Sale s {};
+        store.addSale(1, s);
+        store.addItem(1, s, 1, 10);
+        store.importAll();
+
+        const QStringList expected
+            = value == "True" ? QStringList { "10|4|LOJA|2024-03-05|1.500" } : QStringList {};
+        EXPECT_EQ(store.server.rows("SELECT PRODUTO_ID, LOCALIZACAO_ID, DESCRICAO, DT_SAIDA, QUANTIDADE "
+                                    "FROM LOCALIZACAO_ESTOQUE_PRODUTOS"),
+            expected)
+            << value.toStdString();
+    }
+}
+
+TEST(ClosingUpsert, PaymentLinesAreMatchedByReceiptTillDateAndAmount)
+{
+    SalesStore store;
+    const Sale s { .id = 1, .numDoc = "57" };
+    store.addClosing(1, s, 1, "15.00");
+    store.addClosing(1, s, 2, "15.00"); // same amount: taken for the first line
+    store.addClosing(1, s, 3, "5.00");
+    store.importAll();
+
+    EXPECT_EQ(store.server.rows(
+                  "SELECT FINALIZADORA_ID, LEGENDA, VALOR_FINALIZADORA FROM FECHAMENTO_CUPOM ORDER BY 3"),
+        (QStringList { "3|FIN 3|5.00", "2|FIN 2|15.00" }));
+
+    const QString ids = store.server.rows("SELECT FECHAMENTO_ID FROM FECHAMENTO_CUPOM ORDER BY 1").join(",");
+    resend(store, 1, "FECHAMENTO_CUPOM");
+    store.importAll();
+    EXPECT_EQ(store.server.rows("SELECT FECHAMENTO_ID FROM FECHAMENTO_CUPOM ORDER BY 1").join(","), ids);
+}
+
+TEST(ClosingUpsert, AClosingThatCannotBeWrittenIsShownAndSentAgainLater)
+{
+    SalesStore store;
+    store.addClosing(1, Sale { .id = 1, .numDoc = "57" });
+    refuse(store, "FECHAMENTO_CUPOM", "TRUE", "closings blocked");
+
+    store.importAll();
+    ASSERT_EQ(store.dialogs->texts().size(), 1);
+    EXPECT_TRUE(store.dialogs->texts()[0].startsWith("Erro Fechamento Cupom:\rErro: "));
+    EXPECT_EQ(store.states(1, "FECHAMENTO_CUPOM"), QStringList { "0" });
+
+    allow(store, "FECHAMENTO_CUPOM");
+    store.importAll();
+    EXPECT_EQ(store.count("FECHAMENTO_CUPOM"), "1");
+    EXPECT_EQ(store.states(1, "FECHAMENTO_CUPOM"), QStringList { "2" });
+}
+
+TEST(NfceUpsert, AComplementWithoutItsSaleGetsAFreshIdAndItsSaleOneLater)
+{
+    SalesStore store;
+    const Sale s { .id = 1, .numDoc = "57", .modelo = "65" };
+    store.addComplement(1, s, "<primeira/>");
+    store.importAll();
+
+    const QString orphanId = store.server.scalar("SELECT TRANSACAO_ID FROM COMPL_NFCEFISCAL");
+    EXPECT_EQ(store.import->cells().Novo_Id, orphanId.toLongLong());
+    EXPECT_EQ(store.count("TRANSACOES"), "0");
+    EXPECT_EQ(store.states(1, "COMPL_NFCEFISCAL"), QStringList { "2" });
+
+    store.addSale(1, s);
+    resend(store, 1, "COMPL_NFCEFISCAL");
+    store.importAll();
+    const QString saleId = store.server.scalar("SELECT TRANSACAO_ID FROM TRANSACOES");
+    EXPECT_EQ(store.server.rows("SELECT TRANSACAO_ID FROM COMPL_NFCEFISCAL ORDER BY 1"),
+        (QStringList { orphanId, saleId }));
+
+    // The terminal's complement replaces the server's one of the sale.
+    store.pdv(1).exec("UPDATE COMPL_NFCEFISCAL SET ARQUIVO_XML = '<segunda/>', EXPORTADO = 0");
+    store.importAll();
+    EXPECT_EQ(store.server.rows("SELECT ARQUIVO_XML FROM COMPL_NFCEFISCAL WHERE TRANSACAO_ID = " + saleId),
+        QStringList { "<segunda/>" });
+    EXPECT_EQ(store.count("COMPL_NFCEFISCAL"), "2");
+}
+
+TEST(NfceUpsert, ACancelledNoteBooksItsCancellationOnce)
+{
+    SalesStore store;
+    const Sale s { .id = 1, .numDoc = "57", .modelo = "65", .valor = "30.00" };
+    store.addSale(1, s);
+    store.addItem(1, s, 1, 10);
+    store.addItem(1, s, 2, 20);
+    store.addComplement(1, s, "<nfe-autorizada/>");
+    store.importAll();
+    const QString saleId = store.server.scalar("SELECT TRANSACAO_ID FROM TRANSACOES");
+
+    store.addCancelledNote(1, s, "<terminal/>");
+    store.importAll();
+    store.pdv(1).exec("UPDATE NOTAS_CANCELADAS_NFCE SET EXPORTADO = 0");
+    store.importAll();
+
+    EXPECT_EQ(store.server.rows(
+                  "SELECT TRANSACAO_ID, ARQUIVO_XML, TRANSMISSAO, SINTEGRA FROM NOTAS_CANCELADAS_NFCE"),
+        QStringList { saleId + "|<nfe-autorizada/>|CANCELADA|<null>" });
+    EXPECT_EQ(store.count("COMPL_NFCEFISCAL"), "0");
+    EXPECT_EQ(store.server.rows("SELECT CONDUTA, DEPTO, TPCTB, C_CUSTO_ID, CONTAAUX_ID, HISTORICO, VALOR, "
+                                "AUTORIZ_ID, BANCO_ID, DT_TRANS FROM TRANSACOES WHERE TRANSACAO_ID <> "
+                  + saleId),
+        QStringList { "18|07|2|1|0|CANCELAMENTO NFCe 57|30.00|21|1|2024-03-05" });
+    EXPECT_EQ(store.server.rows(
+                  "SELECT PRODUTO_ID, CFOP FROM TRANSITENS WHERE TRANSACAO_ID <> " + saleId + " ORDER BY 1"),
+        (QStringList { "10|5556", "20|5556" }));
+    EXPECT_EQ(store.count("TRANSACOES"), "2");
+    EXPECT_TRUE(store.dialogs->shown.empty());
+}
+
+TEST(NfceUpsert, ACancelledNoteWithoutItsSaleIsKeptUnderAFreshId)
+{
+    SalesStore store;
+    store.addCancelledNote(1, Sale { .id = 1, .numDoc = "57" }, "<terminal/>");
+    store.importAll();
+
+    EXPECT_EQ(store.server.rows(
+                  "SELECT TRANSACAO_ID, ARQUIVO_XML, TRANSMISSAO, SINTEGRA FROM NOTAS_CANCELADAS_NFCE"),
+        QStringList { QString::number(store.import->cells().Novo_Id) + "|<terminal/>|ERRO|X" });
+    EXPECT_EQ(store.count("TRANSACOES"), "0");
+    EXPECT_EQ(store.states(1, "NOTAS_CANCELADAS_NFCE"), QStringList { "2" });
+}
+
+TEST(NfceUpsert, ACancellationBookingThatFailsLeavesNothingAndIsSentAgain)
+{
+    SalesStore store;
+    const Sale s { .id = 1, .numDoc = "57", .modelo = "65" };
+    store.addSale(1, s);
+    store.addItem(1, s, 1, 10);
+    store.addComplement(1, s);
+    store.importAll();
+    const QString saleId = store.server.scalar("SELECT TRANSACAO_ID FROM TRANSACOES");
+
+    refuse(store, "TRANSITENS", "NEW.CFOP = '5556'", "cancellation items blocked");
+    store.addCancelledNote(1, s);
+    store.importAll();
+
+    ASSERT_EQ(store.dialogs->texts().size(), 1);
+    EXPECT_TRUE(store.dialogs->texts()[0].startsWith("Erro Notas Canceladas Nfce:\rErro: "));
+    EXPECT_EQ(store.count("NOTAS_CANCELADAS_NFCE"), "0");
+    EXPECT_EQ(store.server.rows("SELECT TRANSACAO_ID FROM COMPL_NFCEFISCAL"), QStringList { saleId });
+    EXPECT_EQ(store.count("TRANSACOES"), "1");
+    EXPECT_EQ(store.states(1, "NOTAS_CANCELADAS_NFCE"), QStringList { "0" });
+
+    allow(store, "TRANSITENS");
+    store.importAll();
+    EXPECT_EQ(store.server.rows("SELECT TRANSACAO_ID FROM NOTAS_CANCELADAS_NFCE"), QStringList { saleId });
+    EXPECT_EQ(store.count("TRANSACOES", "CONDUTA = '18'"), "1");
+    EXPECT_EQ(store.count("TRANSITENS", "CFOP = '5556'"), "1");
+    EXPECT_EQ(store.states(1, "NOTAS_CANCELADAS_NFCE"), QStringList { "2" });
+}
+
+} // namespace
