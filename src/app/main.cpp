@@ -4,9 +4,14 @@
 #include "app/startup.h"
 
 #include <QApplication>
+#include <cstdlib>
 
 int main(int argc, char* argv[])
 {
+    // Without TZ the C library looks at /etc/localtime again on every local
+    // time conversion, and the imports convert dates for every row.
+    if (!std::getenv("TZ"))
+        setenv("TZ", ":/etc/localtime", 0);
     QApplication application(argc, argv);
     return app::runProgram(application);
 }

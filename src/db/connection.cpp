@@ -377,6 +377,11 @@ pg_conn* Connection::handle() const
     return impl_->conn.get();
 }
 
+void Connection::statementsRan()
+{
+    impl_->afterStatement();
+}
+
 void Connection::attach(Listener* listener)
 {
     if (std::find(impl_->listeners.begin(), impl_->listeners.end(), listener) == impl_->listeners.end())

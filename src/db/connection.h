@@ -77,6 +77,9 @@ public:
     // drain notifications read meanwhile) and after a reconnect.
     void attach(Listener* listener);
     void detach(Listener* listener);
+    // For units that talked to the client library directly: a NOTIFY may
+    // have been read into the client's buffer meanwhile.
+    void statementsRan();
 
 private:
     struct Impl;

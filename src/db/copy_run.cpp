@@ -199,6 +199,16 @@ int CopyRun::run()
     impl_->failedRow = 0;
     copy::CopyLog log(config_.logFile);
     log.opening();
+    // The run's own writes bypass the statement path that tells listeners
+    // to look for notifications read meanwhile; tell them once at the end.
+    struct TellListeners {
+        Connection* writer;
+        ~TellListeners()
+        {
+            if (writer)
+                writer->statementsRan();
+        }
+    } tell{config_.writerConnection};
     try {
         const int written = impl_->transfer();
         log.closing();

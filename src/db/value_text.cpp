@@ -155,7 +155,8 @@ std::optional<QDateTime> parseDateTime(const QString& text)
 
     const QString t = text.trimmed();
     qsizetype pos = 0;
-    QDate date = zeroDateTime().date();
+    static const QDate zeroDate = zeroDateTime().date();
+    QDate date = zeroDate;
     const QRegularExpressionMatch d = datePart.match(t);
     if (d.hasMatch()) {
         date = QDate(d.captured(1).toInt(), d.captured(2).toInt(), d.captured(3).toInt());
@@ -201,8 +202,8 @@ QByteArray decodeBytea(const QString& text)
 
 double dayCount(const QDateTime& v)
 {
-    const QDateTime zero = zeroDateTime();
-    const qint64 days = zero.date().daysTo(v.date());
+    static const QDate zeroDate = zeroDateTime().date();
+    const qint64 days = zeroDate.daysTo(v.date());
     const double fraction = v.time().msecsSinceStartOfDay() / 86400000.0;
     return days >= 0 ? days + fraction : days - fraction;
 }
