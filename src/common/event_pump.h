@@ -10,7 +10,8 @@ namespace common {
 void pumpEvents();
 
 // Replaces the pump; an empty function restores the default
-// (QCoreApplication::processEvents).
+// (QCoreApplication::processEvents, at most one turn every few
+// milliseconds).
 void setEventPump(std::function<void()> pump);
 
 } // namespace common

@@ -78,6 +78,26 @@ void Query::bind(const QString& name, Value value)
     bound_[index] = true;
 }
 
+void Query::bind(const char* name, Value value)
+{
+    const QLatin1StringView latin(name);
+    for (const char c : latin) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            bind(QString::fromUtf8(name), std::move(value));
+            return;
+        }
+    }
+    parseIfNeeded();
+    for (qsizetype i = 0; i < names_.size(); ++i) {
+        if (names_[i].compare(latin, Qt::CaseInsensitive) == 0) {
+            values_[i] = std::move(value);
+            bound_[i] = true;
+            return;
+        }
+    }
+    bind(QString(latin), std::move(value)); // raises, naming it
+}
+
 QStringList Query::parameterNames() const
 {
     if (parsed_)

@@ -43,6 +43,16 @@ public:
     void bindDateTime(const QString& name, const QDateTime& v) { bind(name, v); }
     void bindBytes(const QString& name, const QByteArray& v) { bind(name, v); }
     void bindNull(const QString& name) { bind(name, Null{}); }
+    // The same for names written in the code: no text is built per value.
+    void bind(const char* name, Value value);
+    void bindText(const char* name, const QString& v) { bind(name, v); }
+    void bindInteger(const char* name, qint64 v) { bind(name, v); }
+    void bindFloat(const char* name, double v) { bind(name, v); }
+    void bindDate(const char* name, const QDate& v) { bind(name, v); }
+    void bindTime(const char* name, const QTime& v) { bind(name, v); }
+    void bindDateTime(const char* name, const QDateTime& v) { bind(name, v); }
+    void bindBytes(const char* name, const QByteArray& v) { bind(name, v); }
+    void bindNull(const char* name) { bind(name, Null{}); }
     QStringList parameterNames() const;
 
     void prepare();  // parses the text; the server side is cached per text

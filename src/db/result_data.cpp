@@ -50,18 +50,38 @@ ResultData::ResultData(PgResultPtr result)
     rows_ = PQntuples(res);
     const int columns = PQnfields(res);
     kinds_.reserve(columns);
+    for (int c = 0; c < columns; ++c)
+        kinds_.push_back(fieldKindForType(PQftype(res, c)));
+}
+
+void ResultData::nameColumns() const
+{
+    // Most statements are never asked for a column by name (inserts, row
+    // tests): their names are only read when someone asks.
+    if (named_)
+        return;
+    PGresult* res = result_.get();
+    const int columns = columnCount();
+    names_.reserve(columns);
     for (int c = 0; c < columns; ++c) {
         const QString name = QString::fromUtf8(PQfname(res, c));
         names_.append(name);
-        kinds_.push_back(fieldKindForType(PQftype(res, c)));
         const QString key = name.toUpper();
         if (!byUpperName_.contains(key))
             byUpperName_.insert(key, c);
     }
+    named_ = true;
+}
+
+const QStringList& ResultData::columnNames() const
+{
+    nameColumns();
+    return names_;
 }
 
 int ResultData::columnIndex(const QString& name) const
 {
+    nameColumns();
     return byUpperName_.value(name.toUpper(), -1);
 }
 

@@ -22,8 +22,8 @@ public:
     PGresult* get() const { return result_.get(); }
 
     int rowCount() const { return rows_; }
-    int columnCount() const { return static_cast<int>(names_.size()); }
-    const QStringList& columnNames() const { return names_; }
+    int columnCount() const { return static_cast<int>(kinds_.size()); }
+    const QStringList& columnNames() const;
     Oid typeOid(int column) const { return PQftype(result_.get(), column); }
     FieldKind kind(int column) const { return kinds_[column]; }
 
@@ -37,11 +37,14 @@ public:
     int rawLength(int row, int column) const { return PQgetlength(result_.get(), row, column); }
 
 private:
+    void nameColumns() const;
+
     PgResultPtr result_;
     int rows_ = 0;
-    QStringList names_;
     std::vector<FieldKind> kinds_;
-    QHash<QString, int> byUpperName_;
+    mutable bool named_ = false;
+    mutable QStringList names_;
+    mutable QHash<QString, int> byUpperName_;
 };
 
 } // namespace db

@@ -42,6 +42,14 @@ QByteArray bytesAsText(const QByteArray& bytes)
     return fromCp1252(bytes).toUtf8();
 }
 
+void putDigits(char* out, int value, int width)
+{
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+}
+
 struct ParamTextVisitor {
     bool toBytea;
 
@@ -65,7 +73,28 @@ struct ParamTextVisitor {
     {
         if (!v.isValid())
             return std::nullopt;
-        return formatDateTime(v).toLatin1();
+        const QDateTime local = v.timeSpec() == Qt::LocalTime ? v : v.toLocalTime();
+        const QDate date = local.date();
+        if (date.year() < 1 || date.year() > 9999)
+            return formatDateTime(v).toLatin1();
+        // yyyy-MM-dd HH:mm:ss.zzz, written straight into the bytes sent.
+        const QTime time = local.time();
+        QByteArray text(23, Qt::Uninitialized);
+        char* out = text.data();
+        putDigits(out, date.year(), 4);
+        out[4] = '-';
+        putDigits(out + 5, date.month(), 2);
+        out[7] = '-';
+        putDigits(out + 8, date.day(), 2);
+        out[10] = ' ';
+        putDigits(out + 11, time.hour(), 2);
+        out[13] = ':';
+        putDigits(out + 14, time.minute(), 2);
+        out[16] = ':';
+        putDigits(out + 17, time.second(), 2);
+        out[19] = '.';
+        putDigits(out + 20, time.msec(), 3);
+        return text;
     }
     std::optional<QByteArray> operator()(const QByteArray& v) const
     {
@@ -74,6 +103,98 @@ struct ParamTextVisitor {
         return bytesAsText(v);
     }
 };
+
+bool isDigit(QChar c)
+{
+    return c.unicode() >= u'0' && c.unicode() <= u'9';
+}
+
+int digitsAt(const QString& t, qsizetype from, qsizetype count)
+{
+    int n = 0;
+    for (qsizetype i = from; i < from + count; ++i)
+        n = n * 10 + (t[i].unicode() - u'0');
+    return n;
+}
+
+// The server's own forms, "yyyy-MM-dd" and "yyyy-MM-dd HH:mm:ss", read
+// without the general patterns; nullopt sends anything else to them.
+std::optional<QDateTime> serverDateTime(const QString& t)
+{
+    const qsizetype n = t.size();
+    if (n != 10 && n != 19)
+        return std::nullopt;
+    for (qsizetype i = 0; i < n; ++i) {
+        const bool separator = i == 4 || i == 7 || i == 10 || i == 13 || i == 16;
+        if (!separator && !isDigit(t[i]))
+            return std::nullopt;
+    }
+    if (t[4] != u'-' || t[7] != u'-')
+        return std::nullopt;
+    const QDate date(digitsAt(t, 0, 4), digitsAt(t, 5, 2), digitsAt(t, 8, 2));
+    if (!date.isValid())
+        return std::nullopt;
+    if (n == 10)
+        return QDateTime(date, QTime(0, 0));
+    if (t[10] != u' ' || t[13] != u':' || t[16] != u':')
+        return std::nullopt;
+    const QTime time(digitsAt(t, 11, 2), digitsAt(t, 14, 2), digitsAt(t, 17, 2), 0);
+    if (!time.isValid())
+        return std::nullopt;
+    return QDateTime(date, time);
+}
+
+// Plain decimals of at most 15 digits ("-12.50"): both the digits and the
+// power of ten are exact doubles, so one division rounds as a full
+// conversion would. nullopt sends anything else to the general reader.
+std::optional<double> plainDecimal(const QString& t)
+{
+    const qsizetype n = t.size();
+    qsizetype i = 0;
+    const bool negative = n > 0 && t[0] == u'-';
+    if (negative)
+        ++i;
+    qint64 mantissa = 0;
+    int digits = 0;
+    int decimals = 0;
+    bool point = false;
+    for (; i < n; ++i) {
+        const QChar c = t[i];
+        if (isDigit(c)) {
+            if (++digits > 15)
+                return std::nullopt;
+            mantissa = mantissa * 10 + (c.unicode() - u'0');
+            if (point)
+                ++decimals;
+        } else if (c == u'.' && !point && digits > 0) {
+            point = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0 || (point && decimals == 0))
+        return std::nullopt;
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const double v = static_cast<double>(mantissa) / kPowers[decimals];
+    return negative ? -v : v;
+}
+
+// Unsigned or minus-signed digits that cannot overflow.
+std::optional<qint64> plainInteger(const QString& t)
+{
+    const qsizetype n = t.size();
+    const qsizetype start = n > 0 && t[0] == u'-' ? 1 : 0;
+    if (n == start || n - start > 18)
+        return std::nullopt;
+    qint64 v = 0;
+    for (qsizetype i = start; i < n; ++i) {
+        if (!isDigit(t[i]))
+            return std::nullopt;
+        v = v * 10 + (t[i].unicode() - u'0');
+    }
+    return start ? -v : v;
+}
 
 int fractionToMs(const QString& digits)
 {
@@ -121,6 +242,8 @@ QString formatDateTime(const QDateTime& v)
 
 std::optional<qint64> parseInteger(const QString& text)
 {
+    if (auto v = plainInteger(text))
+        return v;
     static const QRegularExpression whole(QStringLiteral("^\\s*[+-]?\\d+\\s*$"));
     if (!whole.match(text).hasMatch())
         return std::nullopt;
@@ -133,6 +256,8 @@ std::optional<qint64> parseInteger(const QString& text)
 
 std::optional<double> parseDouble(const QString& text)
 {
+    if (auto v = plainDecimal(text))
+        return v;
     const QString t = text.trimmed();
     if (t.compare(QLatin1String("NaN"), Qt::CaseInsensitive) == 0)
         return std::nan("");
@@ -152,6 +277,8 @@ std::optional<QDateTime> parseDateTime(const QString& text)
     static const QRegularExpression datePart(QStringLiteral("^(\\d{4,})-(\\d{1,2})-(\\d{1,2})"));
     static const QRegularExpression timePart(QStringLiteral("^(\\d{1,2}):(\\d{2})(?::(\\d{2})(?:\\.(\\d+))?)?"));
     static const QRegularExpression zonePart(QStringLiteral("^\\s*(?:Z|[+-]\\d{2}(?::?\\d{2}(?::?\\d{2})?)?)?$"));
+    if (auto v = serverDateTime(text))
+        return v;
 
     const QString t = text.trimmed();
     qsizetype pos = 0;

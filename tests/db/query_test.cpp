@@ -224,6 +224,18 @@ TEST_F(QueryTest, RepeatedAndCaseInsensitiveNamesTakeOneValue)
     EXPECT_EQ(q_.field("N").asInteger(), 3);
 }
 
+TEST_F(QueryTest, NamesFromTheCodeAndFromTextsBindTheSameParameter)
+{
+    q_.setText("SELECT CAST(:Valor AS integer) + CAST(:OUTRO_valor AS integer) AS S");
+    q_.bindInteger(QStringLiteral("valor"), 1);
+    q_.bindInteger("outro_VALOR", 2);
+    q_.bindInteger("VALOR", 40); // the last value bound wins, whichever way it was named
+    q_.open();
+    EXPECT_EQ(q_.field("S").asInteger(), 42);
+    EXPECT_TRUE(usageErrorOf([&] { q_.bindInteger("VALOR_", 1); }).contains("VALOR_"));
+    EXPECT_TRUE(usageErrorOf([&] { q_.bindInteger("VAL\xc3\x93R", 1); }).contains(QString::fromUtf8("VAL\xc3\x93R")));
+}
+
 TEST_F(QueryTest, CursorWalksTheRowsAndStaysOnTheLast)
 {
     db_.exec("INSERT INTO t (id) VALUES (1), (2), (3)");
