@@ -7,6 +7,7 @@
 
 #include "db/connection.h"
 #include "db/copy_run.h"
+#include "support/bare_pg.h"
 #include "support/test_db.h"
 
 #include <benchmark/benchmark.h>
@@ -101,25 +102,12 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-struct PgConnDeleter {
-    void operator()(PGconn* c) const { PQfinish(c); }
-};
-struct PgResultDeleter {
-    void operator()(PGresult* r) const { PQclear(r); }
-};
-using PgConn = std::unique_ptr<PGconn, PgConnDeleter>;
-using PgResult = std::unique_ptr<PGresult, PgResultDeleter>;
+using testsupport::PgConn;
+using testsupport::PgResult;
 
 PgConn connectTo(const testsupport::TestDatabase& db)
 {
-    const QString conninfo = QString("host=%1 port=%2 user=%3 dbname=%4")
-                                 .arg(testsupport::testHost())
-                                 .arg(testsupport::testPort())
-                                 .arg(testsupport::testUser(), db.name());
-    PgConn conn(PQconnectdb(conninfo.toUtf8().constData()));
-    if (PQstatus(conn.get()) != CONNECTION_OK)
-        throw std::runtime_error(PQerrorMessage(conn.get()));
-    return conn;
+    return testsupport::connectBare(db.name());
 }
 
 void expectStatus(PGconn* conn, PGresult* r, ExecStatusType wanted)

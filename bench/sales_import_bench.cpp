@@ -17,6 +17,7 @@
 #include "sales/carga_vendas.h"
 #include "sales/sales_view.h"
 #include "support/recording_dialogs.h"
+#include "support/bare_pg.h"
 #include "support/test_db.h"
 
 #include <benchmark/benchmark.h>
@@ -71,25 +72,12 @@ public:
     void repaintProgress() override { }
 };
 
-struct PgConnDeleter {
-    void operator()(PGconn* c) const { PQfinish(c); }
-};
-struct PgResultDeleter {
-    void operator()(PGresult* r) const { PQclear(r); }
-};
-using PgConn = std::unique_ptr<PGconn, PgConnDeleter>;
-using PgResult = std::unique_ptr<PGresult, PgResultDeleter>;
+using testsupport::PgConn;
+using testsupport::PgResult;
 
 PgConn connectTo(const testsupport::TestDatabase& db)
 {
-    const QString conninfo = QString("host=%1 port=%2 user=%3 dbname=%4")
-                                 .arg(testsupport::testHost())
-                                 .arg(testsupport::testPort())
-                                 .arg(testsupport::testUser(), db.name());
-    PgConn conn(PQconnectdb(conninfo.toUtf8().constData()));
-    if (PQstatus(conn.get()) != CONNECTION_OK)
-        throw std::runtime_error(PQerrorMessage(conn.get()));
-    return conn;
+    return testsupport::connectBare(db.name());
 }
 
 void check(PGconn* conn, PGresult* r)

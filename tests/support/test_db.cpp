@@ -1,4 +1,5 @@
 #include "support/test_db.h"
+#include "support/bare_pg.h"
 
 #include <libpq-fe.h>
 
@@ -11,8 +12,8 @@
 namespace testsupport {
 namespace {
 
-using ConnPtr = std::unique_ptr<PGconn, decltype(&PQfinish)>;
-using ResultPtr = std::unique_ptr<PGresult, decltype(&PQclear)>;
+using ConnPtr = PgConn;
+using ResultPtr = PgResult;
 
 QString env(const char* name, const QString& fallback)
 {
@@ -35,7 +36,7 @@ ConnPtr connectTo(const QString& database)
                            .arg(quoteConninfo(testUser()), quoteConninfo(database));
     if (!testPassword().isEmpty())
         conninfo += " password=" + quoteConninfo(testPassword());
-    ConnPtr conn(PQconnectdb(conninfo.toUtf8().constData()), &PQfinish);
+    ConnPtr conn(PQconnectdb(conninfo.toUtf8().constData()));
     if (PQstatus(conn.get()) != CONNECTION_OK)
         throw std::runtime_error(std::string("test connection failed: ") + PQerrorMessage(conn.get()));
     return conn;
@@ -43,7 +44,7 @@ ConnPtr connectTo(const QString& database)
 
 ResultPtr run(PGconn* conn, const QString& sql)
 {
-    ResultPtr res(PQexec(conn, sql.toUtf8().constData()), &PQclear);
+    ResultPtr res(PQexec(conn, sql.toUtf8().constData()));
     const auto status = PQresultStatus(res.get());
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         throw std::runtime_error(std::string(PQresultErrorMessage(res.get())) + " in: " + sql.toStdString());
@@ -68,6 +69,11 @@ QString templateName(Template kind)
 }
 
 } // namespace
+
+PgConn connectBare(const QString& database)
+{
+    return connectTo(database);
+}
 
 QString testHost() { return env("QS_TEST_PGHOST", "127.0.0.1"); }
 int testPort() { return env("QS_TEST_PGPORT", "5432").toInt(); }
