@@ -6,7 +6,7 @@
 // QS_TEST_PGUSER (scripts/test.sh sets them; see the report for a command).
 
 #include "db/connection.h"
-#include "db/copy_run.h"
+#include "db/copy/copy_run.h"
 #include "support/bare_pg.h"
 #include "support/test_db.h"
 

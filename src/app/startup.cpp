@@ -1,6 +1,6 @@
 #include "app/startup.h"
 
-#include "app/instance_marker.h"
+#include "platform/instance_marker.h"
 #include "app/sales_startup.h"
 #include "sales/sales_window.h"
 #include "update/update_window.h"

@@ -3,7 +3,7 @@
 #include "common/event_pump.h"
 #include "common/log_path.h"
 #include "db/connection.h"
-#include "db/copy_run.h"
+#include "db/copy/copy_run.h"
 #include "db/query.h"
 #include "sales/cancelamentos.h"
 #include "sales/monitor_venda.h"

@@ -6,7 +6,7 @@
 // imported; 3 (TRANSACOES) cancelled on the terminal, not yet carried out
 // on the server; 4 cancellation carried out.
 
-#include "db/copy_run.h"
+#include "db/copy/copy_run.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,8 +1,8 @@
 #include "sales/sales_window.h"
 
-#include "app/ini_file.h"
-#include "app/ini_keys.h"
-#include "app/process_ender.h"
+#include "config/ini_file.h"
+#include "config/ini_keys.h"
+#include "platform/process_ender.h"
 #include "db/listener.h"
 #include "sales/atualizar_dados.h"
 #include "sales/carga_vendas.h"

@@ -1,6 +1,6 @@
 #include "sales/transferir_banco.h"
 
-#include "db/copy_run.h"
+#include "db/copy/copy_run.h"
 #include "sales/closing_upsert.h"
 #include "sales/nfce_upsert.h"
 #include "sales/sale_upsert.h"

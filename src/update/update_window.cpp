@@ -1,7 +1,7 @@
 #include "update/update_window.h"
 
-#include "app/ini_keys.h"
-#include "app/server_params.h"
+#include "config/ini_keys.h"
+#include "config/server_params.h"
 #include "db/listener.h"
 #include "terminals/update_slots_opening.h"
 #include "terminals/update_status_pass.h"

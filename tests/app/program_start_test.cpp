@@ -1,10 +1,10 @@
 // The program's start: both windows created as the program creates them,
 // against a server database the test made.
 
-#include "app/program_fixture.h"
+#include "support/program_fixture.h"
 
 #include "app/startup.h"
-#include "app/version.h"
+#include "config/version.h"
 #include "db/connection.h"
 #include "db/query.h"
 #include "sales/sales_window.h"

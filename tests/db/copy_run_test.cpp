@@ -1,6 +1,6 @@
 #include "common/log_path.h"
 #include "db/connection.h"
-#include "db/copy_run.h"
+#include "db/copy/copy_run.h"
 #include "db/errors.h"
 #include "db/memtable.h"
 #include "db/query.h"

@@ -1,7 +1,7 @@
 // The sales window as the program creates it: notifications raised on the
 // server, clicks on its real buttons, its flags and panes.
 
-#include "app/program_fixture.h"
+#include "support/program_fixture.h"
 
 #include "app/startup.h"
 #include "common/event_pump.h"

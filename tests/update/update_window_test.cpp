@@ -1,7 +1,7 @@
 // The update window created as the program creates it (constructed, then
 // its creation steps), against a server database the test made.
 
-#include "app/program_fixture.h"
+#include "support/program_fixture.h"
 
 #include "db/connection.h"
 #include "db/query.h"

@@ -1,4 +1,4 @@
-#include "db/copy_rows.h"
+#include "db/copy/copy_rows.h"
 
 #include "db/result_data.h"
 #include "db/value_text.h"

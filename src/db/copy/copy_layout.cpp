@@ -1,4 +1,4 @@
-#include "db/copy_layout.h"
+#include "db/copy/copy_layout.h"
 
 #include "db/errors.h"
 

@@ -1,4 +1,4 @@
-#include "app/instance_marker.h"
+#include "platform/instance_marker.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,8 +3,8 @@
 // a run sends. Columns are matched by name without case; destination
 // columns the source lacks are left out so the table's defaults apply.
 
-#include "db/copy_rows.h"
-#include "db/copy_target.h"
+#include "db/copy/copy_rows.h"
+#include "db/copy/copy_target.h"
 
 #include <QByteArray>
 #include <vector>

@@ -3,7 +3,7 @@
 // the server instead of one round trip per row. A group is sent, then heard
 // out later, so the next group can be read from the source meanwhile.
 
-#include "db/copy_writer.h"
+#include "db/copy/copy_writer.h"
 
 namespace db::copy {
 

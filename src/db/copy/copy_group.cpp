@@ -1,4 +1,4 @@
-#include "db/copy_group.h"
+#include "db/copy/copy_group.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
-#include "app/server_params.h"
+#include "config/server_params.h"
 
-#include "app/ini_file.h"
-#include "app/ini_keys.h"
+#include "config/ini_file.h"
+#include "config/ini_keys.h"
 
 namespace app {
 

@@ -1,9 +1,9 @@
-#include "db/copy_run.h"
+#include "db/copy/copy_run.h"
 
 #include "db/connection.h"
-#include "db/copy_group.h"
-#include "db/copy_log.h"
-#include "db/copy_target.h"
+#include "db/copy/copy_group.h"
+#include "db/copy/copy_log.h"
+#include "db/copy/copy_target.h"
 #include "db/errors.h"
 #include "db/query.h"
 #include "db/result_data.h"

@@ -2,8 +2,8 @@
 // The destination side of a copy run, one row at a time: find, insert or
 // update a row, and the run's own transaction around a commit group.
 
-#include "db/copy_layout.h"
-#include "db/copy_statement.h"
+#include "db/copy/copy_layout.h"
+#include "db/copy/copy_statement.h"
 
 namespace db::copy {
 

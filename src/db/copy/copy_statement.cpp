@@ -1,4 +1,4 @@
-#include "db/copy_statement.h"
+#include "db/copy/copy_statement.h"
 
 #include <atomic>
 

@@ -1,6 +1,6 @@
-#include "db/copy_target.h"
+#include "db/copy/copy_target.h"
 
-#include "db/copy_pq.h"
+#include "db/copy/copy_pq.h"
 #include "db/errors.h"
 
 #include <QStringList>

@@ -3,8 +3,8 @@
 // the test's own (Quibor.ini, log folder, single-instance mark), a server
 // database with the rows a start needs, and a recorder for the exit button.
 
-#include "app/instance_marker.h"
-#include "app/process_ender.h"
+#include "platform/instance_marker.h"
+#include "platform/process_ender.h"
 #include "common/log_path.h"
 #include "support/recording_dialogs.h"
 #include "support/silent_listener.h"

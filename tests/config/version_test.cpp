@@ -1,4 +1,4 @@
-#include "app/version.h"
+#include "config/version.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "app/ini_keys.h"
-#include "app/server_params.h"
+#include "config/ini_keys.h"
+#include "config/server_params.h"
 
 #include "common/log_path.h"
 

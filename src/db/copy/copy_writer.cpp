@@ -1,4 +1,4 @@
-#include "db/copy_writer.h"
+#include "db/copy/copy_writer.h"
 
 namespace db::copy {
 

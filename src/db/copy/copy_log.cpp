@@ -1,4 +1,4 @@
-#include "db/copy_log.h"
+#include "db/copy/copy_log.h"
 
 #include "db/errors.h"
 

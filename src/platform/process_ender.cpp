@@ -1,4 +1,4 @@
-#include "app/process_ender.h"
+#include "platform/process_ender.h"
 
 #include <QProcess>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "db/copy_pq.h"
+#include "db/copy/copy_pq.h"
 
 namespace db::copy {
 

@@ -4,7 +4,7 @@
 // statements run on the same connection between rows, so an unnamed
 // statement would not survive them.
 
-#include "db/copy_pq.h"
+#include "db/copy/copy_pq.h"
 
 #include <QByteArray>
 #include <vector>
