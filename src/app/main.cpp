@@ -1,6 +1,7 @@
 // Program entry: the sales window first (its creation is the start-up), then
 // the update window, then the message loop.
 
+#include "app/command_line.h"
 #include "app/startup.h"
 
 #include <QApplication>
@@ -8,6 +9,8 @@
 
 int main(int argc, char* argv[])
 {
+    if (const auto exitCode = app::answerCommandLine(argc, argv))
+        return *exitCode;
     // Without TZ the C library looks at /etc/localtime again on every local
     // time conversion, and the imports convert dates for every row.
     if (!std::getenv("TZ"))
