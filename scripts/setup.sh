@@ -9,6 +9,8 @@ packages=(
   libpq-dev postgresql-15 postgresql-client-15
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils x11-apps imagemagick procps psmisc libx11-dev
+  dpkg-dev file locales
+  clang libclang-rt-dev llvm
 )
 
 missing=()

@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs the whole test suite against a
 # throw-away PostgreSQL cluster on 127.0.0.1 that is stopped again at the end,
 # also on failure. With CI=true (or QS_SANITIZE=1) the suite runs a second
-# time, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# time, built with AddressSanitizer and UndefinedBehaviorSanitizer. With
+# CI=true the .deb is also built, installed and started (package_check.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -37,6 +38,11 @@ run_suite() {
 }
 
 run_suite "$build"
+
+if [ "${CI:-}" = "true" ]; then
+  # The .deb, installed with apt-get and started from /opt/quiborsync.
+  "$root/scripts/package_check.sh" "$build" 127.0.0.1 "$port"
+fi
 
 if [ "${CI:-}" = "true" ] || [ "${QS_SANITIZE:-}" = "1" ]; then
   asan="$root/build-asan"
