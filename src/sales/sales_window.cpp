@@ -124,6 +124,13 @@ void TFrmConversor_Vendas::buildControls()
     Label7 = makeLabel(this, "Label7", "Monitor de Atividades", {230, 6, 425, 30});
     Label7->setAlignment(Qt::AlignCenter);
     makeBold(Label7, 16);
+    // The heading stays centred over the grid but takes no more width than
+    // its text, so that the labels on its left have room for "Banco: " +
+    // database name + " - " + business date.
+    const int headingWidth = Label7->fontMetrics().horizontalAdvance(Label7->text()) + 8;
+    Label7->setGeometry(Label7->geometry().center().x() - headingWidth / 2, 6, headingWidth, 30);
+    for (QLabel* l : {Label5, Label6})
+        l->resize(Label7->x() - 6 - l->x(), l->height());
 
     Label1 = makeLabel(this, "Label1", "Pdv(s) Conectados/Envio Atualiza\u00e7\u00e3o", {10, 50, 215, 17});
     QFont small = Label1->font();
@@ -196,7 +203,12 @@ void TFrmConversor_Vendas::buildControls()
             [this] { ui::runHandler([this] { btnconsistirClick(); }); });
 }
 
-void TFrmConversor_Vendas::setServerLabel(const QString& text) { Label5->setText(text); }
+// A name too long even for the widened labels stays readable in the tip.
+void TFrmConversor_Vendas::setServerLabel(const QString& text)
+{
+    Label5->setText(text);
+    Label5->setToolTip(text);
+}
 
 void TFrmConversor_Vendas::clearLabel6() { Label6->clear(); }
 
@@ -333,6 +345,7 @@ void TFrmConversor_Vendas::showDatabaseLabel(const QString& caption)
 {
     paintText(Label6, QColor(0, 128, 0));
     Label6->setText(caption);
+    Label6->setToolTip(caption);
 }
 
 void TFrmConversor_Vendas::clearLabel9() { Label9->clear(); }
