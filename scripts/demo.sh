@@ -13,6 +13,11 @@
 # store's files stay in demo/ (or /var/tmp/quiborsync-demo when the postgres
 # user cannot reach the checkout).
 #
+# QuiborSync runs under the Brazilian Portuguese locale (pt_BR.UTF-8, made
+# with locale-gen when missing), so dates, times and money read as the store
+# reads them; when that locale cannot be had it runs under the system's, and
+# the demo says so.
+#
 # Settings (environment):
 #   QS_DEMO_SECONDS   seconds to run without a display (60)
 #   QS_DEMO_DRAIN     seconds at most for the last sales to arrive (20)
@@ -20,6 +25,8 @@
 #                     0 keeps the rows of the previous run
 #   QS_DEMO_HEADLESS  1 uses the virtual display even when $DISPLAY is set
 #   QS_BUILD_DIR      build folder (build)
+#   QS_DEMO_DOCS      1 also copies the two windows' screenshots to docs/
+#                     (the pictures the README shows)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -133,6 +140,27 @@ done
 say "Installing what is missing"
 "$root/scripts/setup.sh"
 
+say "Preparing the store's locale"
+# Brazilian dates (28/12/2024), times and money (1.234,50).
+store_locale=pt_BR.UTF-8
+locale_ready() { locale -a 2>/dev/null | grep -qix 'pt_BR\.utf-\?8'; }
+if ! locale_ready && [ -f /etc/locale.gen ] && command -v locale-gen >/dev/null; then
+  if grep -q '^# *pt_BR\.UTF-8 UTF-8' /etc/locale.gen; then
+    sed -i 's/^# *\(pt_BR\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  elif ! grep -q '^pt_BR\.UTF-8 UTF-8' /etc/locale.gen; then
+    echo 'pt_BR.UTF-8 UTF-8' >>/etc/locale.gen
+  fi
+  locale-gen >"$demo_dir/locale-gen.log" 2>&1 || true
+fi
+if locale_ready; then
+  program_env=(LANG=$store_locale LC_ALL=$store_locale LANGUAGE=pt_BR:pt)
+  locale_note="$store_locale"
+else
+  program_env=()
+  locale_note="the system's (${LC_ALL:-${LANG:-C}}): $store_locale could not be made, see demo/locale-gen.log"
+fi
+note "QuiborSync runs under $locale_note"
+
 say "Building QuiborSync"
 if ! { cmake -S "$root" -B "$build" && cmake --build "$build" -j"$(nproc)" --target quiborsync; } \
      >"$demo_dir/build.log" 2>&1; then
@@ -215,7 +243,8 @@ window_list() {
 }
 
 say "Starting QuiborSync"
-"$exe" >"$demo_dir/quiborsync.log" 2>&1 &
+# env execs the program, so $! is its pid.
+env "${program_env[@]}" "$exe" >"$demo_dir/quiborsync.log" 2>&1 &
 prog_pid=$!
 remember quiborsync "$prog_pid"
 if [ "$headless" = 1 ]; then
@@ -380,6 +409,13 @@ C
     sleep 0.7
     capture "$id" "$shots/$name" && shot_list+=("$name: \"$title\"")
   done
+  if [ "${QS_DEMO_DOCS:-0}" = 1 ]; then
+    mkdir -p "$root/docs"
+    for name in sales update; do
+      [ -f "$shots/$name.png" ] && cp "$shots/$name.png" "$root/docs/$name-window.png"
+    done
+    note "docs/sales-window.png and docs/update-window.png updated"
+  fi
 fi
 
 if kill -0 "$prog_pid" 2>/dev/null; then
@@ -394,6 +430,7 @@ cancelled=$(count_events cancelamento)
 touched=$(count_events clientes)
 printf '    %-44s %s\n' "sales rung up by the tills:" "$rung ($cancelled of them cancelled later on the till)"
 printf '    %-44s %s\n' "customer changes (\"clientes\"):" "$touched"
+printf '    %-44s %s\n' "locale of QuiborSync:" "$locale_note"
 
 srv_sales=? srv_bookings=? srv_notes=?
 read -r srv_sales srv_bookings srv_notes < <(admin -d "$server_db" <<'SQL' | tr '\t' ' '
