@@ -3,7 +3,8 @@
 # throw-away PostgreSQL cluster on 127.0.0.1 that is stopped again at the end,
 # also on failure. With CI=true (or QS_SANITIZE=1) the suite runs a second
 # time, built with AddressSanitizer and UndefinedBehaviorSanitizer. With
-# CI=true the .deb is also built, installed and started (package_check.sh).
+# CI=true the .deb is also built, installed and started (package_check.sh),
+# and the fuzzers run for a bounded time (fuzz.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -42,6 +43,8 @@ run_suite "$build"
 if [ "${CI:-}" = "true" ]; then
   # The .deb, installed with apt-get and started from /opt/quiborsync.
   "$root/scripts/package_check.sh" "$build" 127.0.0.1 "$port"
+  # The parsers of outside text under libFuzzer, about a minute each.
+  "$root/scripts/fuzz.sh" "${QS_FUZZ_SECONDS:-60}"
 fi
 
 if [ "${CI:-}" = "true" ] || [ "${QS_SANITIZE:-}" = "1" ]; then

@@ -71,9 +71,18 @@ QString LeIni(const QString& arq, const QString& secao, const QString& item)
     QFile file(arq);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QString text = decodeIniText(file.readAll());
+    const QByteArray contents = file.readAll();
     file.close();
+    return iniValue(contents, secao, item);
+}
 
+QString iniValue(const QByteArray& contents, const QString& secao, const QString& item)
+{
+    // CR LF, LF and a CR alone all end a line: a CR left inside a value
+    // would glue the next line to it.
+    QString text = decodeIniText(contents);
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     const QString wantedSection = secao.trimmed();
     const QString wantedKey = item.trimmed();
     if (wantedSection.isEmpty() || wantedKey.isEmpty())
@@ -81,7 +90,7 @@ QString LeIni(const QString& arq, const QString& secao, const QString& item)
 
     bool inWantedSection = false;
     for (QStringView rawLine : QStringTokenizer(text, u'\n')) {
-        const QString line = rawLine.trimmed().toString();  // also drops a CR
+        const QString line = rawLine.trimmed().toString();
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;
         if (line.startsWith(QLatin1Char('['))) {

@@ -13,6 +13,9 @@ namespace app {
 // with BOM, or Windows-1252, with CRLF or LF line ends.
 QString LeIni(const QString& arq, const QString& secao, const QString& item);
 
+// The same lookup in the bytes of an INI file already read.
+QString iniValue(const QByteArray& contents, const QString& secao, const QString& item);
+
 // Lowers every UTF-16 code unit of `text` by `shift`, keeping the order; the
 // INI file stores the user name and password raised this way.
 QString Decodifica(const QString& text, int shift);

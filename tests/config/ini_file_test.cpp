@@ -100,6 +100,32 @@ TEST_F(IniFileTest, TakesValuesAsWrittenWithOnlyOuterBlanksTrimmed)
               QStringLiteral("other section"));
 }
 
+TEST_F(IniFileTest, ACarriageReturnAloneEndsALineToo)
+{
+    // Files saved with old Mac line ends, or with one stray CR, as a fuzzer
+    // found: the CR once stayed inside the value, with the next line glued to
+    // it ("10.0.0.5\rPorta=5432"), and the keys after it were never found.
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {"cr-only", "[Conex\xC3\xA3o Postgres]\rServer Name=10.0.0.5\rPorta=5432\rPassword=Gdwd\r"},
+        {"stray-cr", "[Conex\xC3\xA3o Postgres]\r\nServer Name=10.0.0.5\rPorta=5432\r\nPassword=Gdwd\r\n"},
+        {"utf16-stray-cr", QByteArray("\xFF\xFE", 2)
+                               + QByteArray(QStringEncoder(QStringEncoder::Utf16LE)
+                                                .encode(u"[Conex\u00e3o Postgres]\r\nServer Name=10.0.0.5\r"
+                                                        u"Porta=5432\r\nPassword=Gdwd"))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = write(QString::fromLatin1(c.name) + ".ini", c.bytes);
+        EXPECT_EQ(app::LeIni(path, kSecao, QStringLiteral("Server Name")), QStringLiteral("10.0.0.5"));
+        EXPECT_EQ(app::LeIni(path, kSecao, QStringLiteral("Porta")), QStringLiteral("5432"));
+        EXPECT_EQ(app::LeIni(path, kSecao, QStringLiteral("Password")), QStringLiteral("Gdwd"));
+    }
+}
+
 TEST_F(IniFileTest, MissingFileOrSectionReadsEmpty)
 {
     const QString path = write("other.ini", "[Conexao Postgres]\nServer Name=plain a\n");

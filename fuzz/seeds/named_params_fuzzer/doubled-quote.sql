@@ -1,0 +1,1 @@
+SELECT * FROM T WHERE A = :A AND B = 'x''y:z' AND C = :c1
