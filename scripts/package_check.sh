@@ -43,6 +43,11 @@ db=qs_package_check
 role=qs_package_check
 password='Loja "Centro" #1'
 pid=
+# The program's home, runtime and temporary folder (its single-instance
+# mark lives there), so nothing of this check is left in /tmp.
+scratch=$(mktemp -d /tmp/quiborsync-package-check.XXXXXX)
+chown nobody:nogroup "$scratch"
+chmod 700 "$scratch"
 cleanup() {
   set +e
   if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
@@ -53,6 +58,7 @@ cleanup() {
   fi
   [ -f "$folder/Quibor.ini.example" ] && mv -f "$folder/Quibor.ini.example" "$folder/Quibor.ini"
   admin -d postgres -c "DROP DATABASE IF EXISTS $db" -c "DROP ROLE IF EXISTS $role" >/dev/null 2>&1
+  rm -rf "$scratch"
 }
 trap cleanup EXIT
 
@@ -74,7 +80,7 @@ chmod 644 "$folder/Quibor.ini"
 # An ordinary account, as in the store; setpriv execs, so $! is the program.
 log=$build/package-check.log
 setpriv --reuid=nobody --regid=nogroup --clear-groups \
-  env HOME=/tmp XDG_RUNTIME_DIR= QT_QPA_PLATFORM=offscreen "$exe" >"$log" 2>&1 &
+  env HOME="$scratch" XDG_RUNTIME_DIR="$scratch" TMPDIR="$scratch" QT_QPA_PLATFORM=offscreen "$exe" >"$log" 2>&1 &
 pid=$!
 seen=
 for ((k = 0; k < wait_seconds * 2; k++)); do
