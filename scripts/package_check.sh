@@ -34,9 +34,9 @@ grep -qx "Exec=$exe" /usr/share/applications/quiborsync.desktop || fail "the men
 for key in 'Server Name' Porta 'Base Name' 'User Name' Password; do
   grep -q "^$key=.*"$'\r'"\$" "$folder/Quibor.ini" || fail "the example Quibor.ini lacks \"$key\" with a CRLF line end"
 done
-stamp=$("$exe" --version) || fail "--version failed"
+stamp=$(timeout 30 "$exe" --version) || fail "--version failed"
 stamp=${stamp#QuiborSync }
-"$exe" --help | grep -qF "$folder/Quibor.ini" || fail "--help does not name $folder/Quibor.ini"
+timeout 30 "$exe" --help | grep -qF "$folder/Quibor.ini" || fail "--help does not name $folder/Quibor.ini"
 
 say "Starting the installed program against 127.0.0.1:$port"
 db=qs_package_check
