@@ -235,6 +235,64 @@ TEST(NfceUpsert, AComplementWithoutItsSaleGetsAFreshIdAndItsSaleOneLater)
     EXPECT_EQ(store.count("COMPL_NFCEFISCAL"), "2");
 }
 
+TEST(NfceUpsert, NotesWithoutTheirSaleAreFoundAgainByTheirAccessKey)
+{
+    SalesStore store;
+    store.addComplement(1, Sale { .id = 1, .numDoc = "57" }, "<primeira/>");
+    store.addCancelledNote(1, Sale { .id = 2, .numDoc = "58" });
+    // Without an access key two complements cannot be told apart: both stay.
+    store.addComplement(1, Sale { .id = 3, .numDoc = "59" });
+    store.addComplement(1, Sale { .id = 4, .numDoc = "60" });
+    store.pdv(1).exec("UPDATE COMPL_NFCEFISCAL SET CHAVE_NFCE = NULL WHERE TRANSACAO_ID = 503");
+    store.pdv(1).exec("UPDATE COMPL_NFCEFISCAL SET CHAVE_NFCE = '' WHERE TRANSACAO_ID = 504");
+    store.importAll();
+    ASSERT_EQ(store.count("COMPL_NFCEFISCAL"), "3");
+    const QString complementId
+        = store.server.scalar("SELECT TRANSACAO_ID FROM COMPL_NFCEFISCAL WHERE CHAVE_NFCE = 'CHAVE501'");
+    const QString note = store.server.scalar("SELECT TRANSACAO_ID FROM NOTAS_CANCELADAS_NFCE");
+    const qint64 novoId = store.import->cells().Novo_Id;
+
+    // Sent again, the complement changed on the terminal meanwhile.
+    store.pdv(1).exec("UPDATE COMPL_NFCEFISCAL SET ARQUIVO_XML = '<segunda/>', EXPORTADO = 0 "
+                      "WHERE TRANSACAO_ID = 501");
+    resend(store, 1, "NOTAS_CANCELADAS_NFCE");
+    store.importAll();
+
+    EXPECT_EQ(
+        store.server.rows("SELECT TRANSACAO_ID, ARQUIVO_XML FROM COMPL_NFCEFISCAL WHERE CHAVE_NFCE = 'CHAVE501'"),
+        QStringList { complementId + "|<segunda/>" });
+    EXPECT_EQ(store.count("COMPL_NFCEFISCAL"), "3");
+    EXPECT_EQ(store.server.rows("SELECT TRANSACAO_ID FROM NOTAS_CANCELADAS_NFCE"), QStringList { note });
+    EXPECT_EQ(store.import->cells().Novo_Id, novoId) << "no id drawn for a note already stored";
+    EXPECT_EQ(store.states(1, "COMPL_NFCEFISCAL"), (QStringList { "2", "2", "2" }));
+    EXPECT_EQ(store.states(1, "NOTAS_CANCELADAS_NFCE"), QStringList { "2" });
+}
+
+TEST(NfceUpsert, AComplementThatCannotBeWrittenLeavesTheServersOneInPlace)
+{
+    SalesStore store;
+    const Sale s { .id = 1, .numDoc = "57", .modelo = "65" };
+    store.addSale(1, s);
+    store.addComplement(1, s, "<autorizada/>");
+    store.importAll();
+    const QString saleId = store.server.scalar("SELECT TRANSACAO_ID FROM TRANSACOES");
+
+    refuse(store, "COMPL_NFCEFISCAL", "NEW.ARQUIVO_XML = '<ruim/>'", "xml refused");
+    store.pdv(1).exec("UPDATE COMPL_NFCEFISCAL SET ARQUIVO_XML = '<ruim/>', EXPORTADO = 0");
+    store.importAll();
+
+    EXPECT_EQ(store.server.rows("SELECT TRANSACAO_ID, ARQUIVO_XML FROM COMPL_NFCEFISCAL"),
+        QStringList { saleId + "|<autorizada/>" });
+    EXPECT_EQ(store.states(1, "COMPL_NFCEFISCAL"), QStringList { "1" });
+
+    allow(store, "COMPL_NFCEFISCAL");
+    store.pdv(1).exec("UPDATE COMPL_NFCEFISCAL SET ARQUIVO_XML = '<corrigida/>'");
+    store.importAll();
+    EXPECT_EQ(store.server.rows("SELECT TRANSACAO_ID, ARQUIVO_XML FROM COMPL_NFCEFISCAL"),
+        QStringList { saleId + "|<corrigida/>" });
+    EXPECT_EQ(store.states(1, "COMPL_NFCEFISCAL"), QStringList { "2" });
+}
+
 TEST(NfceUpsert, ACancelledNoteBooksItsCancellationOnce)
 {
     SalesStore store;
