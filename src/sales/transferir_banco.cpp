@@ -1,6 +1,7 @@
 #include "sales/transferir_banco.h"
 
 #include "db/copy/copy_run.h"
+#include "sales/cheque_lookup.h"
 #include "sales/closing_upsert.h"
 #include "sales/nfce_upsert.h"
 #include "sales/sale_upsert.h"
@@ -19,7 +20,7 @@ db::FindDestRecord Transferir_banco::hook()
 
 void Transferir_banco::Transferir_bancoFindDestRecord(db::CopyRun& ASender, bool& AFound)
 {
-    // Whatever happens, the engine itself writes nothing.
+    // Whatever happens, the engine itself writes nothing but new cheques.
     AFound = true;
     if (!executing_)
         return;
@@ -45,6 +46,7 @@ void Transferir_banco::Transferir_bancoFindDestRecord(db::CopyRun& ASender, bool
         upsertNotaCancelada(ctx_, source);
         break;
     case SaleTable::ChequesRecebidos:
+        AFound = chequeOnServer(ctx_, source);
         break;
     }
 }
