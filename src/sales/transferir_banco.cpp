@@ -26,6 +26,7 @@ void Transferir_banco::Transferir_bancoFindDestRecord(db::CopyRun& ASender, bool
         return;
 
     const SourceRow source(ASender.source(), ctx_.sourceColumns);
+    ctx_.terminal = ASender.config().readerConnection;
     switch (*executing_) {
     case SaleTable::Transacoes:
         upsertTransacao(ctx_, source);
@@ -64,8 +65,13 @@ Transferir_banco::Executing::Executing(Transferir_banco& hook, SaleTable table)
     hook_.executing_ = table;
     hook_.ctx_.givenBack.clear();
     hook_.ctx_.sourceColumns.clear();
+    hook_.ctx_.closingsBefore.clear();
 }
 
-Transferir_banco::Executing::~Executing() { hook_.executing_.reset(); }
+Transferir_banco::Executing::~Executing()
+{
+    hook_.executing_.reset();
+    hook_.ctx_.terminal = nullptr;
+}
 
 } // namespace sales

@@ -67,6 +67,24 @@ private:
     std::map<SaleLink, qint64> ids_;
 };
 
+// A receipt's payment lines of one amount: the server tells them apart
+// only by their order.
+struct ClosingKey {
+    QString cupom;
+    qint64 caixaId = 0;
+    QDateTime data;
+    double valor = 0;
+    bool operator<(const ClosingKey& o) const
+    {
+        return std::tie(cupom, caixaId, data, valor) < std::tie(o.cupom, o.caixaId, o.data, o.valor);
+    }
+};
+
+// Server FECHAMENTO_IDs of such lines, in that order, as they stood when
+// the copy run executing first met them: what earlier runs brought, not
+// what this run inserts.
+using ClosingsBefore = std::map<ClosingKey, std::vector<qint64>>;
+
 // Hash and equality for maps keyed by a text, searchable with a
 // std::string_view: a lookup builds no string, and a text kept in any
 // buffer finds the entry made for the same text elsewhere.
@@ -124,6 +142,8 @@ struct UpsertContext {
     bool saleInserted = false; // a sale of the current terminal reached the server
     KnownSales knownSales;
     ColumnPositions sourceColumns; // of the copy run executing
+    ClosingsBefore closingsBefore; // of the copy run executing
+    db::Connection* terminal = nullptr; // the executing copy run reads from it
 
 private:
     TextMap<std::unique_ptr<db::Query>> statements_;

@@ -172,23 +172,51 @@ TEST(SaleUpsert, StockLocationRowsOnlyWhenTheSwitchReadsExactlyTrue)
     }
 }
 
-TEST(ClosingUpsert, PaymentLinesAreMatchedByReceiptTillDateAndAmount)
+TEST(ClosingUpsert, EveryPaymentLineArrivesAndASecondCopyUpdatesItsOwnRow)
 {
     SalesStore store;
     const Sale s { .id = 1, .numDoc = "57" };
     store.addClosing(1, s, 1, "15.00");
-    store.addClosing(1, s, 2, "15.00"); // same amount: taken for the first line
+    store.addClosing(1, s, 2, "15.00"); // same amount as the first line
     store.addClosing(1, s, 3, "5.00");
     store.importAll();
 
-    EXPECT_EQ(store.server.rows(
-                  "SELECT FINALIZADORA_ID, LEGENDA, VALOR_FINALIZADORA FROM FECHAMENTO_CUPOM ORDER BY 3"),
-        (QStringList { "3|FIN 3|5.00", "2|FIN 2|15.00" }));
-
+    const QString byId = "SELECT FINALIZADORA_ID, LEGENDA, VALOR_FINALIZADORA FROM FECHAMENTO_CUPOM ORDER BY "
+                         "VALOR_FINALIZADORA, FECHAMENTO_ID";
+    EXPECT_EQ(store.server.rows(byId), (QStringList { "3|FIN 3|5.00", "1|FIN 1|15.00", "2|FIN 2|15.00" }));
     const QString ids = store.server.rows("SELECT FECHAMENTO_ID FROM FECHAMENTO_CUPOM ORDER BY 1").join(",");
+
+    // The second line changed on the terminal; all three are sent again,
+    // then the second alone.
+    store.pdv(1).exec("UPDATE FECHAMENTO_CUPOM SET FINALIZADORA_ID = 4, LEGENDA = 'FIN 4', FISCAL = 'N' "
+                      "WHERE FINALIZADORA_ID = 2");
     resend(store, 1, "FECHAMENTO_CUPOM");
     store.importAll();
+    store.pdv(1).exec("UPDATE FECHAMENTO_CUPOM SET EXPORTADO = 0 WHERE FINALIZADORA_ID = 4");
+    store.importAll();
+
+    EXPECT_EQ(store.server.rows(byId), (QStringList { "3|FIN 3|5.00", "1|FIN 1|15.00", "4|FIN 4|15.00" }));
+    EXPECT_EQ(store.count("FECHAMENTO_CUPOM", "FISCAL = 'N'"), "1");
     EXPECT_EQ(store.server.rows("SELECT FECHAMENTO_ID FROM FECHAMENTO_CUPOM ORDER BY 1").join(","), ids);
+    EXPECT_EQ(store.states(1, "FECHAMENTO_CUPOM"), (QStringList { "2", "2", "2" }));
+}
+
+TEST(ClosingUpsert, PaymentLinesReadOutOfTheirOrderStillArriveOnceEach)
+{
+    SalesStore store;
+    const Sale s { .id = 1, .numDoc = "58" };
+    store.addClosing(1, s, 1, "15.00");
+    store.addClosing(1, s, 2, "15.00");
+    // The terminal's second line now stands first where the reader looks.
+    store.pdv(1).exec("UPDATE FECHAMENTO_CUPOM SET FECHAMENTO_ID = 10 - FECHAMENTO_ID");
+
+    const QString lines = "SELECT FINALIZADORA_ID, LEGENDA FROM FECHAMENTO_CUPOM ORDER BY 1";
+    for (int copy = 1; copy <= 2; ++copy) {
+        if (copy == 2)
+            resend(store, 1, "FECHAMENTO_CUPOM");
+        store.importAll();
+        EXPECT_EQ(store.server.rows(lines), (QStringList { "1|FIN 1", "2|FIN 2" })) << "copy " << copy;
+    }
 }
 
 TEST(ClosingUpsert, AClosingThatCannotBeWrittenIsShownAndSentAgainLater)
