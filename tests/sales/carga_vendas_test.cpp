@@ -349,6 +349,30 @@ TEST(CargaVendas, ImportsAreFreeAgainAfterARunThatFailedAndANestedRunDoesNothing
     EXPECT_TRUE(store.importacaoLivre);
 }
 
+TEST(CargaVendas, AFailedCancellationLeavesTheLastSaleCellsAsTheyWere)
+{
+    SalesStore store;
+    store.addSale(1, Sale { .id = 1, .numDoc = "10" });
+    store.addSale(1, Sale { .id = 2, .numDoc = "30" });
+    store.importAll();
+    const sales::ImportCells before = store.import->cells();
+    ASSERT_EQ(before.Ultimo_Cupom, 30);
+    ASSERT_GT(before.Ultima_Transacao, 0);
+
+    store.server.exec("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                      "$$ BEGIN RAISE EXCEPTION 'closings locked'; END $$");
+    store.server.exec("CREATE TRIGGER refuse BEFORE DELETE ON FECHAMENTO_CUPOM FOR EACH STATEMENT "
+                      "EXECUTE FUNCTION refuse()");
+    store.pdv(1).exec("UPDATE TRANSACOES SET EXPORTADO = 3 WHERE TRANSACAO_ID = 1");
+    store.importAll();
+
+    ASSERT_EQ(store.states(1, "TRANSACOES"), (QStringList { "3", "2" }));
+    const sales::ImportCells& after = store.import->cells();
+    EXPECT_EQ(after.Ultima_Transacao, before.Ultima_Transacao);
+    EXPECT_EQ(after.Ultimo_Cupom, before.Ultimo_Cupom);
+    EXPECT_EQ(after.Ultimo_Caixa, before.Ultimo_Caixa);
+}
+
 TEST(CargaVendas, AChequeAlreadyOnTheServerIsNotInsertedAgain)
 {
     SalesStore store;
