@@ -4,6 +4,7 @@
 #include "common/log_path.h"
 #include "db/connection.h"
 #include "db/copy/copy_run.h"
+#include "db/errors.h"
 #include "db/query.h"
 #include "sales/cancelamentos.h"
 #include "sales/monitor_venda.h"
@@ -107,6 +108,8 @@ void Carga_Vendas::setTerminalConnectTimeout(int seconds) { impl_->connectSecond
 
 db::Connection& Carga_Vendas::novaConexaoPdv(const db::Dataset& licencaIfRow)
 {
+    if (impl_->running)
+        throw db::UsageError(QStringLiteral("The terminal connection is in use by the running sales import"));
     return impl_->connect(licencaIfRow);
 }
 

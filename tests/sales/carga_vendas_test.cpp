@@ -373,6 +373,42 @@ TEST(CargaVendas, AFailedCancellationLeavesTheLastSaleCellsAsTheyWere)
     EXPECT_EQ(after.Ultimo_Caixa, before.Ultimo_Caixa);
 }
 
+TEST(CargaVendas, TheTerminalConnectionCannotBeReplacedWhileAnImportRuns)
+{
+    SalesStore store;
+    const Sale s {};
+    store.addSale(1, s);
+    store.addItem(1, s, 1, 10);
+    store.addItem(1, s, 2, 20);
+    store.request(1);
+    db::Query licencaIf(*store.serverConnection);
+    licencaIf.setText("SELECT * FROM LICENCA_IF");
+    licencaIf.prepare();
+    licencaIf.open();
+
+    int turns = 0;
+    int refused = 0;
+    common::setEventPump([&] {
+        ++turns;
+        try {
+            store.import->novaConexaoPdv(licencaIf); // as a handler run inside the import might
+        } catch (const db::UsageError&) {
+            ++refused;
+        }
+    });
+    store.runImport();
+    common::setEventPump({});
+
+    EXPECT_GT(turns, 0);
+    EXPECT_EQ(refused, turns);
+    EXPECT_EQ(store.count("TRANSACOES"), "1");
+    EXPECT_EQ(store.count("TRANSITENS"), "2");
+    EXPECT_EQ(store.states(1, "TRANSITENS"), (QStringList { "2", "2" }));
+
+    // Between imports the connection is free to replace.
+    EXPECT_TRUE(store.import->novaConexaoPdv(licencaIf).connected());
+}
+
 TEST(CargaVendas, AChequeAlreadyOnTheServerIsNotInsertedAgain)
 {
     SalesStore store;
