@@ -40,6 +40,34 @@ struct CancelledSale {
     QDateTime dtTrans;
 };
 
+// The cells name the last sale or cancellation carried out on the server:
+// a cancellation that fails puts them back as they were.
+class CellsRestoredUnlessKept {
+public:
+    explicit CellsRestoredUnlessKept(ImportCells& cells)
+        : cells_(cells)
+        , before_(cells)
+    {
+    }
+    ~CellsRestoredUnlessKept()
+    {
+        if (kept_)
+            return;
+        cells_.Ultima_Transacao = before_.Ultima_Transacao;
+        cells_.Ultimo_Cupom = before_.Ultimo_Cupom;
+        cells_.Ultimo_Caixa = before_.Ultimo_Caixa;
+    }
+    CellsRestoredUnlessKept(const CellsRestoredUnlessKept&) = delete;
+    CellsRestoredUnlessKept& operator=(const CellsRestoredUnlessKept&) = delete;
+
+    void keep() { kept_ = true; }
+
+private:
+    ImportCells& cells_;
+    const ImportCells before_;
+    bool kept_ = false;
+};
+
 void bindSale(db::Query& q, const CancelledSale& sale)
 {
     q.bindText("NUM_DOC", sale.numDoc);
@@ -50,6 +78,7 @@ void bindSale(db::Query& q, const CancelledSale& sale)
 void carryOut(db::Connection& pdv, db::Connection& server, ImportCells& cells,
     const StockLocationSettings& stock, const CancelledSale& sale)
 {
+    CellsRestoredUnlessKept restore(cells);
     cells.Ultima_Transacao = 0;
     cells.Ultimo_Cupom = wholeNumber(sale.numDoc);
     cells.Ultimo_Caixa = sale.bancoId;
@@ -85,6 +114,7 @@ void carryOut(db::Connection& pdv, db::Connection& server, ImportCells& cells,
     }
 
     transaction.commit();
+    restore.keep();
 
     db::Query done(pdv);
     done.setText(kCancellationDone);

@@ -4,6 +4,7 @@
 #include "common/log_path.h"
 #include "db/connection.h"
 #include "db/copy/copy_run.h"
+#include "db/errors.h"
 #include "db/query.h"
 #include "sales/cancelamentos.h"
 #include "sales/monitor_venda.h"
@@ -107,6 +108,8 @@ void Carga_Vendas::setTerminalConnectTimeout(int seconds) { impl_->connectSecond
 
 db::Connection& Carga_Vendas::novaConexaoPdv(const db::Dataset& licencaIfRow)
 {
+    if (impl_->running)
+        throw db::UsageError(QStringLiteral("The terminal connection is in use by the running sales import"));
     return impl_->connect(licencaIfRow);
 }
 
@@ -251,17 +254,19 @@ void Carga_Vendas::Impl::copy(const SaleTableCopy& t)
     config.logFile = common::programPath(QString::fromUtf8(t.logFile));
     config.commitCount = 100;
 
-    if (!t.hooked) {
-        // Cheques have no duplicate test: a run that fails part-way must
-        // leave none of them behind, or the retry inserts them twice.
+    config.findDestRecord = hook.hook();
+    if (!t.hookWrites) {
+        // Cheques have no key of their own: a run that fails part-way must
+        // leave none of them behind, and the hook skips those that an
+        // earlier run brought.
         config.callerTransaction = true;
         ScopedTransaction transaction(links.server);
+        Transferir_banco::Executing executing(hook, t.table);
         db::CopyRun(config).run();
         transaction.commit();
         return;
     }
 
-    config.findDestRecord = hook.hook();
     std::vector<RowKey> handedBack;
     {
         Transferir_banco::Executing executing(hook, t.table);

@@ -50,7 +50,10 @@ public:
     // (nullptr before the first). Replaced at the start of every terminal.
     db::Connection* conexaoPdv();
     // Replaces Conexao_Pdv with a fresh connection built from the current
-    // row of a LICENCA_IF result and opens it; raises on failure.
+    // row of a LICENCA_IF result and opens it; raises on failure. While an
+    // import runs (a caller inside one of its event-pump turns) it raises
+    // db::UsageError and leaves the connection alone: the running copy
+    // reads from it.
     db::Connection& novaConexaoPdv(const db::Dataset& licencaIfRow);
 
     // Connect time-out of Conexao_Pdv, in seconds (a dead terminal must not

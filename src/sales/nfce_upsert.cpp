@@ -21,6 +21,11 @@ const char* const kNoteSale
       "FROM TRANSACOES\n"
       "WHERE TRANSACAO_ORIGEM = :TRANSACAO_ORIGEM AND TRANSACOES.BANCO_ID = :BANCO_ID AND DT_TRANS = :DATA";
 
+// An NFC-e's access key is unique to it: it names a row stored earlier
+// under a fresh id whatever that id is.
+const char* const kComplByKey = "SELECT TRANSACAO_ID FROM COMPL_NFCEFISCAL WHERE CHAVE_NFCE = :CHAVE_NFCE";
+const char* const kNoteByKey = "SELECT TRANSACAO_ID FROM NOTAS_CANCELADAS_NFCE WHERE CHAVE_NFCE = :CHAVE_NFCE";
+
 const char* const kComplExists
     = "SELECT TRANSACAO_ID FROM COMPL_NFCEFISCAL WHERE TRANSACAO_ID = :TRANSACAO_ID";
 const char* const kDeleteCompl = "DELETE FROM COMPL_NFCEFISCAL WHERE TRANSACAO_ID = :TRANSACAO_ID";
@@ -91,6 +96,31 @@ void insertComplement(UpsertContext& ctx, const SourceRow& s, qint64 transacaoId
     execute(insert);
 }
 
+// The terminal's complement replaces the server's one under `transacaoId`;
+// the old one goes only when the new one arrives.
+void replaceComplement(UpsertContext& ctx, const SourceRow& s, qint64 transacaoId)
+{
+    ScopedTransaction transaction(ctx.server);
+    db::Query& remove = ctx.statement(kDeleteCompl);
+    remove.bindInteger("TRANSACAO_ID", transacaoId);
+    execute(remove);
+    insertComplement(ctx, s, transacaoId);
+    transaction.commit();
+}
+
+// The server id of a row stored earlier (by `byKeySql`) under the source
+// row's access key; 0 when there is none, or when the row has no key and
+// so cannot be told apart from another.
+qint64 storedUnderKey(UpsertContext& ctx, const char* byKeySql, const SourceRow& s)
+{
+    const QString key = s.text("CHAVE_NFCE");
+    if (key.trimmed().isEmpty())
+        return 0;
+    db::Query& q = ctx.statement(byKeySql);
+    q.bindText("CHAVE_NFCE", key);
+    return openFindsRow(q) ? q.field("TRANSACAO_ID").asInteger() : 0;
+}
+
 void bindNote(db::Query& q, const SourceRow& s, qint64 transacaoId)
 {
     q.bindInteger("TRANSACAO_ID", transacaoId);
@@ -158,13 +188,13 @@ void upsertComplNfce(UpsertContext& ctx, const SourceRow& s)
     if (saleId > 0) {
         db::Query& exists = ctx.statement(kComplExists);
         exists.bindInteger("TRANSACAO_ID", saleId);
-        if (openFindsRow(exists)) {
-            // The terminal's complement replaces the server's.
-            db::Query& remove = ctx.statement(kDeleteCompl);
-            remove.bindInteger("TRANSACAO_ID", saleId);
-            execute(remove);
-        }
-        insertComplement(ctx, s, saleId);
+        if (openFindsRow(exists))
+            replaceComplement(ctx, s, saleId);
+        else
+            insertComplement(ctx, s, saleId);
+    } else if (const qint64 stored = storedUnderKey(ctx, kComplByKey, s)) {
+        // Sent again before its sale arrived: it keeps the id it got.
+        replaceComplement(ctx, s, stored);
     } else {
         ctx.cells.Novo_Id = db::nextTransacaoId(ctx.server);
         insertComplement(ctx, s, ctx.cells.Novo_Id);
@@ -193,6 +223,8 @@ void upsertNotaCancelada(UpsertContext& ctx, const SourceRow& s)
         return;
     }
 
+    if (storedUnderKey(ctx, kNoteByKey, s) > 0)
+        return; // sent again before its sale arrived: stored already
     ctx.cells.Novo_Id = db::nextTransacaoId(ctx.server);
     db::Query& insert = ctx.statement(kInsertNoteWithoutSale);
     bindNote(insert, s, ctx.cells.Novo_Id);

@@ -86,7 +86,7 @@ const std::array<SaleTableCopy, 7>& tables()
          "CPF_CNPJ, NUM_CHEQUE, DT_CHEQUE, EMPRESA_ID, CLIENTE_ID, NOME_CLIENTE, ENDERECO, BAIRRO, MUNICIPIO, DDD, "
          "TELEFONE, NOME_BANCO, VALOR, DT_VENCIMENTO, DT_MOVIMENTO, OPERADOR, NUM_DOC, ECF",
          "WHERE EXPORTADO = 1",
-         "QuiborSync_Logs\\Log_Cheques.log", db::CopyMode::AlwaysInsert, false,
+         "QuiborSync_Logs\\Log_Cheques.log", db::CopyMode::Append, false,
          "SELECT CHEQUE_ID FROM CHEQUES_RECEBIDOS WHERE EXPORTADO = 0",
          "UPDATE CHEQUES_RECEBIDOS SET EXPORTADO =1 WHERE EXPORTADO = 0",
          "UPDATE CHEQUES_RECEBIDOS SET EXPORTADO = 2 WHERE EXPORTADO =1",

@@ -30,7 +30,9 @@ struct SaleTableCopy {
     const char* readerCondition; // appended to the reader's SELECT
     const char* logFile; // relative to the program folder
     db::CopyMode mode;
-    bool hooked; // rows go through Transferir_bancoFindDestRecord
+    // True: Transferir_bancoFindDestRecord writes every row itself. False:
+    // the engine inserts the rows the hook does not find on the server.
+    bool hookWrites;
 
     const char* testSql; // any new rows?
     const char* markSql; // 0 -> 1

@@ -1,6 +1,7 @@
 #include "sales/transferir_banco.h"
 
 #include "db/copy/copy_run.h"
+#include "sales/cheque_lookup.h"
 #include "sales/closing_upsert.h"
 #include "sales/nfce_upsert.h"
 #include "sales/sale_upsert.h"
@@ -19,12 +20,13 @@ db::FindDestRecord Transferir_banco::hook()
 
 void Transferir_banco::Transferir_bancoFindDestRecord(db::CopyRun& ASender, bool& AFound)
 {
-    // Whatever happens, the engine itself writes nothing.
+    // Whatever happens, the engine itself writes nothing but new cheques.
     AFound = true;
     if (!executing_)
         return;
 
     const SourceRow source(ASender.source(), ctx_.sourceColumns);
+    ctx_.terminal = ASender.config().readerConnection;
     switch (*executing_) {
     case SaleTable::Transacoes:
         upsertTransacao(ctx_, source);
@@ -45,6 +47,7 @@ void Transferir_banco::Transferir_bancoFindDestRecord(db::CopyRun& ASender, bool
         upsertNotaCancelada(ctx_, source);
         break;
     case SaleTable::ChequesRecebidos:
+        AFound = chequeOnServer(ctx_, source);
         break;
     }
 }
@@ -62,8 +65,13 @@ Transferir_banco::Executing::Executing(Transferir_banco& hook, SaleTable table)
     hook_.executing_ = table;
     hook_.ctx_.givenBack.clear();
     hook_.ctx_.sourceColumns.clear();
+    hook_.ctx_.closingsBefore.clear();
 }
 
-Transferir_banco::Executing::~Executing() { hook_.executing_.reset(); }
+Transferir_banco::Executing::~Executing()
+{
+    hook_.executing_.reset();
+    hook_.ctx_.terminal = nullptr;
+}
 
 } // namespace sales

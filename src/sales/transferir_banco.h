@@ -1,8 +1,9 @@
 #pragma once
 // Transferir_bancoFindDestRecord: the find-destination hook of the sales
 // import's copy runs. It writes every source row into the server itself
-// and always answers "found", so the engine writes nothing. It acts only on
-// the table whose copy run is executing.
+// and answers "found", so the engine writes nothing; only for received
+// cheques, which the engine inserts, it answers whether the server already
+// holds the cheque. It acts only on the table whose copy run is executing.
 
 #include "sales/sale_tables.h"
 #include "sales/upsert_context.h"

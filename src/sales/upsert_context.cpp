@@ -12,12 +12,13 @@ UpsertContext::UpsertContext(db::Connection& server_, ImportCells& cells_)
 
 db::Query& UpsertContext::statement(const char* sql)
 {
-    auto& slot = statements_[sql];
-    if (!slot) {
-        slot = std::make_unique<db::Query>(server);
-        slot->setText(QString::fromUtf8(sql));
+    auto it = statements_.find(std::string_view(sql));
+    if (it == statements_.end()) {
+        auto q = std::make_unique<db::Query>(server);
+        q->setText(QString::fromUtf8(sql));
+        it = statements_.emplace(sql, std::move(q)).first;
     }
-    return *slot;
+    return *it->second;
 }
 
 void UpsertContext::giveBack(const SourceRow& source, const QStringList& keyColumns)
@@ -48,7 +49,7 @@ qint64 findSale(UpsertContext& ctx, const char* lookupSql, const SaleLink& link)
 
 db::Field SourceRow::field(const char* column) const
 {
-    auto it = positions_.find(column);
+    auto it = positions_.find(std::string_view(column));
     if (it == positions_.end()) {
         const int index = set_.fieldIndex(QLatin1String(column));
         if (index < 0)

@@ -11,8 +11,11 @@
 #include <QDateTime>
 #include <QString>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
@@ -64,12 +67,39 @@ private:
     std::map<SaleLink, qint64> ids_;
 };
 
+// A receipt's payment lines of one amount: the server tells them apart
+// only by their order.
+struct ClosingKey {
+    QString cupom;
+    qint64 caixaId = 0;
+    QDateTime data;
+    double valor = 0;
+    bool operator<(const ClosingKey& o) const
+    {
+        return std::tie(cupom, caixaId, data, valor) < std::tie(o.cupom, o.caixaId, o.data, o.valor);
+    }
+};
+
+// Server FECHAMENTO_IDs of such lines, in that order, as they stood when
+// the copy run executing first met them: what earlier runs brought, not
+// what this run inserts.
+using ClosingsBefore = std::map<ClosingKey, std::vector<qint64>>;
+
+// Hash and equality for maps keyed by a text, searchable with a
+// std::string_view: a lookup builds no string, and a text kept in any
+// buffer finds the entry made for the same text elsewhere.
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view> {}(text); }
+};
+template <typename T>
+using TextMap = std::unordered_map<std::string, T, TextHash, std::equal_to<>>;
+
 // Where each source column sits in the copy run's reader, found by name
 // once per run rather than once per row.
-using ColumnPositions = std::unordered_map<const char*, int>;
+using ColumnPositions = TextMap<int>;
 
-// The copy run's current row, read as the hook binds its values. Columns
-// are named by string literals (their addresses key the positions).
+// The copy run's current row, read as the hook binds its values.
 class SourceRow {
 public:
     SourceRow(const db::Dataset& set, ColumnPositions& positions)
@@ -97,8 +127,8 @@ private:
 struct UpsertContext {
     UpsertContext(db::Connection& server, ImportCells& cells);
 
-    // The statement object for `sql` (a constant of the caller), with its
-    // text set; callers bind, prepare and run it.
+    // The statement object for the text `sql`, with its text set; callers
+    // bind, prepare and run it.
     db::Query& statement(const char* sql);
 
     // Remembers the source row's key so the driver hands the row back to
@@ -112,9 +142,11 @@ struct UpsertContext {
     bool saleInserted = false; // a sale of the current terminal reached the server
     KnownSales knownSales;
     ColumnPositions sourceColumns; // of the copy run executing
+    ClosingsBefore closingsBefore; // of the copy run executing
+    db::Connection* terminal = nullptr; // the executing copy run reads from it
 
 private:
-    std::unordered_map<const char*, std::unique_ptr<db::Query>> statements_;
+    TextMap<std::unique_ptr<db::Query>> statements_;
 };
 
 // The server id of the sale `link` names, 0 when it is not on the server:

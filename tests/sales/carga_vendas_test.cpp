@@ -4,6 +4,8 @@
 #include "sales_store.h"
 
 #include "common/event_pump.h"
+#include "db/errors.h"
+#include "db/query.h"
 #include "sales/import_cells.h"
 
 #include <QFile>
@@ -26,6 +28,31 @@ void fullSale(SalesStore& store, int n, const Sale& s)
     store.addInstalment(n, s);
     store.addClosing(n, s);
     store.addComplement(n, s);
+}
+
+// Terminal 1 drops the import's link the first time a row of `table` is
+// about to move from EXPORTADO `from` to `to`; that statement does not
+// take effect. The sequence counts attempts outside any transaction.
+void loseLinkOnce(SalesStore& store, const QString& table, int from, int to)
+{
+    const QString name = QString("lose_%1_%2_%3").arg(table.toLower()).arg(from).arg(to);
+    store.pdv(1).exec("CREATE SEQUENCE " + name);
+    store.pdv(1).exec(QString("CREATE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                              "IF nextval('%1') = 1 THEN PERFORM pg_terminate_backend(pg_backend_pid()); "
+                              "RAISE EXCEPTION 'link lost'; END IF; RETURN NEW; END $$")
+                          .arg(name));
+    store.pdv(1).exec(QString("CREATE TRIGGER %1 BEFORE UPDATE ON %2 FOR EACH ROW WHEN (OLD.EXPORTADO = %3 "
+                              "AND NEW.EXPORTADO = %4) EXECUTE FUNCTION %1()")
+                          .arg(name, table)
+                          .arg(from)
+                          .arg(to));
+}
+
+bool linkWasLost(SalesStore& store, const QString& table, int from, int to)
+{
+    return store.pdv(1).scalar(
+               QString("SELECT is_called FROM lose_%1_%2_%3").arg(table.toLower()).arg(from).arg(to))
+        == "t";
 }
 
 TEST(CargaVendas, BringsASaleWithEveryPartToTheServerOnce)
@@ -91,12 +118,20 @@ TEST(CargaVendas, WithoutRequestsOnlyLabelsAndProgressMove)
     SalesStore store;
     store.addSale(1, Sale {});
     store.importacaoLivre = true;
+    // The status pass lets events run between its probes.
+    store.statusPass = [] { common::pumpEvents(); };
 
-    bool freeDuringRun = true;
-    common::setEventPump([&] { freeDuringRun = freeDuringRun && store.importacaoLivre; });
+    int turns = 0;
+    int turnsWhileFree = 0;
+    common::setEventPump([&] {
+        ++turns;
+        turnsWhileFree += store.importacaoLivre ? 1 : 0;
+    });
     store.runImport();
     common::setEventPump({});
 
+    EXPECT_GT(turns, 0);
+    EXPECT_EQ(turnsWhileFree, 0) << "no second import may start while this one runs";
     EXPECT_FALSE(store.view.label6.isEmpty());
     EXPECT_EQ(store.view.progress, (std::vector<int> { 100, 0 }));
     EXPECT_TRUE(store.importacaoLivre);
@@ -312,6 +347,151 @@ TEST(CargaVendas, ImportsAreFreeAgainAfterARunThatFailedAndANestedRunDoesNothing
             [] { throw std::runtime_error("status pass failed"); }, {}, *store.config, *store.abertura });
     EXPECT_THROW(failing.run(), std::runtime_error);
     EXPECT_TRUE(store.importacaoLivre);
+}
+
+TEST(CargaVendas, AFailedCancellationLeavesTheLastSaleCellsAsTheyWere)
+{
+    SalesStore store;
+    store.addSale(1, Sale { .id = 1, .numDoc = "10" });
+    store.addSale(1, Sale { .id = 2, .numDoc = "30" });
+    store.importAll();
+    const sales::ImportCells before = store.import->cells();
+    ASSERT_EQ(before.Ultimo_Cupom, 30);
+    ASSERT_GT(before.Ultima_Transacao, 0);
+
+    store.server.exec("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                      "$$ BEGIN RAISE EXCEPTION 'closings locked'; END $$");
+    store.server.exec("CREATE TRIGGER refuse BEFORE DELETE ON FECHAMENTO_CUPOM FOR EACH STATEMENT "
+                      "EXECUTE FUNCTION refuse()");
+    store.pdv(1).exec("UPDATE TRANSACOES SET EXPORTADO = 3 WHERE TRANSACAO_ID = 1");
+    store.importAll();
+
+    ASSERT_EQ(store.states(1, "TRANSACOES"), (QStringList { "3", "2" }));
+    const sales::ImportCells& after = store.import->cells();
+    EXPECT_EQ(after.Ultima_Transacao, before.Ultima_Transacao);
+    EXPECT_EQ(after.Ultimo_Cupom, before.Ultimo_Cupom);
+    EXPECT_EQ(after.Ultimo_Caixa, before.Ultimo_Caixa);
+}
+
+TEST(CargaVendas, TheTerminalConnectionCannotBeReplacedWhileAnImportRuns)
+{
+    SalesStore store;
+    const Sale s {};
+    store.addSale(1, s);
+    store.addItem(1, s, 1, 10);
+    store.addItem(1, s, 2, 20);
+    store.request(1);
+    db::Query licencaIf(*store.serverConnection);
+    licencaIf.setText("SELECT * FROM LICENCA_IF");
+    licencaIf.prepare();
+    licencaIf.open();
+
+    int turns = 0;
+    int refused = 0;
+    common::setEventPump([&] {
+        ++turns;
+        try {
+            store.import->novaConexaoPdv(licencaIf); // as a handler run inside the import might
+        } catch (const db::UsageError&) {
+            ++refused;
+        }
+    });
+    store.runImport();
+    common::setEventPump({});
+
+    EXPECT_GT(turns, 0);
+    EXPECT_EQ(refused, turns);
+    EXPECT_EQ(store.count("TRANSACOES"), "1");
+    EXPECT_EQ(store.count("TRANSITENS"), "2");
+    EXPECT_EQ(store.states(1, "TRANSITENS"), (QStringList { "2", "2" }));
+
+    // Between imports the connection is free to replace.
+    EXPECT_TRUE(store.import->novaConexaoPdv(licencaIf).connected());
+}
+
+TEST(CargaVendas, AChequeAlreadyOnTheServerIsNotInsertedAgain)
+{
+    SalesStore store;
+    // A cheque, and six more that each differ from it in one of the columns
+    // that tell cheques apart (CPF_CNPJ, NUM_CHEQUE, DT_CHEQUE, VALOR,
+    // NUM_DOC, ECF).
+    for (const char* values : { "NULL, 'C1', '2024-03-05', 50.00, '1', 1",
+             "'123.456.789-00', 'C1', '2024-03-05', 50.00, '1', 1", "NULL, 'C2', '2024-03-05', 50.00, '1', 1",
+             "NULL, 'C1', '2024-03-06', 50.00, '1', 1", "NULL, 'C1', '2024-03-05', 50.01, '1', 1",
+             "NULL, 'C1', '2024-03-05', 50.00, '2', 1", "NULL, 'C1', '2024-03-05', 50.00, '1', 2" })
+        store.pdv(1).exec(QString("INSERT INTO CHEQUES_RECEBIDOS (CPF_CNPJ, NUM_CHEQUE, DT_CHEQUE, VALOR, NUM_DOC, "
+                                  "ECF) VALUES (%1)")
+                              .arg(values));
+    store.importAll();
+    ASSERT_EQ(store.count("CHEQUES_RECEBIDOS"), "7");
+
+    // The terminal never learnt that they arrived.
+    store.pdv(1).exec("UPDATE CHEQUES_RECEBIDOS SET EXPORTADO = 1");
+    store.addCheque(1, "C3");
+    store.importAll();
+
+    EXPECT_EQ(store.count("CHEQUES_RECEBIDOS"), "8");
+    EXPECT_EQ(store.states(1, "CHEQUES_RECEBIDOS"), QStringList(8, "2"));
+}
+
+TEST(CargaVendas, ALinkLostWhileRowsAreMarkedImportedWritesNoRowTwice)
+{
+    SalesStore store;
+    const Sale s { .id = 1, .numDoc = "57", .modelo = "65" };
+    fullSale(store, 1, s);
+    // An NFC-e complement and a cancelled note whose sales never arrive.
+    store.addComplement(1, Sale { .id = 2, .numDoc = "58" });
+    store.addCancelledNote(1, Sale { .id = 3, .numDoc = "59" });
+    store.addCheque(1, "C1");
+    const QStringList tables = kHookedTables + QStringList { "CHEQUES_RECEBIDOS" };
+    for (const QString& table : tables)
+        loseLinkOnce(store, table, 1, 2);
+
+    // Each import loses the link at the first table not yet marked
+    // imported; the next one copies that table's rows again.
+    for (int run = 0; run <= tables.size(); ++run)
+        store.importAll();
+
+    for (const QString& table : tables) {
+        EXPECT_TRUE(linkWasLost(store, table, 1, 2)) << table.toStdString();
+        for (const QString& state : store.states(1, table))
+            EXPECT_EQ(state, "2") << table.toStdString();
+    }
+    EXPECT_EQ(store.count("TRANSACOES"), "1");
+    EXPECT_EQ(store.count("TRANSITENS"), "2");
+    EXPECT_EQ(store.count("TRANSPARCELAS"), "1");
+    EXPECT_EQ(store.count("FECHAMENTO_CUPOM"), "1");
+    EXPECT_EQ(store.count("COMPL_NFCEFISCAL"), "2");
+    EXPECT_EQ(store.count("NOTAS_CANCELADAS_NFCE"), "1");
+    EXPECT_EQ(store.count("CHEQUES_RECEBIDOS"), "1");
+    EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
+}
+
+TEST(CargaVendas, ALinkLostWhileRowsAreHandedBackLosesNoRow)
+{
+    SalesStore store;
+    const Sale s { .id = 1, .numDoc = "57" };
+    // Their sale has not arrived: the import hands them back.
+    store.addItem(1, s, 1, 10);
+    store.addItem(1, s, 2, 20);
+    store.addInstalment(1, s);
+    loseLinkOnce(store, "TRANSITENS", 1, 0);
+
+    store.importAll();
+    ASSERT_TRUE(linkWasLost(store, "TRANSITENS", 1, 0));
+    // Neither handed back nor marked imported: taken again by the next import.
+    EXPECT_EQ(store.states(1, "TRANSITENS", "SEQUENCIA"), (QStringList { "1", "1" }));
+    EXPECT_EQ(store.states(1, "TRANSPARCELAS"), QStringList { "0" });
+    EXPECT_EQ(store.server.scalar("SELECT IMPORTACAO FROM LICENCA_IF"), "0");
+
+    store.addSale(1, s);
+    store.importAll();
+    const QString saleId = store.server.scalar("SELECT TRANSACAO_ID FROM TRANSACOES");
+    EXPECT_EQ(store.server.rows("SELECT TRANSACAO_ID, PRODUTO_ID FROM TRANSITENS ORDER BY 2"),
+        (QStringList { saleId + "|10", saleId + "|20" }));
+    EXPECT_EQ(store.server.rows("SELECT TRANSACAO_ID FROM TRANSPARCELAS"), QStringList { saleId });
+    EXPECT_EQ(store.states(1, "TRANSITENS", "SEQUENCIA"), (QStringList { "2", "2" }));
+    EXPECT_EQ(store.states(1, "TRANSPARCELAS"), QStringList { "2" });
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -82,7 +83,11 @@ public:
         abertura = std::make_unique<db::Query>(*serverConnection);
         reopenConfig();
         import = std::make_unique<sales::Carga_Vendas>(sales::SalesImportLinks{
-            *serverConnection, view, importacaoLivre, {}, [] { return QString("loja");
+            *serverConnection, view, importacaoLivre, [this] {
+                if (statusPass)
+                    statusPass();
+            },
+            [] { return QString("loja");
     }
     , *config, *abertura});
 import->setTerminalConnectTimeout(2);
@@ -229,6 +234,8 @@ std::unique_ptr<db::Query> config;
 std::unique_ptr<db::Query> abertura;
 RecordingSalesView view;
 bool importacaoLivre = true;
+// Stands in for the window's status pass at the start of every import.
+std::function<void()> statusPass;
 testsupport::ScopedRecordingDialogs dialogs;
 std::unique_ptr<sales::Carga_Vendas> import;
 

@@ -172,23 +172,51 @@ TEST(SaleUpsert, StockLocationRowsOnlyWhenTheSwitchReadsExactlyTrue)
     }
 }
 
-TEST(ClosingUpsert, PaymentLinesAreMatchedByReceiptTillDateAndAmount)
+TEST(ClosingUpsert, EveryPaymentLineArrivesAndASecondCopyUpdatesItsOwnRow)
 {
     SalesStore store;
     const Sale s { .id = 1, .numDoc = "57" };
     store.addClosing(1, s, 1, "15.00");
-    store.addClosing(1, s, 2, "15.00"); // same amount: taken for the first line
+    store.addClosing(1, s, 2, "15.00"); // same amount as the first line
     store.addClosing(1, s, 3, "5.00");
     store.importAll();
 
-    EXPECT_EQ(store.server.rows(
-                  "SELECT FINALIZADORA_ID, LEGENDA, VALOR_FINALIZADORA FROM FECHAMENTO_CUPOM ORDER BY 3"),
-        (QStringList { "3|FIN 3|5.00", "2|FIN 2|15.00" }));
-
+    const QString byId = "SELECT FINALIZADORA_ID, LEGENDA, VALOR_FINALIZADORA FROM FECHAMENTO_CUPOM ORDER BY "
+                         "VALOR_FINALIZADORA, FECHAMENTO_ID";
+    EXPECT_EQ(store.server.rows(byId), (QStringList { "3|FIN 3|5.00", "1|FIN 1|15.00", "2|FIN 2|15.00" }));
     const QString ids = store.server.rows("SELECT FECHAMENTO_ID FROM FECHAMENTO_CUPOM ORDER BY 1").join(",");
+
+    // The second line changed on the terminal; all three are sent again,
+    // then the second alone.
+    store.pdv(1).exec("UPDATE FECHAMENTO_CUPOM SET FINALIZADORA_ID = 4, LEGENDA = 'FIN 4', FISCAL = 'N' "
+                      "WHERE FINALIZADORA_ID = 2");
     resend(store, 1, "FECHAMENTO_CUPOM");
     store.importAll();
+    store.pdv(1).exec("UPDATE FECHAMENTO_CUPOM SET EXPORTADO = 0 WHERE FINALIZADORA_ID = 4");
+    store.importAll();
+
+    EXPECT_EQ(store.server.rows(byId), (QStringList { "3|FIN 3|5.00", "1|FIN 1|15.00", "4|FIN 4|15.00" }));
+    EXPECT_EQ(store.count("FECHAMENTO_CUPOM", "FISCAL = 'N'"), "1");
     EXPECT_EQ(store.server.rows("SELECT FECHAMENTO_ID FROM FECHAMENTO_CUPOM ORDER BY 1").join(","), ids);
+    EXPECT_EQ(store.states(1, "FECHAMENTO_CUPOM"), (QStringList { "2", "2", "2" }));
+}
+
+TEST(ClosingUpsert, PaymentLinesReadOutOfTheirOrderStillArriveOnceEach)
+{
+    SalesStore store;
+    const Sale s { .id = 1, .numDoc = "58" };
+    store.addClosing(1, s, 1, "15.00");
+    store.addClosing(1, s, 2, "15.00");
+    // The terminal's second line now stands first where the reader looks.
+    store.pdv(1).exec("UPDATE FECHAMENTO_CUPOM SET FECHAMENTO_ID = 10 - FECHAMENTO_ID");
+
+    const QString lines = "SELECT FINALIZADORA_ID, LEGENDA FROM FECHAMENTO_CUPOM ORDER BY 1";
+    for (int copy = 1; copy <= 2; ++copy) {
+        if (copy == 2)
+            resend(store, 1, "FECHAMENTO_CUPOM");
+        store.importAll();
+        EXPECT_EQ(store.server.rows(lines), (QStringList { "1|FIN 1", "2|FIN 2" })) << "copy " << copy;
+    }
 }
 
 TEST(ClosingUpsert, AClosingThatCannotBeWrittenIsShownAndSentAgainLater)
@@ -233,6 +261,64 @@ TEST(NfceUpsert, AComplementWithoutItsSaleGetsAFreshIdAndItsSaleOneLater)
     EXPECT_EQ(store.server.rows("SELECT ARQUIVO_XML FROM COMPL_NFCEFISCAL WHERE TRANSACAO_ID = " + saleId),
         QStringList { "<segunda/>" });
     EXPECT_EQ(store.count("COMPL_NFCEFISCAL"), "2");
+}
+
+TEST(NfceUpsert, NotesWithoutTheirSaleAreFoundAgainByTheirAccessKey)
+{
+    SalesStore store;
+    store.addComplement(1, Sale { .id = 1, .numDoc = "57" }, "<primeira/>");
+    store.addCancelledNote(1, Sale { .id = 2, .numDoc = "58" });
+    // Without an access key two complements cannot be told apart: both stay.
+    store.addComplement(1, Sale { .id = 3, .numDoc = "59" });
+    store.addComplement(1, Sale { .id = 4, .numDoc = "60" });
+    store.pdv(1).exec("UPDATE COMPL_NFCEFISCAL SET CHAVE_NFCE = NULL WHERE TRANSACAO_ID = 503");
+    store.pdv(1).exec("UPDATE COMPL_NFCEFISCAL SET CHAVE_NFCE = '' WHERE TRANSACAO_ID = 504");
+    store.importAll();
+    ASSERT_EQ(store.count("COMPL_NFCEFISCAL"), "3");
+    const QString complementId
+        = store.server.scalar("SELECT TRANSACAO_ID FROM COMPL_NFCEFISCAL WHERE CHAVE_NFCE = 'CHAVE501'");
+    const QString note = store.server.scalar("SELECT TRANSACAO_ID FROM NOTAS_CANCELADAS_NFCE");
+    const qint64 novoId = store.import->cells().Novo_Id;
+
+    // Sent again, the complement changed on the terminal meanwhile.
+    store.pdv(1).exec("UPDATE COMPL_NFCEFISCAL SET ARQUIVO_XML = '<segunda/>', EXPORTADO = 0 "
+                      "WHERE TRANSACAO_ID = 501");
+    resend(store, 1, "NOTAS_CANCELADAS_NFCE");
+    store.importAll();
+
+    EXPECT_EQ(
+        store.server.rows("SELECT TRANSACAO_ID, ARQUIVO_XML FROM COMPL_NFCEFISCAL WHERE CHAVE_NFCE = 'CHAVE501'"),
+        QStringList { complementId + "|<segunda/>" });
+    EXPECT_EQ(store.count("COMPL_NFCEFISCAL"), "3");
+    EXPECT_EQ(store.server.rows("SELECT TRANSACAO_ID FROM NOTAS_CANCELADAS_NFCE"), QStringList { note });
+    EXPECT_EQ(store.import->cells().Novo_Id, novoId) << "no id drawn for a note already stored";
+    EXPECT_EQ(store.states(1, "COMPL_NFCEFISCAL"), (QStringList { "2", "2", "2" }));
+    EXPECT_EQ(store.states(1, "NOTAS_CANCELADAS_NFCE"), QStringList { "2" });
+}
+
+TEST(NfceUpsert, AComplementThatCannotBeWrittenLeavesTheServersOneInPlace)
+{
+    SalesStore store;
+    const Sale s { .id = 1, .numDoc = "57", .modelo = "65" };
+    store.addSale(1, s);
+    store.addComplement(1, s, "<autorizada/>");
+    store.importAll();
+    const QString saleId = store.server.scalar("SELECT TRANSACAO_ID FROM TRANSACOES");
+
+    refuse(store, "COMPL_NFCEFISCAL", "NEW.ARQUIVO_XML = '<ruim/>'", "xml refused");
+    store.pdv(1).exec("UPDATE COMPL_NFCEFISCAL SET ARQUIVO_XML = '<ruim/>', EXPORTADO = 0");
+    store.importAll();
+
+    EXPECT_EQ(store.server.rows("SELECT TRANSACAO_ID, ARQUIVO_XML FROM COMPL_NFCEFISCAL"),
+        QStringList { saleId + "|<autorizada/>" });
+    EXPECT_EQ(store.states(1, "COMPL_NFCEFISCAL"), QStringList { "1" });
+
+    allow(store, "COMPL_NFCEFISCAL");
+    store.pdv(1).exec("UPDATE COMPL_NFCEFISCAL SET ARQUIVO_XML = '<corrigida/>'");
+    store.importAll();
+    EXPECT_EQ(store.server.rows("SELECT TRANSACAO_ID, ARQUIVO_XML FROM COMPL_NFCEFISCAL"),
+        QStringList { saleId + "|<corrigida/>" });
+    EXPECT_EQ(store.states(1, "COMPL_NFCEFISCAL"), QStringList { "2" });
 }
 
 TEST(NfceUpsert, ACancelledNoteBooksItsCancellationOnce)
