@@ -6,6 +6,7 @@
 #include "sales/statement_cycle.h"
 #include "sales/upsert_context.h"
 #include "ui/dialogs.h"
+#include "ui/standard_error.h"
 
 namespace sales {
 namespace {
@@ -69,7 +70,7 @@ void upsertFechamento(UpsertContext& ctx, const SourceRow& s)
         common::pumpEvents();
     } catch (const std::exception& e) {
         ctx.giveBack(s, saleTable(SaleTable::FechamentoCupom).giveBackKey);
-        ui::dialogs().error(QStringLiteral("Erro Fechamento Cupom:\rErro: ") + errorText(e));
+        ui::dialogs().error(QStringLiteral("Erro Fechamento Cupom:\rErro: ") + ui::failureText(e));
     }
 }
 
