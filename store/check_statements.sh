@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Proves that every SQL text in statements.txt parses and type-checks against
+# Proves that every SQL text in statements.txt and statements/*.txt parses and
+# type-checks against
 # the store schemas, the way the synchroniser sends it: each ":NAME" becomes a
 # positional parameter of unknown type, so the server infers its type.
 #
@@ -66,12 +67,14 @@ for side in server terminal; do
   psql_admin -d "qs_check_$side" -f "$here/$side.sql" >/dev/null
 done
 
+lists=("$here/statements.txt")
+for extra in "$here"/statements/*.txt; do [ -f "$extra" ] && lists+=("$extra"); done
+
 QS_HOST=$HOST QS_PORT=$PORT QS_VERBOSE=$verbose QS_WORK=$work \
-perl - "$here/statements.txt" <<'PERL'
+perl - "${lists[@]}" <<'PERL'
 use strict;
 use warnings;
 
-my ($file) = @ARGV;
 my ($host, $port, $verbose, $work) = @ENV{qw(QS_HOST QS_PORT QS_VERBOSE QS_WORK)};
 
 # Runs an SQL script on one side; returns (ok, output).
@@ -118,22 +121,26 @@ sub positional {
 
 # Blocks: "server:" / "terminal:" + first line, further lines up to a blank line.
 my @stmts;
-open my $in, '<:raw', $file or die "$file: $!";
-my $cur;
-while (my $line = <$in>) {
-    $line =~ s/\r?\n\z//;
-    if ($line eq '') { $cur = undef; next; }
-    next if $line =~ /^#/;
-    if ($line =~ /^(server|terminal): (.*)\z/s) {
-        $cur = { side => $1, text => $2, line => $. };
-        push @stmts, $cur;
-    } elsif ($cur) {
-        $cur->{text} .= "\n" . $line;
-    } else {
-        die "$file:$.: line outside a block\n";
+for my $file (@ARGV) {
+    (my $short = $file) =~ s{.*/(statements/)}{$1};
+    $short =~ s{.*/}{} unless $short =~ m{^statements/};
+    open my $in, '<:raw', $file or die "$file: $!";
+    my $cur;
+    while (my $line = <$in>) {
+        $line =~ s/\r?\n\z//;
+        if ($line eq '') { $cur = undef; next; }
+        next if $line =~ /^#/;
+        if ($line =~ /^(server|terminal): (.*)\z/s) {
+            $cur = { side => $1, text => $2, line => $., file => $short };
+            push @stmts, $cur;
+        } elsif ($cur) {
+            $cur->{text} .= "\n" . $line;
+        } else {
+            die "$file:$.: line outside a block\n";
+        }
     }
+    close $in;
 }
-close $in;
 
 my (%count, @failures, %types_seen);
 my $k = 0;
@@ -164,8 +171,8 @@ for my $s (@stmts) {
     } else {
         $count{"$s->{side} failed"}++;
         $out =~ s/^psql:[^:]*:\d+: //mg;
-        push @failures, sprintf("FAIL %-8s #%-3d (statements.txt line %d) %s\n%s",
-                                $s->{side}, $k, $s->{line}, $first, $out);
+        push @failures, sprintf("FAIL %-8s #%-3d (%s line %d) %s\n%s",
+                                $s->{side}, $k, $s->{file}, $s->{line}, $first, $out);
     }
 }
 
@@ -178,6 +185,7 @@ my %forms = (
     'character varying'      => ["", "abc"],
     'text'                   => ["", "abc"],
     'regclass'               => ["GEN_TRANSACOES", "GEN_FECHAMENTO"],
+    'oid'                    => ["16384"],
 );
 my @form_failures;
 for my $type (sort keys %types_seen) {

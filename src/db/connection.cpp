@@ -1,5 +1,6 @@
 #include "db/connection.h"
 
+#include "common/scope_exit.h"
 #include "db/errors.h"
 #include "db/listener.h"
 #include "db/pg_error.h"
@@ -8,6 +9,7 @@
 #include "db/result_data.h"
 #include "db/value_text.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <chrono>
 #include <optional>
@@ -22,7 +24,6 @@ constexpr int kMinimumConnectTimeout = 2;
 // A lost link is retried this many times before the statement fails, so a
 // server that stays down cannot hold the UI thread for long.
 constexpr int kReconnectAttempts = 3;
-constexpr Oid kByteaType = 17;
 
 // SQLSTATE of "cached plan must not change result type": the table under a
 // prepared statement changed its columns.
@@ -41,7 +42,19 @@ QString sessionSettings(int connectTimeout)
         .arg(connectTimeout);
 }
 
-void ignoreNotice(void*, const char*) {}
+// Statements that leave the database as it was when they run a second
+// time: reads (a sequence number drawn twice only leaves a gap) and
+// session commands. None of the program's reads is a SELECT ... INTO.
+bool writesNothing(const QString& sql)
+{
+    static const QRegularExpression firstWord(QStringLiteral("^[\\s(]*([A-Za-z]+)"));
+    static const QRegularExpression into(QStringLiteral("\\bINTO\\b"), QRegularExpression::CaseInsensitiveOption);
+    const QString word = firstWord.match(sql).captured(1).toUpper();
+    if (word == QLatin1String("SELECT"))
+        return !into.match(sql).hasMatch();
+    return word == QLatin1String("SHOW") || word == QLatin1String("VALUES") || word == QLatin1String("BEGIN")
+           || word == QLatin1String("LISTEN") || word == QLatin1String("UNLISTEN");
+}
 
 bool valueNeedsTypes(const std::vector<Value>& params)
 {
@@ -50,16 +63,17 @@ bool valueNeedsTypes(const std::vector<Value>& params)
 }
 
 // Keeps the parameter texts alive while the client library reads them.
+// `types`: what the server inferred, when a value needs to know.
 struct ParameterTexts {
     std::vector<std::optional<QByteArray>> texts;
     std::vector<const char*> pointers;
 
-    ParameterTexts(const std::vector<Value>& params, const PreparedStatement& statement)
+    ParameterTexts(const std::vector<Value>& params, const std::vector<Oid>* types)
     {
         texts.reserve(params.size());
         pointers.reserve(params.size());
         for (std::size_t i = 0; i < params.size(); ++i) {
-            const bool toBytea = i < statement.paramTypes.size() && statement.paramTypes[i] == kByteaType;
+            const bool toBytea = types && i < types->size() && fieldKindForType((*types)[i]) == FieldKind::Bytes;
             texts.push_back(parameterText(params[i], toBytea));
             pointers.push_back(texts.back() ? texts.back()->constData() : nullptr);
         }
@@ -76,8 +90,25 @@ struct Connection::Impl {
     // A transaction the caller opened; stays set after a lost link until the
     // caller commits or rolls back, so no statement runs outside it unawares.
     bool transactionOpen = false;
+    // The caller's transaction went with a link that was replaced.
+    bool transactionLost = false;
+    // The first statement that failed inside the caller's transaction: what
+    // its commit reports, since the server only answers ROLLBACK.
+    std::optional<DatabaseError> transactionFailure;
+    // Whether the statement being run was handed to the server.
+    bool statementSent = false;
+    // The server said it is ending the session.
+    bool sessionEnding = false;
+    quint64 generation = 0;
     PreparedCache cache;
     std::vector<Listener*> listeners;
+
+    void endTransaction()
+    {
+        transactionOpen = false;
+        transactionLost = false;
+        transactionFailure.reset();
+    }
 
     bool linkBad() const { return conn && PQstatus(conn.get()) == CONNECTION_BAD; }
 
@@ -95,17 +126,28 @@ struct Connection::Impl {
         PgConnPtr fresh(PQconnectdb(conninfo.toUtf8().constData()));
         if (!fresh || PQstatus(fresh.get()) != CONNECTION_OK)
             throw BrokenConnection(connectionMessage(fresh.get()));
-        // The server's notices are not the program's business; by default
-        // the client library would print them on stderr.
-        PQsetNoticeProcessor(fresh.get(), &ignoreNotice, nullptr);
         return fresh;
+    }
+
+    // The server's notices are not the program's business (by default the
+    // client library would print them on stderr), except one: a session the
+    // server ends while the connection sits idle is announced as a FATAL
+    // notice before the link goes.
+    static void onNotice(void* self, const PGresult* notice)
+    {
+        const char* severity = PQresultErrorField(notice, PG_DIAG_SEVERITY_NONLOCALIZED);
+        if (severity && (qstrcmp(severity, "FATAL") == 0 || qstrcmp(severity, "PANIC") == 0))
+            static_cast<Impl*>(self)->sessionEnding = true;
     }
 
     void adopt(PgConnPtr fresh)
     {
         conn = std::move(fresh);
+        PQsetNoticeReceiver(conn.get(), &Impl::onNotice, this);
+        sessionEnding = false;
+        ++generation;
         cache.clear();
-        transactionOpen = false;
+        transactionLost = transactionOpen;
         // Copy: a listener may detach itself while resubscribing.
         const std::vector<Listener*> toTell = listeners;
         for (Listener* l : toTell)
@@ -118,44 +160,25 @@ struct Connection::Impl {
             l->afterStatement();
     }
 
-    void deallocate(const QByteArray& name)
-    {
-        PgResultPtr ignored(PQexec(conn.get(), ("DEALLOCATE " + name).constData()));
-    }
-
     PreparedStatement& prepare(const QString& sql)
     {
         if (PreparedStatement* cached = cache.find(sql))
             return *cached;
-        PreparedStatement statement;
-        statement.name = cache.newName();
-        PgResultPtr res(PQprepare(conn.get(), statement.name.constData(), sql.toUtf8().constData(), 0, nullptr));
-        if (!succeeded(res.get()))
-            raiseFailure(conn.get(), res.get(), sql);
+        PreparedStatement statement(sql.toUtf8());
+        statement.prepare(conn.get());
         if (auto evicted = cache.insert(sql, std::move(statement)))
-            deallocate(*evicted);
+            evicted->deallocate(conn.get());
         return *cache.find(sql);
-    }
-
-    void learnTypes(PreparedStatement& statement, const QString& sql)
-    {
-        PgResultPtr res(PQdescribePrepared(conn.get(), statement.name.constData()));
-        if (!succeeded(res.get()))
-            raiseFailure(conn.get(), res.get(), sql);
-        statement.paramTypes.clear();
-        for (int i = 0; i < PQnparams(res.get()); ++i)
-            statement.paramTypes.push_back(PQparamtype(res.get(), i));
-        statement.typesKnown = true;
     }
 
     PgResultPtr execPrepared(const QString& sql, const std::vector<Value>& params)
     {
         PreparedStatement& statement = prepare(sql);
-        if (!statement.typesKnown && valueNeedsTypes(params))
-            learnTypes(statement, sql);
-        const ParameterTexts texts(params, statement);
-        return PgResultPtr(PQexecPrepared(conn.get(), statement.name.constData(), static_cast<int>(params.size()),
-                                          texts.pointers.data(), nullptr, nullptr, 0));
+        const ParameterTexts texts(params, valueNeedsTypes(params) ? &statement.paramTypes(conn.get()) : nullptr);
+        if (!statement.send(conn.get(), texts.pointers.data(), static_cast<int>(params.size())))
+            raiseFailure(conn.get(), nullptr, sql);
+        statementSent = true;
+        return awaitResult(conn.get());
     }
 
     std::shared_ptr<ResultData> runPrepared(const QString& sql, const std::vector<Value>& params)
@@ -169,12 +192,11 @@ struct Connection::Impl {
                 // afresh. Inside a transaction the error has already spoilt
                 // it, so only the next run benefits.
                 if (PreparedStatement* stale = cache.find(sql)) {
-                    const QByteArray name = stale->name;
+                    if (!inTransaction)
+                        stale->deallocate(conn.get());
                     cache.erase(sql);
-                    if (!inTransaction) {
-                        deallocate(name);
+                    if (!inTransaction)
                         res = execPrepared(sql, params);
-                    }
                 }
             }
         }
@@ -185,7 +207,10 @@ struct Connection::Impl {
 
     std::shared_ptr<ResultData> runDirect(const QString& sql)
     {
-        PgResultPtr res(PQexec(conn.get(), sql.toUtf8().constData()));
+        if (!PQsendQuery(conn.get(), sql.toUtf8().constData()))
+            raiseFailure(conn.get(), nullptr, sql);
+        statementSent = true;
+        PgResultPtr res = awaitResult(conn.get());
         if (!succeeded(res.get()))
             raiseFailure(conn.get(), res.get(), sql);
         return std::make_shared<ResultData>(std::move(res));
@@ -211,31 +236,56 @@ struct Connection::Impl {
         throw BrokenConnection(lastFailure);
     }
 
-    // Runs `run` on a usable link: opens a closed connection, and after a
-    // lost link reconnects and runs it once more, unless reconnecting is off
-    // or a transaction was open (its work went with the link; the caller
-    // decides). Listeners hear about every statement, failed ones included.
-    template <typename Run>
-    auto withRecovery(Run run) -> decltype(run())
+    // A server that ended the session while the connection sat idle (a
+    // restart, an administrator, an idle time-out) has said so on the socket
+    // already. Reading it before a statement is sent shows the link as lost,
+    // so that statement can go over a new link instead. Never waits.
+    bool sessionEnded()
     {
-        struct AfterStatement {
-            Impl& d;
-            ~AfterStatement() { d.afterStatement(); }
-        } notify{*this};
+        // The server's farewell, then the end of the stream; parsing hands
+        // the farewell to onNotice (and queues notifications for listeners).
+        for (int read = 0; read < 2 && PQstatus(conn.get()) == CONNECTION_OK; ++read)
+            PQconsumeInput(conn.get());
+        PQisBusy(conn.get());
+        return sessionEnding || PQstatus(conn.get()) == CONNECTION_BAD;
+    }
+
+    // Runs `run` (the statement `sql`) on a usable link: opens a closed
+    // connection, and after a lost link reconnects and runs it once more
+    // when that cannot do its work twice: it never reached the server, or it
+    // writes nothing. Not when reconnecting is off or a transaction was open
+    // (its work went with the link; the caller decides). Listeners hear
+    // about every statement, failed ones included.
+    template <typename Run>
+    auto withRecovery(const QString& sql, Run run) -> decltype(run())
+    {
+        common::ScopeExit notify([this] { afterStatement(); });
 
         if (!conn)
             adopt(connectNew());
+        if (transactionLost)
+            throw BrokenConnection(
+                QStringLiteral("The link to the server was lost inside a transaction; its work is gone"), {}, sql);
+        const bool transactionBefore = transactionOpen || serverTransactionActive();
+        if (autoReconnect && !transactionBefore && sessionEnded())
+            reconnect();
         if (linkBad()) {
             if (!autoReconnect || transactionOpen)
                 throw BrokenConnection(connectionMessage(conn.get()));
             reconnect();
         }
-        const bool transactionBefore = transactionOpen || serverTransactionActive();
+        statementSent = false;
         try {
             return run();
         } catch (const BrokenConnection&) {
-            if (!autoReconnect || transactionBefore)
+            // A write sent before the link went may have been committed: the
+            // caller hears of it, and its own duplicate tests settle it.
+            if (!autoReconnect || transactionBefore || (statementSent && !writesNothing(sql)))
                 throw;
+        } catch (const DatabaseError& e) {
+            if (transactionOpen && !transactionFailure)
+                transactionFailure = e;
+            throw;
         }
         reconnect();
         return run();
@@ -286,8 +336,9 @@ void Connection::close()
     if (!impl_->conn)
         return;
     impl_->conn.reset();
+    ++impl_->generation;
     impl_->cache.clear();
-    impl_->transactionOpen = false;
+    impl_->endTransaction();
     for (Listener* l : impl_->listeners)
         l->linkClosed();
 }
@@ -324,41 +375,50 @@ void Connection::reconnect()
 
 std::shared_ptr<ResultData> Connection::execute(const QString& positionalSql, const std::vector<Value>& params)
 {
-    return impl_->withRecovery([&] { return impl_->runPrepared(positionalSql, params); });
+    return impl_->withRecovery(positionalSql, [&] { return impl_->runPrepared(positionalSql, params); });
 }
 
 void Connection::executeDirect(const QString& sql)
 {
-    impl_->withRecovery([&] { return impl_->runDirect(sql); });
+    impl_->withRecovery(sql, [&] { return impl_->runDirect(sql); });
 }
+
 void Connection::startTransaction()
 {
     if (inTransaction())
         throw UsageError(QStringLiteral("A transaction is already active"));
     executeDirect(QStringLiteral("BEGIN"));
     impl_->transactionOpen = true;
+    impl_->transactionFailure.reset();
 }
 
 void Connection::commit()
 {
     if (!inTransaction())
         return;
-    struct Ends {
-        Impl& d;
-        ~Ends() { d.transactionOpen = false; }
-    } ends{*impl_};
-    executeDirect(QStringLiteral("COMMIT"));
+    common::ScopeExit ends([this] { impl_->endTransaction(); });
+    if (impl_->transactionLost)
+        throw BrokenConnection(QStringLiteral(
+            "The link to the server was lost inside the transaction; nothing of it was committed"));
+    const QString commitSql = QStringLiteral("COMMIT");
+    const std::shared_ptr<ResultData> answer
+        = impl_->withRecovery(commitSql, [&] { return impl_->runDirect(commitSql); });
+    if (!rolledBack(answer->get()))
+        return;
+    if (impl_->transactionFailure) {
+        const DatabaseError failure = *impl_->transactionFailure;
+        throw failure;
+    }
+    throw DatabaseError(QStringLiteral("The transaction had failed: the server rolled it back instead of committing it"),
+                        QStringLiteral("25P02"), commitSql);
 }
 
 void Connection::rollback()
 {
     if (!inTransaction())
         return;
-    struct Ends {
-        Impl& d;
-        ~Ends() { d.transactionOpen = false; }
-    } ends{*impl_};
-    if (impl_->linkBad())
+    common::ScopeExit ends([this] { impl_->endTransaction(); });
+    if (impl_->linkBad() || impl_->transactionLost)
         return; // the server dropped the transaction with the link
     try {
         executeDirect(QStringLiteral("ROLLBACK"));
@@ -375,6 +435,11 @@ bool Connection::inTransaction() const
 pg_conn* Connection::handle() const
 {
     return impl_->conn.get();
+}
+
+quint64 Connection::linkGeneration() const
+{
+    return impl_->generation;
 }
 
 void Connection::statementsRan()

@@ -40,9 +40,11 @@ public:
     void close();
     bool connected() const;
 
-    // Server connections reconnect after a lost link and run the
-    // interrupted statement again (a bounded number of times); run-time
-    // terminal connections do not: the statement fails.
+    // Server connections reconnect after a lost link (a bounded number of
+    // times) and run the interrupted statement again when that is safe: it
+    // never reached the server, or it writes nothing. A write sent before
+    // the link went may already have taken effect, so it fails instead, as
+    // every statement of run-time terminal connections does.
     void setAutoReconnect(bool on);
     bool autoReconnect() const;
 
@@ -52,7 +54,8 @@ public:
 
     // Drops the link and makes a new one (a bounded number of attempts),
     // then tells the listeners. Raises BrokenConnection when every attempt
-    // fails. A transaction open on the old link is gone.
+    // fails. A transaction open on the old link is gone: its statements and
+    // its commit raise BrokenConnection until the caller rolls back.
     void reconnect();
 
     // Runs one statement with positional parameters ($1..$n). Prepared once
@@ -65,13 +68,20 @@ public:
     // link inside a transaction every statement raises BrokenConnection
     // until the caller rolls back (which then never fails).
     void startTransaction();
+    // Raises when the transaction did not commit: after a failed statement
+    // the server answers COMMIT by rolling back, and the error is then the
+    // failed statement's own.
     void commit();
     void rollback();
     bool inTransaction() const;
 
     // Handle for the units of src/db that talk to the client library
-    // directly (batched writes, notifications).
+    // directly (batched writes, notifications). A reconnect or a close frees
+    // it: a unit that keeps it across code that may run statements (a hook,
+    // an event-pump turn) checks linkGeneration() before using it again.
     pg_conn* handle() const;
+    // Changes whenever the handle does (open, reconnect, close).
+    quint64 linkGeneration() const;
 
     // Listeners bound to this connection, told after every statement (to
     // drain notifications read meanwhile) and after a reconnect.

@@ -1,5 +1,6 @@
 #include "db/listener.h"
 
+#include "common/scope_exit.h"
 #include "db/connection.h"
 #include "db/errors.h"
 #include "db/pg_handles.h"
@@ -83,11 +84,8 @@ void Listener::setActive(bool on)
 
 void Listener::subscribe()
 {
-    struct Flag {
-        bool& f;
-        ~Flag() { f = false; }
-    } subscribing{subscribing_};
     subscribing_ = true;
+    common::ScopeExit subscribed([this] { subscribing_ = false; });
     for (int pass = 0; pass < kSubscribePasses; ++pass) {
         relisten_ = false;
         for (const QString& ch : channels_)
@@ -188,15 +186,12 @@ void Listener::deliverQueued()
     if (delivering_)
         return;
     QPointer<Listener> self(this);
-    struct Delivering {
-        QPointer<Listener>& self;
-        ~Delivering()
-        {
-            if (self)
-                self->delivering_ = false;
-        }
-    } guard{self};
     delivering_ = true;
+    // A handler may have destroyed the listener meanwhile.
+    common::ScopeExit delivered([&self] {
+        if (self)
+            self->delivering_ = false;
+    });
     while (self && active_ && !queue_.empty()) {
         const Notification n = std::move(queue_.front());
         queue_.pop_front();

@@ -12,6 +12,11 @@ bool succeeded(const PGresult* result)
     return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_EMPTY_QUERY;
 }
 
+bool rolledBack(const PGresult* commitResult)
+{
+    return commitResult && qstrcmp(PQcmdStatus(const_cast<PGresult*>(commitResult)), "ROLLBACK") == 0;
+}
+
 QString connectionMessage(PGconn* conn)
 {
     if (!conn)

@@ -15,6 +15,10 @@ bool succeeded(const PGresult* result);
 // may be null (the client library could not even send the statement).
 [[noreturn]] void raiseFailure(PGconn* conn, const PGresult* result, const QString& sql);
 
+// True for the answer to a COMMIT that rolled back instead: after a failed
+// statement the server ends the transaction so, and reports success.
+bool rolledBack(const PGresult* commitResult);
+
 // The client library's last message, without its trailing line break.
 QString connectionMessage(PGconn* conn);
 

@@ -12,14 +12,16 @@ PreparedStatement* PreparedCache::find(const QString& sql)
     return &it->statement;
 }
 
-std::optional<QByteArray> PreparedCache::insert(const QString& sql, PreparedStatement statement)
+std::optional<PreparedStatement> PreparedCache::insert(const QString& sql, PreparedStatement statement)
 {
     erase(sql);
-    std::optional<QByteArray> evicted;
+    std::optional<PreparedStatement> evicted;
     if (capacity_ > 0 && static_cast<std::size_t>(entries_.size()) >= capacity_) {
         const QString oldest = recency_.back();
-        evicted = entries_.value(oldest).statement.name;
-        erase(oldest);
+        auto it = entries_.find(oldest);
+        evicted.emplace(std::move(it->statement));
+        recency_.erase(it->use);
+        entries_.erase(it);
     }
     recency_.push_front(sql);
     entries_.insert(sql, Entry{std::move(statement), recency_.begin()});
@@ -39,11 +41,6 @@ void PreparedCache::clear()
 {
     entries_.clear();
     recency_.clear();
-}
-
-QByteArray PreparedCache::newName()
-{
-    return "qs_" + QByteArray::number(++counter_);
 }
 
 } // namespace db

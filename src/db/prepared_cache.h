@@ -4,24 +4,14 @@
 // program that builds texts with values inside cannot grow the server
 // session without end.
 
-#include "db/pg_handles.h"
+#include "db/prepared_statement.h"
 
-#include <QByteArray>
 #include <QHash>
 #include <QString>
 #include <list>
 #include <optional>
-#include <vector>
 
 namespace db {
-
-struct PreparedStatement {
-    QByteArray name;
-    // Parameter types the server inferred; filled only once a value needs
-    // them (bytes go differently to a bytea and to a text).
-    bool typesKnown = false;
-    std::vector<Oid> paramTypes;
-};
 
 class PreparedCache {
 public:
@@ -29,15 +19,12 @@ public:
 
     // Marks the entry as recently used; nullptr when absent.
     PreparedStatement* find(const QString& sql);
-    // Stores a new entry; returns the name of the entry pushed out, which
-    // the caller deallocates on the server.
-    std::optional<QByteArray> insert(const QString& sql, PreparedStatement statement);
+    // Stores a new entry; returns the entry pushed out, which the caller
+    // deallocates on the server.
+    std::optional<PreparedStatement> insert(const QString& sql, PreparedStatement statement);
     void erase(const QString& sql);
     void clear();
     std::size_t size() const { return static_cast<std::size_t>(entries_.size()); }
-
-    // A statement name not used before on this connection.
-    QByteArray newName();
 
 private:
     struct Entry {
@@ -47,7 +34,6 @@ private:
     std::size_t capacity_;
     QHash<QString, Entry> entries_;
     std::list<QString> recency_; // front: most recently used
-    quint64 counter_ = 0;
 };
 
 } // namespace db

@@ -1,45 +1,21 @@
 #include "db/value_text.h"
 
+#include "common/windows1252.h"
 #include "db/pg_handles.h"
 
 #include <QLocale>
 #include <QRegularExpression>
-#include <QStringDecoder>
 #include <cmath>
 
 namespace db {
 namespace {
-
-// Windows-1252 differs from Latin-1 only in 0x80..0x9F; unassigned codes
-// keep their Latin-1 meaning.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-QString fromCp1252(const QByteArray& bytes)
-{
-    QString out;
-    out.reserve(bytes.size());
-    for (char ch : bytes) {
-        const auto b = static_cast<unsigned char>(ch);
-        out.append(b >= 0x80 && b < 0xA0 ? QChar(kCp1252High[b - 0x80]) : QChar(b));
-    }
-    return out;
-}
 
 // Bytes bound for a text column: already UTF-8 goes as is, anything else
 // was written in the 8-bit code page and is converted, so the server never
 // sees an invalid byte sequence.
 QByteArray bytesAsText(const QByteArray& bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString decoded = utf8.decode(bytes); // decoding is lazy until assigned
-    if (!utf8.hasError())
-        return bytes;
-    return fromCp1252(bytes).toUtf8();
+    return common::isUtf8(bytes) ? bytes : common::fromWindows1252(bytes).toUtf8();
 }
 
 void putDigits(char* out, int value, int width)

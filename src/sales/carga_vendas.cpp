@@ -2,6 +2,7 @@
 
 #include "common/event_pump.h"
 #include "common/log_path.h"
+#include "common/scope_exit.h"
 #include "db/connection.h"
 #include "db/copy/copy_run.h"
 #include "db/errors.h"
@@ -12,6 +13,7 @@
 #include "sales/sale_tables.h"
 #include "sales/sales_view.h"
 #include "sales/scoped_transaction.h"
+#include "sales/statement_cycle.h"
 #include "sales/transferir_banco.h"
 #include "terminals/licenca_row.h"
 
@@ -29,40 +31,6 @@ const char* const kUltimaTrans
 
 // A silent terminal must not hold the window for long.
 constexpr int kDefaultTerminalConnectSeconds = 5;
-
-void execute(db::Connection& connection, const char* sql)
-{
-    db::Query q(connection);
-    q.setText(QString::fromUtf8(sql));
-    q.prepare();
-    q.exec();
-}
-
-bool anyRow(db::Connection& connection, const char* sql)
-{
-    db::Query q(connection);
-    q.setText(QString::fromUtf8(sql));
-    q.prepare();
-    q.open();
-    return !q.isEmpty();
-}
-
-// Imports may start again when the run ends, whichever way it ends: a run
-// that stopped on an error must not keep every later one out.
-class ImportsBusy {
-public:
-    explicit ImportsBusy(bool& livre)
-        : livre_(livre)
-    {
-        livre_ = false;
-    }
-    ~ImportsBusy() { livre_ = true; }
-    ImportsBusy(const ImportsBusy&) = delete;
-    ImportsBusy& operator=(const ImportsBusy&) = delete;
-
-private:
-    bool& livre_;
-};
 
 } // namespace
 
@@ -120,12 +88,13 @@ void Carga_Vendas::run()
     if (impl_->running)
         return;
     impl_->running = true;
-    struct Done {
-        bool& running;
-        ~Done() { running = false; }
-    } done { impl_->running };
+    common::ScopeExit done([this] { impl_->running = false; });
 
-    ImportsBusy busy(impl_->links.importacaoLivre);
+    // Imports may start again when the run ends, whichever way it ends: a
+    // run that stopped on an error must not keep every later one out.
+    bool& livre = impl_->links.importacaoLivre;
+    livre = false;
+    common::ScopeExit freeAgain([&livre] { livre = true; });
     impl_->runAll();
 }
 
@@ -227,18 +196,24 @@ void Carga_Vendas::Impl::tablePhase(SaleTable table)
     db::Connection& pdv = *conexaoPdv;
     const Phase phase = phaseOf(table);
 
-    if (anyRow(pdv, t.testSql)) {
-        execute(pdv, t.markSql);
+    db::Query q(pdv);
+    q.setText(QString::fromUtf8(t.testSql));
+    if (openFindsRow(q)) {
+        q.setText(QString::fromUtf8(t.markSql));
+        execute(q);
         common::pumpEvents();
         flags.set(phase);
-    } else if (anyRow(pdv, t.leftoverSql)) {
-        flags.set(phase);
+    } else {
+        q.setText(QString::fromUtf8(t.leftoverSql));
+        if (openFindsRow(q))
+            flags.set(phase);
     }
     if (!flags.isSet(phase))
         return;
 
     copy(t);
-    execute(pdv, t.doneSql);
+    q.setText(QString::fromUtf8(t.doneSql));
+    execute(q);
     common::pumpEvents();
     flags.clear(phase);
 }

@@ -8,6 +8,7 @@
 #include "sales/statement_cycle.h"
 #include "sales/upsert_context.h"
 #include "ui/dialogs.h"
+#include "ui/standard_error.h"
 
 #include <algorithm>
 #include <vector>
@@ -122,7 +123,7 @@ void upsertFechamento(UpsertContext& ctx, const SourceRow& s)
         common::pumpEvents();
     } catch (const std::exception& e) {
         ctx.giveBack(s, saleTable(SaleTable::FechamentoCupom).giveBackKey);
-        ui::dialogs().error(QStringLiteral("Erro Fechamento Cupom:\rErro: ") + errorText(e));
+        ui::dialogs().error(QStringLiteral("Erro Fechamento Cupom:\rErro: ") + ui::failureText(e));
     }
 }
 

@@ -5,8 +5,8 @@
 #include "db/query.h"
 #include "sales/sales_view.h"
 #include "sales/statement_cycle.h"
-#include "sales/upsert_context.h"
 #include "ui/dialogs.h"
+#include "ui/standard_error.h"
 
 #include <QLocale>
 
@@ -192,7 +192,7 @@ void Monitor_Venda(db::Connection& server, MonitorView& view, qint64 transacaoId
     try {
         show(server, view, transacaoId, cupom, caixa);
     } catch (const std::exception& e) {
-        ui::dialogs().error(QStringLiteral("Erro ATUALIZAR MENU:\rErro: ") + errorText(e));
+        ui::dialogs().error(QStringLiteral("Erro ATUALIZAR MENU:\rErro: ") + ui::failureText(e));
     }
 }
 

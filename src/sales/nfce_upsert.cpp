@@ -7,6 +7,7 @@
 #include "sales/statement_cycle.h"
 #include "sales/upsert_context.h"
 #include "ui/dialogs.h"
+#include "ui/standard_error.h"
 
 namespace sales {
 namespace {
@@ -218,7 +219,7 @@ void upsertNotaCancelada(UpsertContext& ctx, const SourceRow& s)
             common::pumpEvents();
         } catch (const std::exception& e) {
             ctx.giveBack(s, saleTable(SaleTable::NotasCanceladasNfce).giveBackKey);
-            ui::dialogs().error(QStringLiteral("Erro Notas Canceladas Nfce:\rErro: ") + errorText(e));
+            ui::dialogs().error(QStringLiteral("Erro Notas Canceladas Nfce:\rErro: ") + ui::failureText(e));
         }
         return;
     }

@@ -6,6 +6,7 @@
 #include "sales/statement_cycle.h"
 #include "sales/upsert_context.h"
 #include "ui/dialogs.h"
+#include "ui/standard_error.h"
 
 namespace sales {
 namespace {
@@ -161,7 +162,7 @@ void upsertTransacao(UpsertContext& ctx, const SourceRow& s)
         ctx.cells.Ultimo_Cupom = before.Ultimo_Cupom;
         ctx.cells.Ultimo_Caixa = before.Ultimo_Caixa;
         ctx.giveBack(s, saleTable(SaleTable::Transacoes).giveBackKey);
-        ui::dialogs().error(QStringLiteral("Erro Transacoes principal:\rErro: ") + errorText(e));
+        ui::dialogs().error(QStringLiteral("Erro Transacoes principal:\rErro: ") + ui::failureText(e));
     }
 }
 
@@ -207,7 +208,7 @@ void upsertTransitem(UpsertContext& ctx, const SourceRow& s)
         common::pumpEvents();
     } catch (const std::exception& e) {
         ctx.giveBack(s, key);
-        ui::dialogs().error(QStringLiteral("Erro transitens:\rErro: ") + errorText(e));
+        ui::dialogs().error(QStringLiteral("Erro transitens:\rErro: ") + ui::failureText(e));
     }
 }
 

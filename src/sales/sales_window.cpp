@@ -9,6 +9,7 @@
 #include "sales/consistir_vendas.h"
 #include "sales/venda_notification.h"
 #include "terminals/sales_status_pass.h"
+#include "ui/controls.h"
 #include "ui/dataset_model.h"
 #include "ui/dialogs.h"
 #include "ui/standard_error.h"
@@ -33,46 +34,15 @@ const QString kPerguntaSair = QStringLiteral("Deseja realmente encerrar a aplica
 const QString kProcessandoVendas =
     QStringLiteral("Sistema processando vendas dos caixas n\u00e3o e poss\u00edvel sai do sistema.");
 
-QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& geometry)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setGeometry(geometry);
-    return label;
-}
+using ui::makeBold;
+using ui::makeLabel;
+using ui::makePane;
+using ui::paintText;
 
-void paintText(QWidget* w, const QColor& color)
-{
-    QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, color);
-    p.setColor(QPalette::ButtonText, color);
-    w->setPalette(p);
-}
-
-void makeBold(QWidget* w, int pointSize = 0)
-{
-    QFont f = w->font();
-    f.setBold(true);
-    if (pointSize > 0)
-        f.setPointSize(pointSize);
-    w->setFont(f);
-}
-
-QPlainTextEdit* makePane(QWidget* parent, const QString& name, const QRect& geometry)
-{
-    auto* pane = new QPlainTextEdit(parent);
-    pane->setObjectName(name);
-    pane->setReadOnly(true);
-    pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    pane->setGeometry(geometry);
-    return pane;
-}
-
+// The sales window's buttons are captioned in red.
 QPushButton* makeButton(QWidget* parent, const QString& name, const QString& text, const QRect& geometry)
 {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(name);
-    button->setGeometry(geometry);
+    QPushButton* button = ui::makeButton(parent, name, text, geometry);
     paintText(button, Qt::red);
     return button;
 }

@@ -86,11 +86,4 @@ qint64 wholeNumber(const QString& text)
     return n;
 }
 
-QString errorText(const std::exception& e)
-{
-    if (const auto* dbError = dynamic_cast<const db::Error*>(&e))
-        return dbError->message();
-    return QString::fromLocal8Bit(e.what());
-}
-
 } // namespace sales

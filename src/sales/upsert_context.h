@@ -159,7 +159,4 @@ QByteArray bytesOf(const db::Field& field);
 // A text that must be a whole number; raises db::UsageError naming it.
 qint64 wholeNumber(const QString& text);
 
-// The text a message box shows after "Erro: ": the server's own where there is one.
-QString errorText(const std::exception& e);
-
 } // namespace sales

@@ -1,5 +1,6 @@
 #include "sales/venda_notification.h"
 
+#include "common/scope_exit.h"
 #include "db/query.h"
 
 namespace sales {
@@ -8,18 +9,6 @@ namespace {
 const char* const kPedidosVenda =
     "SELECT * FROM LICENCA_IF WHERE  IMPORTACAO = 1 AND ECF_STATUS = 0 ORDER BY NUM_ECF";
 const char* const kRetirarPedido = "UPDATE LICENCA_IF SET IMPORTACAO = 0  WHERE NUM_ECF = :NUM_ECF";
-
-// Sets Saida_Liberada when the import returns, by throw or not.
-class ExitReleased {
-public:
-    explicit ExitReleased(SalesFlags& flags) : flags_(flags) { flags_.Saida_Liberada = false; }
-    ~ExitReleased() { flags_.Saida_Liberada = true; }
-    ExitReleased(const ExitReleased&) = delete;
-    ExitReleased& operator=(const ExitReleased&) = delete;
-
-private:
-    SalesFlags& flags_;
-};
 
 } // namespace
 
@@ -39,7 +28,10 @@ void handleSalesNotification(const QString& channel, db::Connection& server, Sal
     if (!pedidos.isEmpty() && flags.Importacao_Livre) {
         if (flags.Consistir_Pendente && runs.consistirVendas)
             runs.consistirVendas();
-        ExitReleased released(flags);
+        // Closing is refused while the import runs, and allowed again when it
+        // returns, by throw or not.
+        flags.Saida_Liberada = false;
+        common::ScopeExit released([&] { flags.Saida_Liberada = true; });
         if (runs.cargaVendas)
             runs.cargaVendas();
         return;

@@ -29,17 +29,23 @@ QTime readTime(const db::Dataset& row, const QString& name)
     return time.isValid() ? time : f.asDateTime().time();
 }
 
+// The columns a connection to the terminal is made from.
+void readLink(const db::Dataset& row, LicencaRow& r)
+{
+    r.banco = row.field("BANCO").asString();
+    r.usuario = row.field("USUARIO").asString();
+    r.senha = row.field("SENHA").asString();
+    r.ip = row.field("IP").asString();
+    r.porta = row.field("PORTA").asString();
+}
+
 } // namespace
 
 LicencaRow LicencaRow::read(const db::Dataset& row)
 {
     LicencaRow r;
     r.numEcf = row.field("NUM_ECF").asString();
-    r.banco = row.field("BANCO").asString();
-    r.usuario = row.field("USUARIO").asString();
-    r.senha = row.field("SENHA").asString();
-    r.ip = row.field("IP").asString();
-    r.porta = row.field("PORTA").asString();
+    readLink(row, r);
     r.ecfStatus = static_cast<int>(row.field("ECF_STATUS").asInteger());
     r.dtSyncNull = row.field("DT_SYNC").isNull();
     // A null date reads as the layer's date 0, shown as such in the lines.
@@ -64,11 +70,7 @@ db::ConnectionParams terminalParams(const LicencaRow& row)
 db::ConnectionParams terminalParams(const db::Dataset& row)
 {
     LicencaRow r;
-    r.banco = row.field("BANCO").asString();
-    r.usuario = row.field("USUARIO").asString();
-    r.senha = row.field("SENHA").asString();
-    r.ip = row.field("IP").asString();
-    r.porta = row.field("PORTA").asString();
+    readLink(row, r);
     return terminalParams(r);
 }
 

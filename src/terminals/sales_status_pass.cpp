@@ -3,13 +3,14 @@
 #include "common/event_pump.h"
 #include "db/connection.h"
 #include "db/query.h"
-#include "terminals/error_text.h"
 #include "terminals/probe.h"
 #include "terminals/probe_timeout.h"
 #include "terminals/row_snapshot.h"
 #include "terminals/status_line.h"
+#include "terminals/status_writer.h"
 #include "terminals/terminal_number.h"
 #include "ui/dialogs.h"
+#include "ui/standard_error.h"
 
 namespace terminals {
 
@@ -54,24 +55,15 @@ void SalesStatusPass::VerificarConexao()
                     // Terminal 1 is shown and marked off line only while not
                     // yet marked; the others every time.
                     links_.view.addStatusLine(statusLine(offPrefix(n), row), LineColor::Red);
-                    qUpdate_->setText("UPDATE LICENCA_IF SET ECF_STATUS = 1 WHERE NUM_ECF = :NUM_ECF");
-                    qUpdate_->bindText("NUM_ECF", row.numEcf);
-                    qUpdate_->prepare();
-                    qUpdate_->exec();
+                    marcarForaDoAr(*qUpdate_, row.numEcf);
                 }
             }
             common::pumpEvents();
         }
 
-        if (answered.back()) {
-            if (!servidorOnline_)
-                links_.server.open();
-            servidorOnline_ = true;
-        } else {
-            servidorOnline_ = false;
-        }
+        servidorOnline_ = servidorNoAr(links_.server, answered.back(), servidorOnline_);
     } catch (const std::exception& e) {
-        ui::dialogs().error("Erro Verifica Conexao:\rErro Verifica conexao: " + errorText(e));
+        ui::dialogs().error("Erro Verifica Conexao:\rErro Verifica conexao: " + ui::failureText(e));
     }
     if (!servidorOnline_)
         ui::dialogs().plain("Servidor Fora do Ar!");

@@ -1,5 +1,6 @@
 #include "terminals/status_writer.h"
 
+#include "db/connection.h"
 #include "db/query.h"
 #include "terminals/probe.h"
 #include "terminals/row_snapshot.h"
@@ -33,6 +34,21 @@ void gravarStatusTerminais(db::Connection& server, const QString& listSql, std::
         update.prepare();
         update.exec();
     }
+}
+
+void marcarForaDoAr(db::Query& update, const QString& numEcf)
+{
+    update.setText("UPDATE LICENCA_IF SET ECF_STATUS = 1 WHERE NUM_ECF = :NUM_ECF");
+    update.bindText("NUM_ECF", numEcf);
+    update.prepare();
+    update.exec();
+}
+
+bool servidorNoAr(db::Connection& server, bool answered, bool wasOnline)
+{
+    if (answered && !wasOnline)
+        server.open();
+    return answered;
 }
 
 } // namespace terminals

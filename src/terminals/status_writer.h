@@ -6,6 +6,7 @@
 
 namespace db {
 class Connection;
+class Query;
 }
 
 namespace terminals {
@@ -19,5 +20,14 @@ namespace terminals {
 // (both "SELECT * FROM LICENCA_IF ORDER BY NUM_ECF"). Raises the first
 // failing statement's error. Does not let events run.
 void gravarStatusTerminais(db::Connection& server, const QString& listSql, std::optional<int> timeoutMs);
+
+// Both status passes: a terminal that did not answer is marked off line
+// (ECF_STATUS 1) with `update`; only the update window's release button
+// clears the mark.
+void marcarForaDoAr(db::Query& update, const QString& numEcf);
+
+// Both status passes: whether the server is on line after it answered the
+// probe or not. A server that answers again after it was off line is opened.
+bool servidorNoAr(db::Connection& server, bool answered, bool wasOnline);
 
 } // namespace terminals

@@ -105,12 +105,33 @@ struct Attempt {
     std::size_t target;
 };
 
+ConnectObserver& observer()
+{
+    static ConnectObserver current;
+    return current;
+}
+
+void tell(ConnectEvent::Kind kind, std::size_t target = 0,
+          ConnectEvent::Outcome outcome = ConnectEvent::Outcome::Failed, std::chrono::milliseconds timeout = {})
+{
+    if (observer())
+        observer()(ConnectEvent{kind, target, outcome, timeout});
+}
+
 } // namespace
+
+ConnectObserver setConnectObserver(ConnectObserver next)
+{
+    ConnectObserver previous = std::move(observer());
+    observer() = std::move(next);
+    return previous;
+}
 
 std::vector<bool> connectAll(const std::vector<TcpTarget>& targets, std::chrono::milliseconds timeout)
 {
     const auto deadline = Clock::now() + timeout;
     std::vector<bool> reached(targets.size(), false);
+    tell(ConnectEvent::Kind::Pass, 0, ConnectEvent::Outcome::Failed, timeout);
 
     // Addresses first: literal ones at once, names all looked up together.
     std::vector<std::vector<Address>> addresses(targets.size());
@@ -137,23 +158,42 @@ std::vector<bool> connectAll(const std::vector<TcpTarget>& targets, std::chrono:
             do {
                 rc = ::connect(s.fd(), reinterpret_cast<const sockaddr*>(&a.storage), a.length);
             } while (rc != 0 && errno == EINTR);
-            if (rc == 0)
+            tell(ConnectEvent::Kind::Started, i);
+            if (rc == 0) {
                 reached[i] = true;
-            else if (errno == EINPROGRESS)
+                tell(ConnectEvent::Kind::Ended, i, ConnectEvent::Outcome::Reached);
+            } else if (errno == EINPROGRESS) {
                 attempts.push_back({std::move(s), i});
+            } else {
+                tell(ConnectEvent::Kind::Ended, i, ConnectEvent::Outcome::Failed);
+            }
         }
     }
 
     std::vector<pollfd> fds;
     fds.reserve(attempts.size());
     for (const Attempt& a : attempts)
-        fds.push_back({reached[a.target] ? -1 : a.socket.fd(), POLLOUT, 0});
+        fds.push_back({a.socket.fd(), POLLOUT, 0});
+    auto settle = [&](std::size_t k, ConnectEvent::Outcome outcome) {
+        fds[k].fd = -1;
+        tell(ConnectEvent::Kind::Ended, attempts[k].target, outcome);
+    };
+    // Another address of a target already reached need not be waited for.
+    auto dropReached = [&] {
+        for (std::size_t k = 0; k < fds.size(); ++k)
+            if (fds[k].fd >= 0 && reached[attempts[k].target])
+                settle(k, ConnectEvent::Outcome::Reached);
+    };
+    dropReached();
 
-    std::size_t open = 0;
-    for (const pollfd& p : fds)
-        open += p.fd >= 0;
+    auto anyOpen = [&] {
+        for (const pollfd& p : fds)
+            if (p.fd >= 0)
+                return true;
+        return false;
+    };
     // Each round either finishes at least one attempt or ends at the deadline.
-    while (open > 0) {
+    while (anyOpen()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             break;
@@ -167,19 +207,17 @@ std::vector<bool> connectAll(const std::vector<TcpTarget>& targets, std::chrono:
                 continue;
             int error = 0;
             socklen_t len = sizeof error;
-            if (getsockopt(fds[k].fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
+            const bool answered = getsockopt(fds[k].fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+            if (answered)
                 reached[attempts[k].target] = true;
-            fds[k].fd = -1;
-            --open;
+            settle(k, answered ? ConnectEvent::Outcome::Reached : ConnectEvent::Outcome::Failed);
         }
-        // Another address of a target already reached need not be waited for.
-        for (std::size_t k = 0; k < fds.size(); ++k) {
-            if (fds[k].fd >= 0 && reached[attempts[k].target]) {
-                fds[k].fd = -1;
-                --open;
-            }
-        }
+        dropReached();
     }
+    // What is still waiting at the deadline is given up.
+    for (std::size_t k = 0; k < fds.size(); ++k)
+        if (fds[k].fd >= 0)
+            settle(k, ConnectEvent::Outcome::TimedOut);
     return reached;
 }
 

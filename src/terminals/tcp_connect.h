@@ -4,6 +4,8 @@
 
 #include <QString>
 #include <chrono>
+#include <cstddef>
+#include <functional>
 #include <vector>
 
 namespace terminals {
@@ -18,5 +20,20 @@ struct TcpTarget {
 // and closes each socket. Result i is true when target i accepted a
 // connection in time. Name lookups share the same deadline.
 std::vector<bool> connectAll(const std::vector<TcpTarget>& targets, std::chrono::milliseconds timeout);
+
+// What a connectAll call does, in the order it happens: the pass with its
+// time-out, then each connect's start and end. A test can count what
+// overlapped and why each connect ended instead of timing them.
+struct ConnectEvent {
+    enum class Kind { Pass, Started, Ended };
+    enum class Outcome { Reached, Failed, TimedOut };
+    Kind kind;
+    std::size_t target = 0;                  // Started, Ended
+    Outcome outcome = Outcome::Failed;       // Ended
+    std::chrono::milliseconds timeout{0};    // Pass
+};
+using ConnectObserver = std::function<void(const ConnectEvent&)>;
+// Nobody observes by default. Returns the observer replaced.
+ConnectObserver setConnectObserver(ConnectObserver observer);
 
 } // namespace terminals

@@ -5,6 +5,7 @@
 #include "terminals/probe.h"
 #include "terminals/probe_timeout.h"
 #include "terminals/row_snapshot.h"
+#include "terminals/status_writer.h"
 
 namespace terminals {
 
@@ -46,21 +47,13 @@ void UpdateStatusPass::VerificarConexao()
         links_.view.setTerminalBoxEnabled(n, answered[i]);
         if (!answered[i]) {
             ecfsOnline_ = false;
-            qUpdate_->setText("UPDATE LICENCA_IF SET ECF_STATUS = 1 WHERE NUM_ECF = :NUM_ECF");
-            qUpdate_->bindText("NUM_ECF", row.numEcf);
-            qUpdate_->prepare();
-            qUpdate_->exec();
+            marcarForaDoAr(*qUpdate_, row.numEcf);
         }
     }
 
-    if (answered.back()) {
-        if (!servidorOnline_)
-            links_.server.open();
-        servidorOnline_ = true;
-    } else {
-        servidorOnline_ = false;
+    servidorOnline_ = servidorNoAr(links_.server, answered.back(), servidorOnline_);
+    if (!servidorOnline_)
         ecfsOnline_ = false;
-    }
     links_.view.statusPassFinished();
 }
 

@@ -1,5 +1,6 @@
 #include "update/update_notification.h"
 
+#include "common/scope_exit.h"
 #include "db/query.h"
 
 #include <optional>
@@ -9,18 +10,6 @@ namespace {
 
 const char* const kPedidosManuais = "SELECT * FROM LICENCA_IF WHERE IMPORTACAO >=10 AND STATUS = :STATUS ";
 const char* const kZerarPedidos = "UPDATE LICENCA_IF SET IMPORTACAO = 0, CARGA_TOTAL = 0 ";
-
-// Keeps the panel disabled while an automatic load runs, also when it fails.
-class PanelDisabled {
-public:
-    explicit PanelDisabled(UpdateShell& shell) : shell_(shell) { shell_.setPanelEnabled(false); }
-    ~PanelDisabled() { shell_.setPanelEnabled(true); }
-    PanelDisabled(const PanelDisabled&) = delete;
-    PanelDisabled& operator=(const PanelDisabled&) = delete;
-
-private:
-    UpdateShell& shell_;
-};
 
 std::optional<UpdateRun> manualRunOf(const QString& channel, const UpdateFlags& flags)
 {
@@ -61,13 +50,17 @@ void handleUpdateNotification(const QString& channel, db::Connection& server, db
 
     if (channel == QLatin1String("produtos") && !flags.Carga_Auto_Produtos
         && qConfig.field("CARGA_MANUAL_PROD").asString() != QLatin1String("True")) {
-        PanelDisabled panel(shell);
+        // The panel stays disabled while the load runs, and comes back also
+        // when it fails.
+        shell.setPanelEnabled(false);
+        common::ScopeExit panelBack([&] { shell.setPanelEnabled(true); });
         flags.Carga_Auto_Produtos = true;
         shell.startRun(UpdateRun::CargaAutoProdutos);
     }
 
     if (channel == QLatin1String("clientes") && !flags.Exportando_Clientes) {
-        PanelDisabled panel(shell);
+        shell.setPanelEnabled(false);
+        common::ScopeExit panelBack([&] { shell.setPanelEnabled(true); });
         flags.Carga_Auto_Clientes = true;
         shell.startRun(UpdateRun::CargaAutoClientes);
     }

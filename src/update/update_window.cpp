@@ -5,6 +5,7 @@
 #include "db/listener.h"
 #include "terminals/update_slots_opening.h"
 #include "terminals/update_status_pass.h"
+#include "ui/controls.h"
 #include "ui/dialogs.h"
 #include "ui/standard_error.h"
 #include "update/liberar_caixas.h"
@@ -20,23 +21,8 @@
 namespace update {
 namespace {
 
-QPushButton* makeButton(QWidget* parent, const QString& name, const QString& text, const QRect& geometry)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(name);
-    button->setGeometry(geometry);
-    return button;
-}
-
-QPlainTextEdit* makePane(QWidget* parent, const QString& name, const QRect& geometry)
-{
-    auto* pane = new QPlainTextEdit(parent);
-    pane->setObjectName(name);
-    pane->setReadOnly(true);
-    pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    pane->setGeometry(geometry);
-    return pane;
-}
+using ui::makeButton;
+using ui::makePane;
 
 } // namespace
 

@@ -11,17 +11,22 @@ struct Case {
     const char* expected;
 };
 
-TEST(FormatarNumero, PadsSplitsAndCutsAsDocumented)
+// What stands before the comma, then exactly d decimals (cut, or filled with
+// zeros) without the comma, padded with zeros on the left to the width;
+// never cut to the width.
+TEST(FormatarNumero, KeepsDDecimalsWithoutTheCommaAndPadsToTheWidth)
 {
     const Case cases[] = {
-        // The documented worked examples.
+        // Whole numbers padded on the left; a longer one is left whole.
         {"7", 3, 0, "007"},
         {"12", 3, 0, "012"},
         {"1234", 3, 0, "1234"},
         {"57", 8, 0, "00000057"},
+        // Decimals filled up or cut to d, the comma dropped; d = 0 drops them.
         {"12,5", 8, 2, "00001250"},
         {"3,14159", 6, 2, "000314"},
         {"12,5", 4, 0, "0012"},
+        // An empty value is all padding; a sign is an ordinary character.
         {"", 3, 0, "000"},
         {"-5", 4, 0, "00-5"},
         // Exactly the width: unchanged.

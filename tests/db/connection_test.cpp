@@ -3,11 +3,15 @@
 #include "db/query.h"
 
 #include "db_test_helpers.h"
+#include "support/bare_pg.h"
 #include "support/test_db.h"
 
 #include <QElapsedTimer>
 
+#include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -252,6 +256,79 @@ TEST(ConnectionTest, TransactionsCommitOrRollBack)
     conn.rollback();
 }
 
+struct FailedTransactionCase {
+    const char* name;
+    // Spoils the open transaction after one good insert.
+    std::function<void(db::Connection&)> spoil;
+    const char* sqlState;     // of the DatabaseError commit raises; null: BrokenConnection
+    const char* messagePart;
+};
+
+class CommitOfAFailedTransactionTest : public ::testing::TestWithParam<FailedTransactionCase> {};
+
+// The server answers COMMIT of a failed transaction with "ROLLBACK" and
+// success; commit must not pass that on as success. Nothing of the
+// transaction stays, and the connection works on.
+TEST_P(CommitOfAFailedTransactionTest, RaisesAndKeepsNothing)
+{
+    const FailedTransactionCase& c = GetParam();
+    TestDatabase db;
+    db.exec("CREATE TABLE t (id int PRIMARY KEY)");
+    db::Connection conn(db.params());
+    db::Query insert(conn);
+    insert.setText("INSERT INTO t VALUES (:ID)");
+
+    conn.startTransaction();
+    insert.bindInteger("ID", 1);
+    insert.exec();
+    c.spoil(conn);
+    try {
+        conn.commit();
+        ADD_FAILURE() << "commit reported success";
+    } catch (const db::BrokenConnection& e) {
+        EXPECT_EQ(c.sqlState, nullptr) << e.what();
+    } catch (const db::DatabaseError& e) {
+        ASSERT_NE(c.sqlState, nullptr) << e.what();
+        EXPECT_EQ(e.sqlState(), c.sqlState);
+        EXPECT_TRUE(e.message().contains(c.messagePart)) << e.what();
+    }
+    EXPECT_FALSE(conn.inTransaction());
+    EXPECT_EQ(db.scalar("SELECT count(*) FROM t"), "0");
+    insert.bindInteger("ID", 2);
+    insert.exec();
+    EXPECT_EQ(db.scalar("SELECT count(*) FROM t"), "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommitOfAFailedTransactionTest,
+    ::testing::Values(
+        // The caller caught the failure and went on to commit: the failure's
+        // own text is what commit reports.
+        FailedTransactionCase{"StatementFailedAndWasCaught",
+                              [](db::Connection& conn) {
+                                  db::Query again(conn);
+                                  again.setText("INSERT INTO t VALUES (1)");
+                                  EXPECT_THROW(again.exec(), db::DatabaseError);
+                              },
+                              "23505", "duplicate key"},
+        // A statement that went round the layer spoilt it.
+        FailedTransactionCase{"SpoiltBehindTheLayersBack",
+                              [](db::Connection& conn) {
+                                  testsupport::PgResult r(PQexec(conn.handle(), "SELECT 1 / 0"));
+                                  EXPECT_EQ(PQresultStatus(r.get()), PGRES_FATAL_ERROR);
+                              },
+                              "25P02", "rolled it back"},
+        // The link was replaced: the transaction went with the old one.
+        FailedTransactionCase{"LinkReplaced",
+                              [](db::Connection& conn) {
+                                  conn.reconnect();
+                                  db::Query more(conn);
+                                  more.setText("INSERT INTO t VALUES (3)");
+                                  EXPECT_THROW(more.exec(), db::BrokenConnection) << "no statement outside it";
+                              },
+                              nullptr, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(ConnectionTest, PreparesEachTextOncePerConnection)
 {
     TestDatabase db;
@@ -280,6 +357,26 @@ TEST(ConnectionTest, PreparesEachTextOncePerConnection)
     q.exec();
     EXPECT_EQ(prepared(), 1);
     EXPECT_EQ(db.scalar("SELECT count(*) FROM t"), "5");
+}
+
+// More texts than the cache holds: the oldest is dropped from the server
+// session, and running it again prepares it anew.
+TEST(ConnectionTest, StatementDroppedFromTheCacheRunsAgain)
+{
+    TestDatabase db;
+    db::Connection conn(db.params());
+    db::Query q(conn);
+    auto run = [&](int n) {
+        q.setText(QString("SELECT %1 AS N").arg(n));
+        q.open();
+        return q.field("N").asInteger();
+    };
+    for (int n = 0; n <= 256; ++n)
+        ASSERT_EQ(run(n), n);
+    EXPECT_EQ(scalar(conn, "SELECT count(*) FROM pg_prepared_statements WHERE statement = 'SELECT 0 AS N'"), "0");
+    EXPECT_EQ(run(0), 0);
+    EXPECT_EQ(scalar(conn, "SELECT count(*) FROM pg_prepared_statements WHERE statement = 'SELECT 0 AS N'"), "1");
+    EXPECT_LE(scalar(conn, "SELECT count(*) FROM pg_prepared_statements").toInt(), 256);
 }
 
 TEST(ConnectionTest, CachedSelectFollowsAChangedTable)
@@ -330,6 +427,81 @@ TEST_F(LostLinkTest, ServerConnectionReconnectsAndRunsTheStatementAgain)
     insert(2);
     EXPECT_NE(dbtest::backendPid(conn_), before);
     EXPECT_EQ(db_.scalar("SELECT string_agg(id::text, ',' ORDER BY id) FROM t"), "1,2");
+}
+
+// Holds an exclusive lock on "t" from a session of its own; once `victim`
+// waits for it, ends the victim's session from outside, then lets go, so
+// the victim's statement is lost after it reached the server. Bounded: when
+// the victim never waits, the lock is let go all the same.
+class KillWhileWaiting {
+public:
+    KillWhileWaiting(const TestDatabase& db, qint64 victim)
+        : locker_(testsupport::connectBare(db.name()))
+    {
+        exec(locker_.get(), "BEGIN");
+        exec(locker_.get(), "LOCK TABLE t IN ACCESS EXCLUSIVE MODE");
+        thread_ = std::thread([this, name = db.name(), victim] {
+            testsupport::PgConn admin = testsupport::connectBare(name);
+            const QByteArray waiting = QByteArray("SELECT count(*) FROM pg_stat_activity WHERE pid = ")
+                                       + QByteArray::number(victim) + " AND wait_event_type = 'Lock'";
+            QElapsedTimer timer;
+            timer.start();
+            while (!killed_ && timer.elapsed() < 10000) {
+                testsupport::PgResult r(PQexec(admin.get(), waiting.constData()));
+                if (QByteArray(PQgetvalue(r.get(), 0, 0)) == "1") {
+                    const QByteArray kill
+                        = "SELECT pg_terminate_backend(" + QByteArray::number(victim) + ", 10000)";
+                    testsupport::PgResult k(PQexec(admin.get(), kill.constData()));
+                    killed_ = true;
+                }
+            }
+            exec(locker_.get(), "ROLLBACK");
+        });
+    }
+    ~KillWhileWaiting()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool killed()
+    {
+        if (thread_.joinable())
+            thread_.join();
+        return killed_;
+    }
+
+private:
+    static void exec(PGconn* conn, const char* sql) { testsupport::PgResult r(PQexec(conn, sql)); }
+
+    testsupport::PgConn locker_;
+    std::atomic<bool> killed_{false};
+    std::thread thread_;
+};
+
+// A write whose link dropped after it was sent may have been committed
+// already: it is not run a second time but raised, so the caller can hand
+// the row back. A read is run again on a new link.
+TEST_F(LostLinkTest, WriteLostAfterSendingRaisesAndIsNotRunAgain)
+{
+    conn_.setAutoReconnect(true);
+    {
+        KillWhileWaiting kill(db_, dbtest::backendPid(conn_));
+        EXPECT_THROW(insert(2), db::BrokenConnection);
+        EXPECT_TRUE(kill.killed());
+    }
+    EXPECT_EQ(db_.scalar("SELECT string_agg(id::text, ',' ORDER BY id) FROM t"), "1");
+    insert(3); // the next statement gets a new link
+    EXPECT_EQ(db_.scalar("SELECT string_agg(id::text, ',' ORDER BY id) FROM t"), "1,3");
+}
+
+TEST_F(LostLinkTest, ReadLostAfterSendingRunsAgain)
+{
+    conn_.setAutoReconnect(true);
+    const qint64 before = dbtest::backendPid(conn_);
+    KillWhileWaiting kill(db_, before);
+    EXPECT_EQ(scalar(conn_, "SELECT count(*) AS N FROM t"), "1");
+    EXPECT_TRUE(kill.killed());
+    EXPECT_NE(dbtest::backendPid(conn_), before);
 }
 
 TEST_F(LostLinkTest, TerminalConnectionFailsTheStatement)

@@ -283,6 +283,56 @@ TEST_F(CopyRunTest, WriterLinkLostWhileIdleReconnects)
     EXPECT_EQ(count(), 3);
 }
 
+struct ReconnectCase {
+    const char* name;
+    bool callerTransaction;
+    int rowsAtTheEnd;
+};
+
+class CopyRunReconnectTest : public CopyRunTest, public ::testing::WithParamInterface<ReconnectCase> {};
+
+// A hook's statement (or the listener's recovery during a pump turn) may
+// replace the writer's link between rows. With its own groups the run has
+// nothing open on the old link then and carries on over the new one; a
+// caller's transaction went with the old link, so the run fails and the
+// caller's commit cannot report success.
+TEST_P(CopyRunReconnectTest, WriterReconnectedInsideAHook)
+{
+    const ReconnectCase& c = GetParam();
+    makeTables(5);
+    db::Query pid(*writerConn);
+    pid.setText("SELECT pg_backend_pid() AS pid");
+    pid.open();
+    const qint64 before = pid.field("pid").asInteger();
+
+    db::CopyConfig cfg = config(db::CopyMode::Append);
+    cfg.callerTransaction = c.callerTransaction;
+    cfg.findDestRecord = [&](db::CopyRun& sender, bool& found) {
+        if (sender.sourceField("id").asInteger() == 3)
+            writerConn->reconnect();
+        found = false;
+    };
+    if (c.callerTransaction)
+        writerConn->startTransaction();
+    db::CopyRun run(cfg);
+    if (c.callerTransaction) {
+        EXPECT_THROW(run.run(), db::BrokenConnection);
+        EXPECT_THROW(writerConn->commit(), db::BrokenConnection);
+    } else {
+        EXPECT_EQ(run.run(), 5);
+    }
+
+    EXPECT_EQ(count(), c.rowsAtTheEnd);
+    pid.open();
+    EXPECT_NE(pid.field("pid").asInteger(), before);
+    EXPECT_FALSE(writerConn->inTransaction());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CopyRunReconnectTest,
+                         ::testing::Values(ReconnectCase{"OwnGroupsGoOnOverTheNewLink", false, 5},
+                                           ReconnectCase{"CallersTransactionFails", true, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 struct ValueCase {
     const char* name;
     db::CopyMode mode;

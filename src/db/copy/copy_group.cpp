@@ -1,5 +1,7 @@
 #include "db/copy/copy_group.h"
 
+#include "db/errors.h"
+
 #include <algorithm>
 
 namespace db::copy {
@@ -34,7 +36,8 @@ public:
     }
     void sendPrepared(PreparedStatement& statement, const std::vector<const char*>& params)
     {
-        statement.send(params);
+        if (!statement.send(conn_, params.data(), static_cast<int>(params.size())))
+            raiseFailure(conn_, nullptr, QString::fromUtf8(statement.sql()));
         ++queued_;
     }
 
@@ -102,9 +105,9 @@ void rollbackQuietly(PGconn* conn)
 // Returns the failing row's index with its result, -1 when none failed.
 int insertPipelined(CopyWriter& writer, const RowBuffer& rows, bool begin, PgResult& failure, int& written)
 {
-    PGconn* conn = writer.connection();
+    PGconn* conn = writer.link();
     PreparedStatement& insert = writer.insertStatement();
-    insert.prepare(); // pipeline mode cannot wait for it
+    insert.prepare(conn); // pipeline mode cannot wait for it
     std::vector<const char*> params;
     Pipeline pipeline(conn);
     int lead = 0; // the BEGIN sent ahead of the first chunk
@@ -139,7 +142,9 @@ GroupInserter::~GroupInserter()
         return;
     // Left behind by an error elsewhere: hear the group out so the
     // connection is usable again, and undo what is still undecided.
-    PGconn* conn = writer_.connection();
+    PGconn* conn = writer_.linkIfUnchanged();
+    if (!conn)
+        return; // the group went with the session it was sent on
     for (int step = 0; step < 16 && PQstatus(conn) == CONNECTION_OK; ++step) {
         PgResult result(PQgetResult(conn));
         if (!result)
@@ -148,6 +153,13 @@ GroupInserter::~GroupInserter()
             PQputCopyEnd(conn, "abandoned");
     }
     rollbackQuietly(conn);
+}
+
+int GroupInserter::write(const RowBuffer& rows, int& failedRow)
+{
+    failedRow = -1;
+    send(rows, encode(rows));
+    return finish(failedRow);
 }
 
 QByteArray GroupInserter::encode(const RowBuffer& rows) const
@@ -169,7 +181,7 @@ void GroupInserter::send(const RowBuffer& rows, const QByteArray& data)
     if (writer_.callerTransaction())
         return; // sent and heard out at once by finish()
 
-    PGconn* conn = writer_.connection();
+    PGconn* conn = writer_.link();
     if (!PQsendQuery(conn, copyText_.constData()))
         raiseFailure(conn, nullptr, QString::fromUtf8(copyText_));
     // BEGIN's result, then COPY asking for the data (or refusing at once).
@@ -201,7 +213,11 @@ int GroupInserter::finish(int& failedRow)
     if (!inFlight_)
         return 0;
     const RowBuffer& rows = *inFlight_;
-    PGconn* conn = writer_.connection();
+    PGconn* conn = writer_.linkIfUnchanged();
+    if (!conn) {
+        inFlight_ = nullptr;
+        throw BrokenConnection(QStringLiteral("The link to the destination was replaced while a group was written"));
+    }
 
     if (writer_.callerTransaction()) {
         inFlight_ = nullptr;

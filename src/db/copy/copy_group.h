@@ -1,7 +1,6 @@
 #pragma once
 // Writing a whole commit group of an always-insert run in one exchange with
-// the server instead of one round trip per row. A group is sent, then heard
-// out later, so the next group can be read from the source meanwhile.
+// the server instead of one round trip per row.
 
 #include "db/copy/copy_writer.h"
 
@@ -10,30 +9,25 @@ namespace db::copy {
 class GroupInserter {
 public:
     explicit GroupInserter(CopyWriter& writer);
-    // A group still unanswered (another error is on its way out) is heard
-    // out and, when still undecided, rolled back.
+    // A group left unanswered by an error on its way out is heard out and,
+    // when still undecided, rolled back.
     ~GroupInserter();
     GroupInserter(const GroupInserter&) = delete;
     GroupInserter& operator=(const GroupInserter&) = delete;
 
-    // The rows as the server is sent them; separate from send() so it can
-    // be done while the previous group is still being written.
-    QByteArray encode(const RowBuffer& rows) const;
-
-    // Sends the rows as one commit group, in a transaction of its own
-    // committed at its end unless the caller holds one, without waiting for
-    // the outcome. `rows` must stay unchanged until finish().
-    void send(const RowBuffer& rows, const QByteArray& encoded);
-    bool pending() const { return inFlight_ != nullptr; }
-
-    // Waits for the group sent last and returns the rows it wrote. On
-    // failure nothing of the group stays (the caller's transaction is left
-    // for the caller to roll back), the failing row's own error is raised
-    // and `failedRow` is set to its index in the group (-1 when no single
-    // row is to blame).
-    int finish(int& failedRow);
+    // Writes the rows as one commit group, in a transaction of its own
+    // committed at its end unless the caller holds one, and returns the rows
+    // written. On failure nothing of the group stays (the caller's
+    // transaction is left for the caller to roll back), the failing row's
+    // own error is raised and `failedRow` is set to its index in the group
+    // (-1 when no single row is to blame).
+    int write(const RowBuffer& rows, int& failedRow);
 
 private:
+    QByteArray encode(const RowBuffer& rows) const;
+    void send(const RowBuffer& rows, const QByteArray& encoded);
+    int finish(int& failedRow);
+
     CopyWriter& writer_;
     QByteArray copyText_;
     const RowBuffer* inFlight_ = nullptr;

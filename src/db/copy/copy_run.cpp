@@ -1,5 +1,6 @@
 #include "db/copy/copy_run.h"
 
+#include "common/scope_exit.h"
 #include "db/connection.h"
 #include "db/copy/copy_group.h"
 #include "db/copy/copy_log.h"
@@ -78,12 +79,11 @@ int CopyRun::Impl::transfer()
 {
     Dataset& source = openReader();
     const copy::CopyTarget target = describeWriter();
-    pg_conn* conn = config.writerConnection->handle();
     const bool needKey = config.mode == CopyMode::AppendUpdate
                          || (config.mode == CopyMode::Append && !config.findDestRecord);
     const copy::CopyLayout layout = copy::buildLayout(source, target, needKey);
 
-    copy::CopyWriter writer(conn, layout, config.callerTransaction);
+    copy::CopyWriter writer(*config.writerConnection, layout, config.callerTransaction);
     try {
         const int written = config.mode == CopyMode::AlwaysInsert ? insertInGroups(source, writer)
                                                                   : writeRowByRow(source, writer);
@@ -97,33 +97,20 @@ int CopyRun::Impl::transfer()
 
 int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer)
 {
-    // Two buffers: one group is with the server while the next is read.
-    copy::RowBuffer buffers[2] = {copy::RowBuffer(writer.layout().captured),
-                                  copy::RowBuffer(writer.layout().captured)};
-    int firstRows[2] = {1, 1};
-    int filling = 0;
-    int written = 0;
+    copy::RowBuffer group(writer.layout().captured);
     copy::GroupInserter inserter(writer);
-
-    auto finishSent = [&] {
-        if (!inserter.pending())
-            return;
-        const int sent = 1 - filling;
+    int written = 0;
+    int firstRow = 1;
+    auto writeGroup = [&] {
         int failed = -1;
         try {
-            written += inserter.finish(failed);
+            written += inserter.write(group, failed);
         } catch (...) {
-            failedRow = failed >= 0 ? firstRows[sent] + failed : 0;
+            failedRow = failed >= 0 ? firstRow + failed : 0;
             throw;
         }
-        buffers[sent].clear();
-    };
-    auto sendFilled = [&] {
-        const QByteArray encoded = inserter.encode(buffers[filling]);
-        finishSent();
-        inserter.send(buffers[filling], encoded);
-        filling = 1 - filling;
-        firstRows[filling] = rowNumber + 1;
+        group.clear();
+        firstRow = rowNumber + 1;
     };
 
     // A statement's rows are read straight from its result; its cursor
@@ -133,15 +120,14 @@ int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer)
     for (int index = 0; !source.eof(); source.next(), ++index) {
         ++rowNumber;
         if (whole)
-            buffers[filling].capture(*whole, index);
+            group.capture(*whole, index);
         else
-            buffers[filling].capture(source);
-        if (buffers[filling].rows() == config.commitCount)
-            sendFilled();
+            group.capture(source);
+        if (group.rows() == config.commitCount)
+            writeGroup();
     }
-    if (buffers[filling].rows() > 0)
-        sendFilled();
-    finishSent();
+    if (group.rows() > 0)
+        writeGroup();
     return written;
 }
 
@@ -201,14 +187,7 @@ int CopyRun::run()
     log.opening();
     // The run's own writes bypass the statement path that tells listeners
     // to look for notifications read meanwhile; tell them once at the end.
-    struct TellListeners {
-        Connection* writer;
-        ~TellListeners()
-        {
-            if (writer)
-                writer->statementsRan();
-        }
-    } tell{config_.writerConnection};
+    common::ScopeExit tell([this] { config_.writerConnection->statementsRan(); });
     try {
         const int written = impl_->transfer();
         log.closing();

@@ -1,5 +1,8 @@
 #include "db/copy/copy_writer.h"
 
+#include "db/connection.h"
+#include "db/errors.h"
+
 namespace db::copy {
 
 int affectedRows(const PGresult* result)
@@ -7,39 +10,70 @@ int affectedRows(const PGresult* result)
     return QByteArray(PQcmdTuples(const_cast<PGresult*>(result))).toInt();
 }
 
-CopyWriter::CopyWriter(PGconn* conn, const CopyLayout& layout, bool callerTransaction)
-    : conn_(conn),
+CopyWriter::CopyWriter(Connection& connection, const CopyLayout& layout, bool callerTransaction)
+    : connection_(connection),
+      generation_(connection.linkGeneration()),
       layout_(layout),
       callerTransaction_(callerTransaction),
-      insert_(conn, layout.insertSql),
-      lookup_(conn, layout.lookupSql),
-      update_(conn, layout.updateSql)
+      insert_(layout.insertSql),
+      lookup_(layout.lookupSql),
+      update_(layout.updateSql)
 {
+}
+
+CopyWriter::~CopyWriter()
+{
+    PGconn* conn = linkIfUnchanged();
+    for (PreparedStatement* statement : {&insert_, &lookup_, &update_})
+        statement->deallocate(conn);
+}
+
+PGconn* CopyWriter::link()
+{
+    if (connection_.linkGeneration() != generation_) {
+        if (groupOpen_ || callerTransaction_) {
+            groupOpen_ = false;
+            throw BrokenConnection(QStringLiteral("The link to the destination was replaced during the copy; "
+                                                  "the rows of its open transaction were not written"));
+        }
+        generation_ = connection_.linkGeneration();
+        for (PreparedStatement* statement : {&insert_, &lookup_, &update_})
+            statement->forget();
+    }
+    PGconn* conn = connection_.handle();
+    if (!conn)
+        throw BrokenConnection(QStringLiteral("The destination connection was closed during the copy"));
+    return conn;
+}
+
+PGconn* CopyWriter::linkIfUnchanged() const noexcept
+{
+    return connection_.linkGeneration() == generation_ ? connection_.handle() : nullptr;
 }
 
 bool CopyWriter::exists(const RowBuffer& rows, int row)
 {
     rows.params(row, layout_.keyParams, params_);
-    return PQntuples(lookup_.execute(params_).get()) > 0;
+    return PQntuples(lookup_.execute(link(), params_).get()) > 0;
 }
 
 int CopyWriter::insert(const RowBuffer& rows, int row)
 {
     rows.params(row, layout_.insertParams, params_);
-    return affectedRows(insert_.execute(params_).get());
+    return affectedRows(insert_.execute(link(), params_).get());
 }
 
 int CopyWriter::update(const RowBuffer& rows, int row)
 {
     rows.params(row, layout_.updateParams, params_);
-    return affectedRows(update_.execute(params_).get());
+    return affectedRows(update_.execute(link(), params_).get());
 }
 
 void CopyWriter::begin()
 {
     if (callerTransaction_ || groupOpen_)
         return;
-    exec(conn_, "BEGIN");
+    exec(link(), "BEGIN");
     groupOpen_ = true;
 }
 
@@ -47,8 +81,12 @@ void CopyWriter::commit()
 {
     if (!groupOpen_)
         return;
+    PGconn* conn = link();
     groupOpen_ = false;
-    exec(conn_, "COMMIT");
+    const PgResult answer = exec(conn, "COMMIT");
+    if (rolledBack(answer.get()))
+        throw DatabaseError(QStringLiteral("The copy's transaction had failed: the server rolled it back"),
+                            QStringLiteral("25P02"), QStringLiteral("COMMIT"));
 }
 
 void CopyWriter::rollback() noexcept
@@ -56,8 +94,10 @@ void CopyWriter::rollback() noexcept
     if (!groupOpen_)
         return;
     groupOpen_ = false;
-    if (PQstatus(conn_) == CONNECTION_OK)
-        PgResult ignored(PQexec(conn_, "ROLLBACK"));
+    // A replaced session took the group with it.
+    PGconn* conn = linkIfUnchanged();
+    if (conn && PQstatus(conn) == CONNECTION_OK)
+        PgResult ignored(PQexec(conn, "ROLLBACK"));
 }
 
 } // namespace db::copy

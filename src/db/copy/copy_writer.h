@@ -3,7 +3,12 @@
 // update a row, and the run's own transaction around a commit group.
 
 #include "db/copy/copy_layout.h"
-#include "db/copy/copy_statement.h"
+#include "db/copy/copy_pq.h"
+#include "db/prepared_statement.h"
+
+namespace db {
+class Connection;
+}
 
 namespace db::copy {
 
@@ -11,9 +16,23 @@ class CopyWriter {
 public:
     // `callerTransaction`: the caller holds a transaction around the whole
     // copy, so begin, commit and rollback do nothing.
-    CopyWriter(PGconn* conn, const CopyLayout& layout, bool callerTransaction);
+    CopyWriter(Connection& connection, const CopyLayout& layout, bool callerTransaction);
+    // Its statements are released from the session when the run ends.
+    ~CopyWriter();
+    CopyWriter(const CopyWriter&) = delete;
+    CopyWriter& operator=(const CopyWriter&) = delete;
 
-    PGconn* connection() const { return conn_; }
+    // The destination session, looked up afresh for every use: a hook's
+    // statement or the listener's recovery may have reconnected it since,
+    // freeing the handle the run saw last. What the run held on a replaced
+    // session went with it; when that is an open group or the caller's
+    // transaction, the run fails here (BrokenConnection). Otherwise it
+    // carries on over the new link, preparing its statements there again.
+    PGconn* link();
+    // The session as the run last saw it, or null when it was replaced or
+    // closed meanwhile: for clean-up that must not touch a new session.
+    PGconn* linkIfUnchanged() const noexcept;
+
     const CopyLayout& layout() const { return layout_; }
     bool callerTransaction() const { return callerTransaction_; }
     PreparedStatement& insertStatement() { return insert_; }
@@ -31,7 +50,8 @@ public:
     bool groupOpen() const { return groupOpen_; }
 
 private:
-    PGconn* conn_;
+    Connection& connection_;
+    quint64 generation_;
     const CopyLayout& layout_;
     bool callerTransaction_;
     bool groupOpen_ = false;
