@@ -6,6 +6,7 @@
 #include "db/copy/copy_run.h"
 #include "db/query.h"
 #include "sales/cancelamentos.h"
+#include "sales/import_start.h"
 #include "sales/monitor_venda.h"
 #include "sales/phase_flags.h"
 #include "sales/sale_tables.h"
@@ -14,7 +15,6 @@
 #include "sales/transferir_banco.h"
 #include "terminals/licenca_row.h"
 
-#include <QLocale>
 #include <QtMath>
 
 namespace sales {
@@ -46,23 +46,6 @@ bool anyRow(db::Connection& connection, const char* sql)
     return !q.isEmpty();
 }
 
-// Imports may start again when the run ends, whichever way it ends: a run
-// that stopped on an error must not keep every later one out.
-class ImportsBusy {
-public:
-    explicit ImportsBusy(bool& livre)
-        : livre_(livre)
-    {
-        livre_ = false;
-    }
-    ~ImportsBusy() { livre_ = true; }
-    ImportsBusy(const ImportsBusy&) = delete;
-    ImportsBusy& operator=(const ImportsBusy&) = delete;
-
-private:
-    bool& livre_;
-};
-
 } // namespace
 
 struct Carga_Vendas::Impl {
@@ -74,7 +57,6 @@ struct Carga_Vendas::Impl {
 
     db::Connection& connect(const db::Dataset& licencaIfRow);
     void runAll();
-    void showLabels();
     void readStockSettings();
     void importTerminal(const db::Dataset& request);
     void tablePhase(SaleTable table);
@@ -128,9 +110,7 @@ void Carga_Vendas::run()
 
 void Carga_Vendas::Impl::runAll()
 {
-    if (links.verificarConexao)
-        links.verificarConexao();
-    showLabels();
+    startImportRun(links);
     readStockSettings();
 
     db::Query requests(links.server);
@@ -157,16 +137,6 @@ void Carga_Vendas::Impl::runAll()
     links.view.setProgress(100);
     links.view.repaintProgress();
     links.view.setProgress(0);
-}
-
-void Carga_Vendas::Impl::showLabels()
-{
-    const QDate businessDate = links.abertura.field("DT_MOVIMENTO").asDateTime().date();
-    const QString baseName = links.baseName ? links.baseName() : QString();
-    links.view.showDatabaseLabel(QStringLiteral("Banco: ") + baseName + QStringLiteral(" - ")
-        + QLocale().toString(businessDate, QLocale::ShortFormat));
-    links.view.clearLabel9();
-    links.view.repaintWindow();
 }
 
 void Carga_Vendas::Impl::readStockSettings()
