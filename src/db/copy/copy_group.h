@@ -21,14 +21,15 @@ public:
     QByteArray encode(const RowBuffer& rows) const;
 
     // Sends the rows as one commit group, in a transaction of its own
-    // committed at its end unless the caller holds one, without waiting for
-    // the outcome. `rows` must stay unchanged until finish().
+    // committed at its end (or, when the caller holds one, under a savepoint
+    // in it), without waiting for the outcome. `rows` must stay unchanged
+    // until finish().
     void send(const RowBuffer& rows, const QByteArray& encoded);
     bool pending() const { return inFlight_ != nullptr; }
 
     // Waits for the group sent last and returns the rows it wrote. On
-    // failure nothing of the group stays (the caller's transaction is left
-    // for the caller to roll back), the failing row's own error is raised
+    // failure nothing of the group stays (the caller's transaction is back
+    // at the group's savepoint, still usable), the failing row's own error is raised
     // and `failedRow` is set to its index in the group (-1 when no single
     // row is to blame).
     int finish(int& failedRow);
