@@ -34,16 +34,20 @@ namespace {
 constexpr int kItems = 20000; // REGISTRO_60I rows of the day
 constexpr int kTotals = 2000; // REGISTRO_60D rows of the day
 
-const char* const k60IColumns = "DT_EMISSAO, NUM_SERIE, MODELO_DOC, NUM_ORDEM, NUM_ITEM, COD_PRODUTO, QUANTIDADE, "
-                                "VR_UNITARIO, BASE_CALC_ICMS, SIT_TRIBUTARIA, VALOR_ICMS";
-const char* const k60DColumns
-    = "DT_EMISSAO, NUM_SERIE, COD_PRODUTO, QUANTIDADE, VR_UNITARIO, BASE_CALC_ICMS, SIT_TRIBUTARIA, VALOR_ICMS";
+const char* const k60IColumns
+    = "DT_EMISSAO, NUM_SERIE, MODELO_DOC, NUM_ORDEM, NUM_ITEM, COD_PRODUTO, QUANTIDADE, "
+      "VR_UNITARIO, BASE_CALC_ICMS, SIT_TRIBUTARIA, VALOR_ICMS";
+const char* const k60DColumns = "DT_EMISSAO, NUM_SERIE, COD_PRODUTO, QUANTIDADE, VR_UNITARIO, "
+                                "BASE_CALC_ICMS, SIT_TRIBUTARIA, VALOR_ICMS";
 
 using Clock = std::chrono::steady_clock;
 using testsupport::PgConn;
 using testsupport::PgResult;
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 double median(std::vector<double> v)
 {
@@ -76,17 +80,19 @@ void fillDay(const testsupport::TestDatabase& db, bool terminal, const char* var
 {
     const QString exp = terminal ? ", EXPORTADO" : "";
     const QString zero = terminal ? ", 0" : "";
-    db.exec(QString("INSERT INTO REGISTRO_60I (%1%2) SELECT '2024-03-05', 'BE091910100011223344', '2D', k / 8, "
-                    "k % 8 + 1, '789' || lpad((k % 3000)::text, 10, '0'), 1 + k % 5, 4.99 + k % 40, "
-                    "(1 + k % 5) * (4.99 + k % 40), 'T%3', round((1 + k % 5) * (4.99 + k % 40) * 0.18, 2)%4 "
-                    "FROM generate_series(1, %5) k")
-                .arg(k60IColumns, exp, variant, zero)
-                .arg(kItems));
-    db.exec(QString("INSERT INTO REGISTRO_60D (%1%2) SELECT '2024-03-05', 'BE091910100011223344', '789' || "
-                    "lpad(k::text, 10, '0'), 7 + k % 11, 4.99 + k % 40, (7 + k % 11) * (4.99 + k % 40), 'T%3', "
-                    "round((7 + k % 11) * (4.99 + k % 40) * 0.18, 2)%4 FROM generate_series(1, %5) k")
-                .arg(k60DColumns, exp, variant, zero)
-                .arg(kTotals));
+    db.exec(
+        QString("INSERT INTO REGISTRO_60I (%1%2) SELECT '2024-03-05', 'BE091910100011223344', '2D', k / 8, "
+                "k % 8 + 1, '789' || lpad((k % 3000)::text, 10, '0'), 1 + k % 5, 4.99 + k % 40, "
+                "(1 + k % 5) * (4.99 + k % 40), 'T%3', round((1 + k % 5) * (4.99 + k % 40) * 0.18, 2)%4 "
+                "FROM generate_series(1, %5) k")
+            .arg(k60IColumns, exp, variant, zero)
+            .arg(kItems));
+    db.exec(
+        QString("INSERT INTO REGISTRO_60D (%1%2) SELECT '2024-03-05', 'BE091910100011223344', '789' || "
+                "lpad(k::text, 10, '0'), 7 + k % 11, 4.99 + k % 40, (7 + k % 11) * (4.99 + k % 40), 'T%3', "
+                "round((7 + k % 11) * (4.99 + k % 40) * 0.18, 2)%4 FROM generate_series(1, %5) k")
+            .arg(k60DColumns, exp, variant, zero)
+            .arg(kTotals));
     db.exec("ANALYZE");
 }
 
@@ -99,10 +105,12 @@ struct Store {
     {
         server.exec("INSERT INTO CONFIG (CONTROLE_ESTQ_LOC) VALUES ('False')");
         server.exec("INSERT INTO ABERTURA (DT_MOVIMENTO) VALUES ('2024-03-05')");
-        server.exec(QString("INSERT INTO LICENCA_IF (NUM_ECF, BANCO, USUARIO, SENHA, IP, PORTA, STATUS, ECF_STATUS, "
-                            "IMPORTACAO) VALUES ('001', '%1', '%2', '%3', '%4', '%5', 'A', 0, 3)")
-                        .arg(pdv.name(), testsupport::testUser(), testsupport::testPassword(), testsupport::testHost())
-                        .arg(testsupport::testPort()));
+        server.exec(
+            QString("INSERT INTO LICENCA_IF (NUM_ECF, BANCO, USUARIO, SENHA, IP, PORTA, STATUS, ECF_STATUS, "
+                    "IMPORTACAO) VALUES ('001', '%1', '%2', '%3', '%4', '%5', 'A', 0, 3)")
+                .arg(
+                    pdv.name(), testsupport::testUser(), testsupport::testPassword(), testsupport::testHost())
+                .arg(testsupport::testPort()));
         fillDay(server, false, "07"); // the set the server got earlier that day
         fillDay(pdv, true, "18");
         QDir(folder.path()).mkdir("QuiborSync_Logs");
@@ -154,8 +162,8 @@ void BM_FiscalImport(benchmark::State& state)
         abertura.setText("SELECT * FROM ABERTURA");
         abertura.prepare();
         abertura.open();
-        const sales::SalesImportLinks links { server, view, importacaoLivre, {}, [] { return QString("loja"); },
-            config, abertura };
+        const sales::SalesImportLinks links { server, view, importacaoLivre, {},
+            [] { return QString("loja"); }, config, abertura };
         sales::Carga_Vendas vendas(links);
         sales::Carga_Registro registro(links, vendas);
         PgConn source = testsupport::connectBare(store.pdv.name());
@@ -168,7 +176,8 @@ void BM_FiscalImport(benchmark::State& state)
 
         state.PauseTiming();
         const bool replaced
-            = store.server.scalar("SELECT count(*) FROM REGISTRO_60I WHERE SIT_TRIBUTARIA = 'T18'") == QString::number(kItems)
+            = store.server.scalar("SELECT count(*) FROM REGISTRO_60I WHERE SIT_TRIBUTARIA = 'T18'")
+                == QString::number(kItems)
             && store.server.scalar("SELECT count(*) FROM REGISTRO_60I") == QString::number(kItems)
             && store.server.scalar("SELECT count(*) FROM REGISTRO_60D WHERE SIT_TRIBUTARIA = 'T18'")
                 == QString::number(kTotals)
@@ -212,7 +221,7 @@ int main(int argc, char** argv)
     const double import = median(importTimes);
     const double copy = median(copyTimes);
     if (import > 0 && copy > 0)
-        std::printf("\n%d + %d rows, median of each: import %.0f ms, COPY out+in %.0f ms, ratio %.2f\n", kItems,
-            kTotals, import, copy, import / copy);
+        std::printf("\n%d + %d rows, median of each: import %.0f ms, COPY out+in %.0f ms, ratio %.2f\n",
+            kItems, kTotals, import, copy, import / copy);
     return 0;
 }

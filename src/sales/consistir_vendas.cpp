@@ -22,13 +22,18 @@ namespace {
 const char* const kUnbalanced
     = "select transacao_id, banco_id, transacao_origem ,dt_trans ,sum(vr_transacao) vr_transacao,"
       "sum(vr_transitens) vr_transitens from( select transacao_id, banco_id, transacao_origem ,dt_trans ,"
-      "SUM(valor) VR_TRANSACAO, 0 VR_TRANSITENS from transacoes where dt_trans BETWEEN :DT_INICIO AND :DT_FIM "
-      "and (MODELO = :MODELO OR MODELO = :MODELO01) group by TRANSACAO_ID,BANCO_ID, transacao_origem ,dt_trans "
+      "SUM(valor) VR_TRANSACAO, 0 VR_TRANSITENS from transacoes where dt_trans BETWEEN :DT_INICIO AND "
+      ":DT_FIM "
+      "and (MODELO = :MODELO OR MODELO = :MODELO01) group by TRANSACAO_ID,BANCO_ID, transacao_origem "
+      ",dt_trans "
       "union all select TRANSITENS.transacao_id , TRANSITENS.banco_id ,transacao_origem ,dt_trans, 0 "
       "VR_TRANSACAO, SUM (VR_TOTAL +  VALOR_ICMS_ST + TRANSITENS.VR_FRETE + TRANSITENS.VR_ACRESCIMO + "
-      "TRANSITENS.VR_IPI  - DESC_RODAPE - VALOR_ICMS_DESON ) VR_TRANSITENS from TRANSITENS inner join TRANSACOES "
-      "on TRANSACOES.transacao_id = TRANSITENS.transacao_id where dt_trans BETWEEN :DT_INICIO AND :DT_FIM and "
-      "(MODELO = :MODELO) group by TRANSITENS.TRANSACAO_ID,TRANSITENS.BANCO_ID, transacao_origem , dt_trans ) as "
+      "TRANSITENS.VR_IPI  - DESC_RODAPE - VALOR_ICMS_DESON ) VR_TRANSITENS from TRANSITENS inner join "
+      "TRANSACOES "
+      "on TRANSACOES.transacao_id = TRANSITENS.transacao_id where dt_trans BETWEEN :DT_INICIO AND :DT_FIM "
+      "and "
+      "(MODELO = :MODELO) group by TRANSITENS.TRANSACAO_ID,TRANSITENS.BANCO_ID, transacao_origem , dt_trans "
+      ") as "
       "TESTE group  by transacao_id,banco_id,transacao_origem ,dt_trans order by TRANSACAO_ID ";
 
 // Four lines.
@@ -49,10 +54,7 @@ const char* const kReflagInstalments
 const QString kConsistindo = QStringLiteral("Consistindo Itens...");
 
 // A server's message runs over several lines; the pane shows one.
-QString firstLine(const std::exception& e)
-{
-    return ui::failureText(e).section(u'\n', 0, 0).trimmed();
-}
+QString firstLine(const std::exception& e) { return ui::failureText(e).section(u'\n', 0, 0).trimmed(); }
 
 void bindPeriod(db::Query& q, const QDate& inicio, const QDate& fim)
 {
@@ -104,6 +106,7 @@ void Consistir_Vendas::runCheck()
         links_.statusLabel(kConsistindo);
     Fdac_Temp_ = db::MemTable();
     listed_.clear();
+    opened_ = nullptr;
     common::pumpEvents();
     createTable();
 
@@ -161,7 +164,8 @@ void Consistir_Vendas::collect(db::Query& sales, bool unbalancedOnly)
             listed_.insert(id);
             Fdac_Temp_.append();
             Fdac_Temp_.setInteger(QStringLiteral("TRANSACAO_ID"), id);
-            Fdac_Temp_.setInteger(QStringLiteral("TRANSACAO_ORIGEM"), sales.field("TRANSACAO_ORIGEM").asInteger());
+            Fdac_Temp_.setInteger(
+                QStringLiteral("TRANSACAO_ORIGEM"), sales.field("TRANSACAO_ORIGEM").asInteger());
             Fdac_Temp_.setInteger(QStringLiteral("BANCO_ID"), sales.field("BANCO_ID").asInteger());
             Fdac_Temp_.setDateTime(QStringLiteral("DT_TRANS"), sales.field("DT_TRANS").asDateTime());
             Fdac_Temp_.post();
@@ -202,9 +206,25 @@ void Consistir_Vendas::reflag()
     }
 }
 
+// Sales of one terminal follow each other in the table's order; they share
+// one connection rather than each paying for a connect of its own, as long
+// as Conexao_Pdv is still the one this check opened for that terminal.
+db::Connection& Consistir_Vendas::terminalConnection(const db::Dataset& terminal)
+{
+    const QString numEcf = terminal.field("NUM_ECF").asString();
+    db::Connection* current = links_.conexaoPdv ? links_.conexaoPdv() : nullptr;
+    if (current && current == opened_ && openedFor_ == numEcf && current->connected())
+        return *current;
+    opened_ = nullptr;
+    db::Connection& pdv = links_.novaConexaoPdv(terminal);
+    opened_ = &pdv;
+    openedFor_ = numEcf;
+    return pdv;
+}
+
 void Consistir_Vendas::reflagSale(const db::Dataset& terminal, qint64 transacaoOrigem)
 {
-    db::Connection& pdv = links_.novaConexaoPdv(terminal);
+    db::Connection& pdv = terminalConnection(terminal);
     db::Query update(pdv);
     update.setText(kReflagItems);
     update.bindInteger("TRANSACAO_ID", transacaoOrigem);

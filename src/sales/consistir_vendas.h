@@ -35,6 +35,8 @@ struct ConsistirLinks {
     // Replaces Conexao_Pdv with a connection built from the current row of
     // a LICENCA_IF result and opens it; raises when it cannot.
     std::function<db::Connection&(const db::Dataset&)> novaConexaoPdv;
+    // Conexao_Pdv as it is now (nullptr when there is none).
+    std::function<db::Connection*()> conexaoPdv;
     bool& consistirPendente; // the window's Consistir_Pendente
 };
 
@@ -63,6 +65,7 @@ private:
     void collect(db::Query& sales, bool unbalancedOnly);
     void reflag();
     void reflagSale(const db::Dataset& terminal, qint64 transacaoOrigem);
+    db::Connection& terminalConnection(const db::Dataset& terminal);
 
     ConsistirLinks links_;
     db::MemTable Fdac_Temp_;
@@ -70,6 +73,9 @@ private:
     // is then re-flagged once.
     QSet<qint64> listed_;
     bool running_ = false;
+    // The connection this check opened last, and for which terminal.
+    const db::Connection* opened_ = nullptr;
+    QString openedFor_;
 };
 
 } // namespace sales

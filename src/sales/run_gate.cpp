@@ -12,7 +12,8 @@ RunGate::RunGate(QObject* context)
 
 void RunGate::holdBack(const QString& key, std::function<void()> work)
 {
-    const bool waiting = std::any_of(waiting_.begin(), waiting_.end(), [&](const auto& w) { return w.first == key; });
+    const bool waiting
+        = std::any_of(waiting_.begin(), waiting_.end(), [&](const auto& w) { return w.first == key; });
     if (!waiting)
         waiting_.emplace_back(key, std::move(work));
 }

@@ -6,8 +6,8 @@
 // discard the table the check walks, or replace the terminal connection
 // under a running import.
 
-#include <QPointer>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <utility>

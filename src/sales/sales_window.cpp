@@ -107,6 +107,7 @@ TFrmConversor_Vendas::TFrmConversor_Vendas(QWidget* parent)
     consistir_ = std::make_unique<Consistir_Vendas>(ConsistirLinks{
         Quibor_Server_, config_, *this, *this, [this](const QString& text) { Label8->setText(text); },
         [this](const db::Dataset& row) -> db::Connection& { return carga_->novaConexaoPdv(row); },
+        [this] { return carga_->conexaoPdv(); },
         flags_.Consistir_Pendente});
 }
 

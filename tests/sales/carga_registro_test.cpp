@@ -28,32 +28,38 @@ const QStringList kTables
 // month; REDUCOES_Z: reduction counters first..first+count-1). On the
 // terminal they carry `exportado`; on the server they are written as the
 // import writes them.
-void addRows(const TestDatabase& db, const QString& table, const QString& serie, const QString& day, int count,
-    int exportado = 0, int first = 1)
+void addRows(const TestDatabase& db, const QString& table, const QString& serie, const QString& day,
+    int count, int exportado = 0, int first = 1)
 {
     const bool terminal = db.scalar("SELECT count(*) FROM information_schema.columns WHERE table_name = "
                                     "'registro_60i' AND column_name = 'exportado'")
         == "1";
     QString sql = table == "REGISTRO_60I"
         ? "INSERT INTO REGISTRO_60I (DT_EMISSAO, NUM_SERIE, MODELO_DOC, NUM_ORDEM, NUM_ITEM, COD_PRODUTO, "
-          "QUANTIDADE, VR_UNITARIO, BASE_CALC_ICMS, SIT_TRIBUTARIA, VALOR_ICMS{exp}) SELECT '{day}', '{serie}', '2D', k, 1, "
+          "QUANTIDADE, VR_UNITARIO, BASE_CALC_ICMS, SIT_TRIBUTARIA, VALOR_ICMS{exp}) SELECT '{day}', "
+          "'{serie}', '2D', k, 1, "
           "'P' || k, 1.5, 2.5, 3.75, 'T18', 0.68{value} FROM {range}"
-        : table == "REGISTRO_60D"
-        ? "INSERT INTO REGISTRO_60D (DT_EMISSAO, NUM_SERIE, COD_PRODUTO, QUANTIDADE, VR_UNITARIO, BASE_CALC_ICMS, "
-          "SIT_TRIBUTARIA, VALOR_ICMS{exp}) SELECT '{day}', '{serie}', 'P' || k, 3, 2.5, 7.5, 'T18', 1.35{value} FROM {range}"
-        : table == "REGISTRO_60M"
-        ? "INSERT INTO REGISTRO_60M (DT_EMISSAO, NUM_SERIE, NUM_ORDEM, MODELO_DOC, COO_INICIAL, COO_FINAL, CRZ, "
-          "CRO, VENDA_BRUTA, GRANDE_TOTAL{exp}) SELECT '{day}', '{serie}', k, '2D', 100 * k, 100 * k + 50, k, 1, 610.4, "
-          "184302.55{value} FROM {range}"
+        : table == "REGISTRO_60D" ? "INSERT INTO REGISTRO_60D (DT_EMISSAO, NUM_SERIE, COD_PRODUTO, "
+                                    "QUANTIDADE, VR_UNITARIO, BASE_CALC_ICMS, "
+                                    "SIT_TRIBUTARIA, VALOR_ICMS{exp}) SELECT '{day}', '{serie}', 'P' || k, "
+                                    "3, 2.5, 7.5, 'T18', 1.35{value} FROM {range}"
+        : table == "REGISTRO_60M" ? "INSERT INTO REGISTRO_60M (DT_EMISSAO, NUM_SERIE, NUM_ORDEM, MODELO_DOC, "
+                                    "COO_INICIAL, COO_FINAL, CRZ, "
+                                    "CRO, VENDA_BRUTA, GRANDE_TOTAL{exp}) SELECT '{day}', '{serie}', k, "
+                                    "'2D', 100 * k, 100 * k + 50, k, 1, 610.4, "
+                                    "184302.55{value} FROM {range}"
         : table == "REGISTRO_60R"
         ? "INSERT INTO REGISTRO_60R (MES_ANO, COD_PRODUTO, QUANTIDADE, VALOR_BRUTO, BASE_CALC_ICMS, "
-          "SIT_TRIBUTARIA, EXPORTADO) SELECT to_char(DATE '{day}', 'MMYYYY'), 'P' || k, 30, 75, 75, 'T18', {r} "
+          "SIT_TRIBUTARIA, EXPORTADO) SELECT to_char(DATE '{day}', 'MMYYYY'), 'P' || k, 30, 75, 75, 'T18', "
+          "{r} "
           "FROM {range}"
         : table == "REGISTRO_60A"
-        ? "INSERT INTO REGISTRO_60A (DT_EMISSAO, NUM_SERIE, SIT_TRIBUTARIA, VALOR_TOTALIZADOR{exp}) SELECT '{day}', "
+        ? "INSERT INTO REGISTRO_60A (DT_EMISSAO, NUM_SERIE, SIT_TRIBUTARIA, VALOR_TOTALIZADOR{exp}) SELECT "
+          "'{day}', "
           "'{serie}', 'T' || k, 100 + k{value} FROM {range}"
         : "INSERT INTO REDUCOES_Z (DT_IMPRESSORA, HR_IMPRESSORA, NUM_SERIE, MODELO_ECF, NUM_ECF, CRZ, COO, "
-          "DT_MOVIMENTO, GRANDE_TOTAL, VENDA_BRUTA, TOTAL_ICMS{exp}) SELECT '{day}', '22:04:31', '{serie}', 'NFC-E', '001', "
+          "DT_MOVIMENTO, GRANDE_TOTAL, VENDA_BRUTA, TOTAL_ICMS{exp}) SELECT '{day}', '22:04:31', '{serie}', "
+          "'NFC-E', '001', "
           "k, 200 + k, '{day}', 184302.55, 6120.40, 512.34{value} FROM {range}";
     sql.replace("{serie}", serie).replace("{day}", day);
     sql.replace("{range}", QString("generate_series(%1, %2) k").arg(first).arg(first + count - 1));
@@ -123,10 +129,12 @@ TEST(CargaRegistro, BringsEveryTableOnceAndMarksItsRowsImported)
         EXPECT_EQ(serverCount(store, table), "3") << table.toStdString();
         EXPECT_EQ(terminalStates(store, 1, table), QStringList { "2" }) << table.toStdString();
     }
-    EXPECT_EQ(store.server.rows("SELECT NUM_SERIE, DT_EMISSAO, NUM_ORDEM, COD_PRODUTO, QUANTIDADE, VALOR_ICMS "
-                                "FROM REGISTRO_60I ORDER BY NUM_ORDEM LIMIT 1"),
+    EXPECT_EQ(
+        store.server.rows("SELECT NUM_SERIE, DT_EMISSAO, NUM_ORDEM, COD_PRODUTO, QUANTIDADE, VALOR_ICMS "
+                          "FROM REGISTRO_60I ORDER BY NUM_ORDEM LIMIT 1"),
         QStringList { "SN1|2024-03-05|1|P1|1.500|0.68" });
-    EXPECT_EQ(store.server.rows("SELECT MES_ANO, EXPORTADO FROM REGISTRO_60R LIMIT 1"), QStringList { "032024|1" });
+    EXPECT_EQ(
+        store.server.rows("SELECT MES_ANO, EXPORTADO FROM REGISTRO_60R LIMIT 1"), QStringList { "032024|1" });
     EXPECT_EQ(store.server.rows("SELECT NUM_SERIE, CRZ, HR_IMPRESSORA FROM REDUCOES_Z ORDER BY CRZ LIMIT 1"),
         QStringList { "SN1|1|22:04:31" });
     EXPECT_EQ(store.server.scalar("SELECT IMPORTACAO FROM LICENCA_IF"), "0");
@@ -179,7 +187,8 @@ TEST(CargaRegistro, RowsLeftAtOneGoAtTheNextRunAndReplaceTheirDay)
 
     for (const char* table : { "REGISTRO_60I", "REGISTRO_60M" }) {
         SCOPED_TRACE(table);
-        EXPECT_EQ(store.server.rows(QString("SELECT DT_EMISSAO, count(*) FROM %1 GROUP BY 1 ORDER BY 1").arg(table)),
+        EXPECT_EQ(store.server.rows(
+                      QString("SELECT DT_EMISSAO, count(*) FROM %1 GROUP BY 1 ORDER BY 1").arg(table)),
             (QStringList { "2024-03-04|2", "2024-03-05|3" }));
         EXPECT_EQ(terminalStates(store, 1, table), QStringList { "2" });
     }
@@ -238,7 +247,8 @@ TEST(CargaRegistro, ARowTheServerRefusesFailsItsTableAloneAndIsRetried)
             "UPDATE REGISTRO_60I SET NUM_SERIE = 'SN2' WHERE NUM_ORDEM = 150" },
         { "REDUCOES_Z", "Reducoes_z.log", 150, 0, "UPDATE REDUCOES_Z SET CRZ = NULL WHERE CRZ = 120",
             "UPDATE REDUCOES_Z SET CRZ = 120 WHERE CRZ IS NULL" },
-        { "REGISTRO_60A", "Registro60a.log", 5, 0, "UPDATE REGISTRO_60A SET NUM_SERIE = NULL WHERE SIT_TRIBUTARIA = 'T2'",
+        { "REGISTRO_60A", "Registro60a.log", 5, 0,
+            "UPDATE REGISTRO_60A SET NUM_SERIE = NULL WHERE SIT_TRIBUTARIA = 'T2'",
             "UPDATE REGISTRO_60A SET NUM_SERIE = 'SN2' WHERE NUM_SERIE IS NULL" },
     };
     for (const Case& c : cases) {
@@ -250,9 +260,9 @@ TEST(CargaRegistro, ARowTheServerRefusesFailsItsTableAloneAndIsRetried)
         // A terminal whose columns are wider than the server's.
         store.pdv(2).exec("ALTER TABLE REGISTRO_60I ALTER COLUMN NUM_SERIE TYPE varchar(40)");
         addRows(store.server, c.table, "SN2", "2024-03-05", 7); // the day as the server holds it
-        const QString serverRows
-            = QString("SELECT md5(string_agg(t::text, ',' ORDER BY t::text)) FROM %1 t WHERE NUM_SERIE <> 'SN1'")
-                  .arg(c.table);
+        const QString serverRows = QString(
+            "SELECT md5(string_agg(t::text, ',' ORDER BY t::text)) FROM %1 t WHERE NUM_SERIE <> 'SN1'")
+                                       .arg(c.table);
         const QString before = store.server.scalar(serverRows);
         for (const QString& table : kTables)
             addRows(store.pdv(2), table, "SN2", "2024-03-05", table == c.table ? c.rows : 3);
@@ -262,7 +272,8 @@ TEST(CargaRegistro, ARowTheServerRefusesFailsItsTableAloneAndIsRetried)
 
         EXPECT_EQ(store.server.scalar(serverRows), before);
         EXPECT_EQ(terminalStates(store, 2, c.table), QStringList { "1" });
-        const QString entry = c.badRow ? QString("Erro no registro %1: ").arg(c.badRow) : QString("Erro no registro ");
+        const QString entry
+            = c.badRow ? QString("Erro no registro %1: ").arg(c.badRow) : QString("Erro no registro ");
         EXPECT_TRUE(logText(c.log).contains(entry)) << logText(c.log).toStdString();
         for (const QString& table : kTables) {
             if (table != c.table) {

@@ -56,7 +56,7 @@ struct CheckStore : SalesStore {
         , check(sales::ConsistirLinks { *serverConnection, *config, view, pane,
               [this](const QString& text) { labels << text; },
               [this](const db::Dataset& row) -> db::Connection& { return import->novaConexaoPdv(row); },
-              pendente })
+              [this] { return import->conexaoPdv(); }, pendente })
     {
         server.exec("UPDATE CONFIG SET DIAS_CONSISTIR = 2");
         reopenConfig();
@@ -66,31 +66,35 @@ struct CheckStore : SalesStore {
     // `pdvNumber`, already imported (2).
     void add(const ServerSale& s, int pdvNumber)
     {
-        server.exec(QString("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, "
-                            "MODELO, VALOR) VALUES (%1, %1 + 400, %2, '%1', current_date - %3, '%4', %5)")
-                        .arg(s.id)
-                        .arg(s.banco)
-                        .arg(s.daysAgo)
-                        .arg(s.modelo, s.valor));
+        server.exec(
+            QString("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, "
+                    "MODELO, VALOR) VALUES (%1, %1 + 400, %2, '%1', current_date - %3, '%4', %5)")
+                .arg(s.id)
+                .arg(s.banco)
+                .arg(s.daysAgo)
+                .arg(s.modelo, s.valor));
         int sequencia = 0;
         for (const QString& item : s.items) {
             const QStringList v = item.split('|');
-            server.exec(QString("INSERT INTO TRANSITENS (TRANSACAO_ID, SEQUENCIA, BANCO_ID, VR_TOTAL, VR_FRETE, "
-                                "VALOR_ICMS_DESON) VALUES (%1, %2, %3, %4, %5, %6)")
-                            .arg(s.id)
-                            .arg(++sequencia)
-                            .arg(s.banco)
-                            .arg(v[0], v[1], v[2]));
+            server.exec(
+                QString("INSERT INTO TRANSITENS (TRANSACAO_ID, SEQUENCIA, BANCO_ID, VR_TOTAL, VR_FRETE, "
+                        "VALOR_ICMS_DESON) VALUES (%1, %2, %3, %4, %5, %6)")
+                    .arg(s.id)
+                    .arg(++sequencia)
+                    .arg(s.banco)
+                    .arg(v[0], v[1], v[2]));
         }
         if (s.complement)
-            server.exec(QString("INSERT INTO COMPL_NFISCAL (TRANSACAO_ID, DT_SAIDA) VALUES (%1, current_date - %2)")
-                            .arg(s.id)
-                            .arg(s.daysAgo));
-        pdv(pdvNumber).exec(QString("INSERT INTO TRANSITENS (TRANSACAO_ID, SEQUENCIA, BANCO_ID, PRODUTO_ID, "
-                                    "VR_TOTAL, EXPORTADO) VALUES (%1 + 400, 1, %2, 10, 10, 2), (%1 + 400, 2, %2, 20, "
-                                    "20, 2)")
-                                .arg(s.id)
-                                .arg(s.banco));
+            server.exec(
+                QString("INSERT INTO COMPL_NFISCAL (TRANSACAO_ID, DT_SAIDA) VALUES (%1, current_date - %2)")
+                    .arg(s.id)
+                    .arg(s.daysAgo));
+        pdv(pdvNumber).exec(
+            QString("INSERT INTO TRANSITENS (TRANSACAO_ID, SEQUENCIA, BANCO_ID, PRODUTO_ID, "
+                    "VR_TOTAL, EXPORTADO) VALUES (%1 + 400, 1, %2, 10, 10, 2), (%1 + 400, 2, %2, 20, "
+                    "20, 2)")
+                .arg(s.id)
+                .arg(s.banco));
         pdv(pdvNumber).exec(QString("INSERT INTO TRANSPARCELAS (TRANSACAO_ID, PARCELA_ID, VALOR, EXPORTADO) "
                                     "VALUES (%1 + 400, '1', 30, 2)")
                                 .arg(s.id));
@@ -99,9 +103,10 @@ struct CheckStore : SalesStore {
     // "origem:items:instalments" of every terminal row at 0.
     QStringList reflagged(int n)
     {
-        return pdv(n).rows("SELECT i.TRANSACAO_ID || ':' || count(*) || ':' || (SELECT count(*) FROM TRANSPARCELAS p "
-                           "WHERE p.TRANSACAO_ID = i.TRANSACAO_ID AND p.EXPORTADO = 0) FROM TRANSITENS i WHERE "
-                           "i.EXPORTADO = 0 GROUP BY i.TRANSACAO_ID ORDER BY 1");
+        return pdv(n).rows(
+            "SELECT i.TRANSACAO_ID || ':' || count(*) || ':' || (SELECT count(*) FROM TRANSPARCELAS p "
+            "WHERE p.TRANSACAO_ID = i.TRANSACAO_ID AND p.EXPORTADO = 0) FROM TRANSITENS i WHERE "
+            "i.EXPORTADO = 0 GROUP BY i.TRANSACAO_ID ORDER BY 1");
     }
 
     QStringList table()
@@ -163,11 +168,13 @@ TEST(ConsistirVendas, ATerminalThatCannotBeReflaggedIsSkippedAndTheCheckComplete
     CheckStore store(5);
     testsupport::SilentListener silent;
     store.import->setTerminalConnectTimeout(1);
-    store.server.exec(QString("UPDATE LICENCA_IF SET PORTA = '%1' WHERE NUM_ECF = '002'").arg(testsupport::refusedPort()));
+    store.server.exec(
+        QString("UPDATE LICENCA_IF SET PORTA = '%1' WHERE NUM_ECF = '002'").arg(testsupport::refusedPort()));
     store.server.exec("UPDATE LICENCA_IF SET USUARIO = 'ninguem_aqui' WHERE NUM_ECF = '003'");
     store.pdv(4).exec("CREATE FUNCTION recusa() RETURNS trigger LANGUAGE plpgsql AS "
                       "$$ BEGIN RAISE EXCEPTION 'itens bloqueados'; END $$");
-    store.pdv(4).exec("CREATE TRIGGER recusa BEFORE UPDATE ON TRANSITENS FOR EACH ROW EXECUTE FUNCTION recusa()");
+    store.pdv(4).exec(
+        "CREATE TRIGGER recusa BEFORE UPDATE ON TRANSITENS FOR EACH ROW EXECUTE FUNCTION recusa()");
     store.server.exec(QString("UPDATE LICENCA_IF SET IP = '%1', PORTA = '%2' WHERE NUM_ECF = '005'")
                           .arg(silent.host(), silent.portText()));
     int id = 200;
@@ -182,7 +189,8 @@ TEST(ConsistirVendas, ATerminalThatCannotBeReflaggedIsSkippedAndTheCheckComplete
         EXPECT_EQ(store.reflagged(n), QStringList {}) << n;
     ASSERT_EQ(store.pane.lines.size(), 4) << store.pane.lines.join("\n").toStdString();
     for (int n = 2; n <= 5; ++n)
-        EXPECT_TRUE(store.pane.lines[n - 2].startsWith(QString("Ecf0%1 - ").arg(n))) << store.pane.lines[n - 2].toStdString();
+        EXPECT_TRUE(store.pane.lines[n - 2].startsWith(QString("Ecf0%1 - ").arg(n)))
+            << store.pane.lines[n - 2].toStdString();
     EXPECT_TRUE(store.pane.lines[2].contains("itens bloqueados"));
     EXPECT_TRUE(store.pane.red);
     EXPECT_FALSE(store.pendente);
@@ -203,7 +211,8 @@ TEST(ConsistirVendas, AnyOtherFailureEndsTheCheckButNotTheImportAfterIt)
 
     store.check.runBeforeImport();
     ASSERT_EQ(store.pane.lines.size(), 1);
-    EXPECT_TRUE(store.pane.lines[0].startsWith("Consistir Vendas - Erro: ")) << store.pane.lines[0].toStdString();
+    EXPECT_TRUE(store.pane.lines[0].startsWith("Consistir Vendas - Erro: "))
+        << store.pane.lines[0].toStdString();
     EXPECT_TRUE(store.pane.lines[0].contains("compl_nfiscal"));
     EXPECT_TRUE(store.pendente);
     EXPECT_TRUE(store.dialogs->shown.empty());
@@ -237,22 +246,25 @@ protected:
     // items and an instalment in the same state.
     void terminalSale(int id, int exportado)
     {
-        pdv.exec(QString("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, "
-                         "DT_MOVIMENTO, DT_ENT_SAI, MODELO, CONDUTA, CLIENTE_ID, VALOR, EMPRESA_ID, CONTA_ID, "
-                         "FUNCIONARIO_ID, HORA, COND_PAGTO, ITENS, UNIDADES, CHAVE_NFE, EXPORTADO) VALUES (%1, %1 + "
-                         "500, 1, '%1', current_date, current_date, current_date, '2D', '01', 7, 30, 1, 11, 21, "
-                         "'10:15:00', 'A PRAZO', 2, 2, 'CHAVE%1', %2)")
+        pdv.exec(QString(
+            "INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, "
+            "DT_MOVIMENTO, DT_ENT_SAI, MODELO, CONDUTA, CLIENTE_ID, VALOR, EMPRESA_ID, CONTA_ID, "
+            "FUNCIONARIO_ID, HORA, COND_PAGTO, ITENS, UNIDADES, CHAVE_NFE, EXPORTADO) VALUES (%1, %1 + "
+            "500, 1, '%1', current_date, current_date, current_date, '2D', '01', 7, 30, 1, 11, 21, "
+            "'10:15:00', 'A PRAZO', 2, 2, 'CHAVE%1', %2)")
                      .arg(id)
                      .arg(exportado));
-        pdv.exec(QString("INSERT INTO TRANSITENS (TRANSACAO_ID, SEQUENCIA, BANCO_ID, DATA, PRODUTO_ID, DESCRICAO, "
-                         "QUANTIDADE, VR_UNITARIO, VR_TOTAL, CST, CFOP, TP_PROD_SERV, EXPORTADO) VALUES "
-                         "(%1 + 500, 1, 1, current_date, 10, 'PRODUTO 10', 1, 10, 10, '000', '5102', 'P', %2), "
-                         "(%1 + 500, 2, 1, current_date, 20, 'PRODUTO 20', 1, 20, 20, '000', '5102', 'P', %2)")
-                     .arg(id)
-                     .arg(exportado));
-        pdv.exec(QString("INSERT INTO TRANSPARCELAS (TRANSACAO_ID, PARCELA_ID, TIPO_TRANSACAO, BANCO_ID, ECF, DATA, "
-                         "DT_VENCIMENTO, VALOR, DUPLICATA, EXPORTADO) VALUES (%1 + 500, '1', 'T', 0, 1, current_date, "
-                         "current_date + 30, 30, 'D%1', %2)")
+        pdv.exec(
+            QString("INSERT INTO TRANSITENS (TRANSACAO_ID, SEQUENCIA, BANCO_ID, DATA, PRODUTO_ID, DESCRICAO, "
+                    "QUANTIDADE, VR_UNITARIO, VR_TOTAL, CST, CFOP, TP_PROD_SERV, EXPORTADO) VALUES "
+                    "(%1 + 500, 1, 1, current_date, 10, 'PRODUTO 10', 1, 10, 10, '000', '5102', 'P', %2), "
+                    "(%1 + 500, 2, 1, current_date, 20, 'PRODUTO 20', 1, 20, 20, '000', '5102', 'P', %2)")
+                .arg(id)
+                .arg(exportado));
+        pdv.exec(QString(
+            "INSERT INTO TRANSPARCELAS (TRANSACAO_ID, PARCELA_ID, TIPO_TRANSACAO, BANCO_ID, ECF, DATA, "
+            "DT_VENCIMENTO, VALOR, DUPLICATA, EXPORTADO) VALUES (%1 + 500, '1', 'T', 0, 1, current_date, "
+            "current_date + 30, 30, 'D%1', %2)")
                      .arg(id)
                      .arg(exportado));
     }
@@ -271,8 +283,9 @@ protected:
 TEST_F(ConsistirWindow, ASaleWhoseItemsWereSkippedIsCompletedByTheNextImport)
 {
     terminalSale(1, 2);
-    store.db.exec("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, MODELO, "
-                  "CLIENTE_ID, VALOR) VALUES (9001, 501, 1, '1', current_date, '2D', 7, 30)");
+    store.db.exec(
+        "INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, MODELO, "
+        "CLIENTE_ID, VALOR) VALUES (9001, 501, 1, '1', current_date, '2D', 7, 30)");
     store.db.exec("INSERT INTO COMPL_NFISCAL (TRANSACAO_ID, DT_SAIDA) VALUES (9001, current_date)");
     store.db.exec("UPDATE CONFIG SET CONSISTIR_PDV = 'True'");
     start();
@@ -319,8 +332,9 @@ TEST_F(ConsistirWindow, ACheckThatFailsBeforeTheImportDoesNotHoldItBack)
 TEST_F(ConsistirWindow, OneCheckAtATimeAndNoImportInsideIt)
 {
     terminalSale(1, 0);
-    store.db.exec("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, MODELO, "
-                  "VALOR) SELECT k, k, 1, k::text, current_date, '2D', 30 FROM generate_series(9001, 9020) k");
+    store.db.exec(
+        "INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, MODELO, "
+        "VALOR) SELECT k, k, 1, k::text, current_date, '2D', 30 FROM generate_series(9001, 9020) k");
     store.db.exec("UPDATE CONFIG SET DIAS_CONSISTIR = 1"); // enables the button
     start();
     ASSERT_FALSE(sales().flags().Consistir_Pendente);

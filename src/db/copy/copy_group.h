@@ -28,8 +28,8 @@ public:
     bool pending() const { return inFlight_ != nullptr; }
 
     // Waits for the group sent last and returns the rows it wrote. On
-    // failure nothing of the group stays (the caller's transaction is back
-    // at the group's savepoint, still usable), the failing row's own error is raised
+    // failure nothing of the group stays (the caller's transaction is left
+    // for the caller to roll back), the failing row's own error is raised
     // and `failedRow` is set to its index in the group (-1 when no single
     // row is to blame).
     int finish(int& failedRow);
