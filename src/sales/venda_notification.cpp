@@ -5,21 +5,17 @@
 namespace sales {
 namespace {
 
-const char* const kPedidosVenda
-    = "SELECT * FROM LICENCA_IF WHERE  IMPORTACAO = 1 AND ECF_STATUS = 0 ORDER BY NUM_ECF";
+const char* const kPedidosVenda =
+    "SELECT * FROM LICENCA_IF WHERE  IMPORTACAO = 1 AND ECF_STATUS = 0 ORDER BY NUM_ECF";
 const char* const kRetirarPedido = "UPDATE LICENCA_IF SET IMPORTACAO = 0  WHERE NUM_ECF = :NUM_ECF";
-const char* const kPedidosRegistro
-    = "SELECT * FROM LICENCA_IF WHERE  IMPORTACAO = 3 AND ECF_STATUS = 0 ORDER BY NUM_ECF";
+const char* const kPedidosRegistro =
+    "SELECT * FROM LICENCA_IF WHERE  IMPORTACAO = 3 AND ECF_STATUS = 0 ORDER BY NUM_ECF";
 const char* const kRetirarPedidoRegistro = "UPDATE LICENCA_IF SET IMPORTACAO = 0   WHERE NUM_ECF = :NUM_ECF";
 
 // Sets Saida_Liberada when the import returns, by throw or not.
 class ExitReleased {
 public:
-    explicit ExitReleased(SalesFlags& flags)
-        : flags_(flags)
-    {
-        flags_.Saida_Liberada = false;
-    }
+    explicit ExitReleased(SalesFlags& flags) : flags_(flags) { flags_.Saida_Liberada = false; }
     ~ExitReleased() { flags_.Saida_Liberada = true; }
     ExitReleased(const ExitReleased&) = delete;
     ExitReleased& operator=(const ExitReleased&) = delete;
@@ -35,14 +31,14 @@ struct Channel {
 
 } // namespace
 
-void handleSalesNotification(
-    const QString& channel, db::Connection& server, SalesFlags& flags, const SalesRuns& runs)
+void handleSalesNotification(const QString& channel, db::Connection& server, SalesFlags& flags,
+                             const SalesRuns& runs)
 {
     const bool venda = channel == QLatin1String("venda");
     if (!venda && channel != QLatin1String("registro"))
         return;
-    const Channel texts = venda ? Channel { kPedidosVenda, kRetirarPedido }
-                                : Channel { kPedidosRegistro, kRetirarPedidoRegistro };
+    const Channel texts = venda ? Channel{kPedidosVenda, kRetirarPedido}
+                                : Channel{kPedidosRegistro, kRetirarPedidoRegistro};
 
     // A query of its own: a notification handled nested inside a running
     // import must not disturb the import's statements.

@@ -17,18 +17,18 @@ namespace sales {
 
 struct SalesRuns {
     std::function<void()> consistirVendas; // Consistir_Vendas
-    std::function<void()> cargaVendas; // Carga_Vendas
-    std::function<void()> cargaRegistro {}; // Carga_Registro
+    std::function<void()> cargaVendas;     // Carga_Vendas
+    std::function<void()> cargaRegistro{}; // Carga_Registro
     // A check or an import is running: a notification that would start
     // one holds back (holdBack, with its channel) until it ends, rather
     // than start nested inside it. Empty: never busy.
-    std::function<bool()> busy {};
-    std::function<void(const QString& channel)> holdBack {};
+    std::function<bool()> busy{};
+    std::function<void(const QString& channel)> holdBack{};
 };
 
 // Failures reach the caller. Saida_Liberada is set again even when the
 // import fails: no import is running any more, so exit must not stay barred.
-void handleSalesNotification(
-    const QString& channel, db::Connection& server, SalesFlags& flags, const SalesRuns& runs);
+void handleSalesNotification(const QString& channel, db::Connection& server, SalesFlags& flags,
+                             const SalesRuns& runs);
 
 } // namespace sales
