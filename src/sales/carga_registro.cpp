@@ -167,11 +167,9 @@ void Carga_Registro::Impl::tablePhase(const FiscalTableCopy& t)
         days = markedDays(terminal(), t.daysSql);
         if (days.empty())
             return;
-        for (const Day& day : days) {
-            const QString* serial = std::get_if<QString>(&day.numSerie);
-            cells.numSerie = serial ? *serial : QString();
-            cells.dtEmissao = QLocale().toString(day.dtEmissao, QLocale::ShortFormat);
-        }
+        const QString* serial = std::get_if<QString>(&days.back().numSerie);
+        cells.numSerie = serial ? *serial : QString();
+        cells.dtEmissao = QLocale().toString(days.back().dtEmissao, QLocale::ShortFormat);
     } else if (!anyRow(terminal(), t.pendingSql)) {
         return;
     }
