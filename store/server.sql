@@ -507,12 +507,14 @@ CREATE INDEX LOCALIZACAO_ESTOQUE_TRANSACAO ON LOCALIZACAO_ESTOQUE_PRODUTOS (TRAN
 
 -- ---------------------------------------------------------------------------
 -- Fiscal day records of the terminals' fiscal printers. No keys: the import
--- replaces a device's day by delete + insert, and a repeated copy of
--- REGISTRO_60R / REDUCOES_Z inserts its rows again.
+-- replaces a device's day by delete + insert, and finds a REDUCOES_Z row by
+-- device and reduction counter and a REGISTRO_60R row by all its values.
+-- The device and day (REDUCOES_Z: device and counter) are never null: a
+-- record without them could never be replaced or found again.
 
 CREATE TABLE REGISTRO_60I (
-    DT_EMISSAO      date,
-    NUM_SERIE       varchar(20),
+    DT_EMISSAO      date NOT NULL,
+    NUM_SERIE       varchar(20) NOT NULL,
     MODELO_DOC      varchar(2),
     NUM_ORDEM       integer,
     NUM_ITEM        integer,
@@ -526,8 +528,8 @@ CREATE TABLE REGISTRO_60I (
 CREATE INDEX REGISTRO_60I_DIA ON REGISTRO_60I (NUM_SERIE, DT_EMISSAO);
 
 CREATE TABLE REGISTRO_60D (
-    DT_EMISSAO      date,
-    NUM_SERIE       varchar(20),
+    DT_EMISSAO      date NOT NULL,
+    NUM_SERIE       varchar(20) NOT NULL,
     COD_PRODUTO     varchar(14),
     QUANTIDADE      numeric(15,3) DEFAULT 0,
     VR_UNITARIO     numeric(15,3) DEFAULT 0,
@@ -538,8 +540,8 @@ CREATE TABLE REGISTRO_60D (
 CREATE INDEX REGISTRO_60D_DIA ON REGISTRO_60D (NUM_SERIE, DT_EMISSAO);
 
 CREATE TABLE REGISTRO_60M (
-    DT_EMISSAO    date,
-    NUM_SERIE     varchar(20),
+    DT_EMISSAO    date NOT NULL,
+    NUM_SERIE     varchar(20) NOT NULL,
     NUM_ORDEM     integer,
     MODELO_DOC    varchar(2),
     COO_INICIAL   integer,
@@ -563,8 +565,8 @@ CREATE TABLE REGISTRO_60R (
 );
 
 CREATE TABLE REGISTRO_60A (
-    DT_EMISSAO         date,
-    NUM_SERIE          varchar(20),
+    DT_EMISSAO         date NOT NULL,
+    NUM_SERIE          varchar(20) NOT NULL,
     SIT_TRIBUTARIA     varchar(4),
     VALOR_TOTALIZADOR  numeric(15,2) DEFAULT 0
 );
@@ -573,7 +575,7 @@ CREATE INDEX REGISTRO_60A_DIA ON REGISTRO_60A (NUM_SERIE, DT_EMISSAO);
 CREATE TABLE REDUCOES_Z (
     DT_IMPRESSORA        date,
     HR_IMPRESSORA        time,
-    NUM_SERIE            varchar(20),
+    NUM_SERIE            varchar(20) NOT NULL,
     MODELO_ECF           varchar(20),
     MF_ADICIONAL         varchar(1),
     NUM_ECF              varchar(3),
@@ -583,7 +585,7 @@ CREATE TABLE REDUCOES_Z (
     COO                  integer,
     GNF                  integer,
     CRO                  integer,
-    CRZ                  integer,
+    CRZ                  integer NOT NULL,
     CCF                  integer,
     CFD                  integer,
     CDC                  integer,

@@ -8,6 +8,7 @@
 #include "db/errors.h"
 #include "db/query.h"
 #include "sales/cancelamentos.h"
+#include "sales/import_start.h"
 #include "sales/monitor_venda.h"
 #include "sales/phase_flags.h"
 #include "sales/sale_tables.h"
@@ -17,7 +18,6 @@
 #include "sales/transferir_banco.h"
 #include "terminals/licenca_row.h"
 
-#include <QLocale>
 #include <QtMath>
 
 namespace sales {
@@ -43,7 +43,6 @@ struct Carga_Vendas::Impl {
 
     db::Connection& connect(const db::Dataset& licencaIfRow);
     void runAll();
-    void showLabels();
     void readStockSettings();
     void importTerminal(const db::Dataset& request);
     void tablePhase(SaleTable table);
@@ -100,9 +99,7 @@ void Carga_Vendas::run()
 
 void Carga_Vendas::Impl::runAll()
 {
-    if (links.verificarConexao)
-        links.verificarConexao();
-    showLabels();
+    startImportRun(links);
     readStockSettings();
 
     db::Query requests(links.server);
@@ -129,16 +126,6 @@ void Carga_Vendas::Impl::runAll()
     links.view.setProgress(100);
     links.view.repaintProgress();
     links.view.setProgress(0);
-}
-
-void Carga_Vendas::Impl::showLabels()
-{
-    const QDate businessDate = links.abertura.field("DT_MOVIMENTO").asDateTime().date();
-    const QString baseName = links.baseName ? links.baseName() : QString();
-    links.view.showDatabaseLabel(QStringLiteral("Banco: ") + baseName + QStringLiteral(" - ")
-        + QLocale().toString(businessDate, QLocale::ShortFormat));
-    links.view.clearLabel9();
-    links.view.repaintWindow();
 }
 
 void Carga_Vendas::Impl::readStockSettings()

@@ -5,6 +5,7 @@
 #include "platform/process_ender.h"
 #include "db/listener.h"
 #include "sales/atualizar_dados.h"
+#include "sales/carga_registro.h"
 #include "sales/carga_vendas.h"
 #include "sales/consistir_vendas.h"
 #include "sales/venda_notification.h"
@@ -67,11 +68,17 @@ TFrmConversor_Vendas::TFrmConversor_Vendas(QWidget* parent)
 
     statusPass_ = std::make_unique<terminals::SalesStatusPass>(
         terminals::SalesStatusLinks{Quibor_Server_, QList_Pdv_, config_, *this});
-    carga_ = std::make_unique<Carga_Vendas>(SalesImportLinks{
+    const SalesImportLinks importLinks{
         Quibor_Server_, *this, flags_.Importacao_Livre, [this] { statusPass_->VerificarConexao(); },
         [this] { return app::LeIni(iniPath_, app::iniSecaoConexao(), app::iniBaseName()); }, config_,
-        abertura_});
-    consistir_ = std::make_unique<Consistir_Vendas>(ConsistirLinks{Quibor_Server_, flags_.Consistir_Pendente});
+        abertura_};
+    carga_ = std::make_unique<Carga_Vendas>(importLinks);
+    registro_ = std::make_unique<Carga_Registro>(importLinks, *carga_);
+    consistir_ = std::make_unique<Consistir_Vendas>(ConsistirLinks{
+        Quibor_Server_, config_, *this, *this, [this](const QString& text) { Label8->setText(text); },
+        [this](const db::Dataset& row) -> db::Connection& { return carga_->novaConexaoPdv(row); },
+        [this] { return carga_->conexaoPdv(); },
+        flags_.Consistir_Pendente});
 }
 
 TFrmConversor_Vendas::~TFrmConversor_Vendas()
@@ -189,9 +196,8 @@ void TFrmConversor_Vendas::switchListenerOn()
     if (!EventoVendaPdv_) {
         EventoVendaPdv_ = new db::Listener(Quibor_Server_, this);
         EventoVendaPdv_->setObjectName("EventoVendaPdv");
-        // "registro" stays unsubscribed: the fiscal-records import is started
-        // by nothing but that channel, and the store never asked for it.
-        EventoVendaPdv_->setChannels({"venda", "syncreboot"});
+        // "registro" is how a terminal's fiscal-records request is served.
+        EventoVendaPdv_->setChannels({"venda", "syncreboot", "registro"});
         EventoVendaPdv_->setHandler([this](db::Listener& sender, const QString& channel, const QString& payload) {
             ui::runHandler([&] { EventoTransacaoPdvAlert(sender, channel, payload); });
         });
@@ -206,8 +212,32 @@ bool TFrmConversor_Vendas::listenerActive() const
 
 void TFrmConversor_Vendas::EventoTransacaoPdvAlert(db::Listener&, const QString& channel, const QString&)
 {
-    handleSalesNotification(channel, Quibor_Server_, flags_,
-                            SalesRuns{[this] { consistir_->run(); }, [this] { carga_->run(); }});
+    handleSalesNotification(channel, Quibor_Server_, flags_, runs());
+}
+
+SalesRuns TFrmConversor_Vendas::runs()
+{
+    return SalesRuns{
+        [this] {
+            RunGate::Running running(gate_);
+            consistir_->runBeforeImport();
+        },
+        [this] {
+            RunGate::Running running(gate_);
+            carga_->run();
+        },
+        [this] {
+            RunGate::Running running(gate_);
+            registro_->run();
+        },
+        [this] { return gate_.busy(); },
+        [this](const QString& channel) {
+            gate_.holdBack(channel, [this, channel] {
+                if (EventoVendaPdv_)
+                    ui::runHandler([&] { EventoTransacaoPdvAlert(*EventoVendaPdv_, channel, QString()); });
+            });
+        },
+    };
 }
 
 void TFrmConversor_Vendas::Button1Click()
@@ -245,7 +275,14 @@ void TFrmConversor_Vendas::Button3Click()
 
 void TFrmConversor_Vendas::btnconsistirClick()
 {
-    consistir_->run();
+    if (gate_.busy()) {
+        gate_.holdBack(QStringLiteral("btnconsistir"), [this] { ui::runHandler([this] { btnconsistirClick(); }); });
+        return;
+    }
+    {
+        RunGate::Running running(gate_);
+        consistir_->run();
+    }
     ui::dialogs().info(QStringLiteral("Processo conclu\u00eddo com sucesso."));
 }
 

@@ -6,6 +6,7 @@
 
 #include "db/connection.h"
 #include "db/query.h"
+#include "sales/run_gate.h"
 #include "sales/sales_flags.h"
 #include "sales/sales_view.h"
 #include "terminals/slot_set.h"
@@ -36,6 +37,8 @@ class StatusPane;
 
 namespace sales {
 
+struct SalesRuns;
+class Carga_Registro;
 class Carga_Vendas;
 class Consistir_Vendas;
 
@@ -57,7 +60,8 @@ public:
     void setServerLabel(const QString& text);  // Label5
     void clearLabel6();
     void setConsistirEnabled(bool enabled);    // btnconsistir
-    // Subscribes EventoVendaPdv to "venda" and "syncreboot"; raises on failure.
+    // Subscribes EventoVendaPdv to "venda", "syncreboot" and "registro";
+    // raises on failure.
     void switchListenerOn();
     bool listenerActive() const;
 
@@ -67,6 +71,8 @@ public:
 
     SalesFlags& flags() { return flags_; }
     Carga_Vendas& cargaVendas() { return *carga_; }
+    Carga_Registro& cargaRegistro() { return *registro_; }
+    Consistir_Vendas& consistirVendas() { return *consistir_; }
 
     // Handlers. They raise their failures; the controls' wiring shows them
     // in the standard error box. Button2Click and Button3Click are also
@@ -105,6 +111,9 @@ protected:
 private:
     void buildControls();
     QPlainTextEdit* monitorPane(MonitorPane pane) const;
+    // The runs as the handlers start them: one check at a time, no import
+    // inside a check (see RunGate).
+    SalesRuns runs();
 
     QString iniPath_;
     db::Connection Quibor_Server_;
@@ -116,7 +125,9 @@ private:
     db::Listener* EventoVendaPdv_ = nullptr;
     std::unique_ptr<terminals::SalesStatusPass> statusPass_;
     std::unique_ptr<Carga_Vendas> carga_;
+    std::unique_ptr<Carga_Registro> registro_;
     std::unique_ptr<Consistir_Vendas> consistir_;
+    RunGate gate_{this};
     std::function<void()> habilitarbotoes_;
     SalesFlags flags_;
     bool shownOnce_ = false;

@@ -9,23 +9,44 @@ namespace {
 const char* const kPedidosVenda =
     "SELECT * FROM LICENCA_IF WHERE  IMPORTACAO = 1 AND ECF_STATUS = 0 ORDER BY NUM_ECF";
 const char* const kRetirarPedido = "UPDATE LICENCA_IF SET IMPORTACAO = 0  WHERE NUM_ECF = :NUM_ECF";
+const char* const kPedidosRegistro =
+    "SELECT * FROM LICENCA_IF WHERE  IMPORTACAO = 3 AND ECF_STATUS = 0 ORDER BY NUM_ECF";
+const char* const kRetirarPedidoRegistro = "UPDATE LICENCA_IF SET IMPORTACAO = 0   WHERE NUM_ECF = :NUM_ECF";
+
+struct Channel {
+    const char* requests;
+    const char* withdraw;
+};
 
 } // namespace
 
 void handleSalesNotification(const QString& channel, db::Connection& server, SalesFlags& flags,
                              const SalesRuns& runs)
 {
-    if (channel != QLatin1String("venda"))
+    const bool venda = channel == QLatin1String("venda");
+    if (!venda && channel != QLatin1String("registro"))
         return;
+    const Channel texts = venda ? Channel{kPedidosVenda, kRetirarPedido}
+                                : Channel{kPedidosRegistro, kRetirarPedidoRegistro};
 
     // A query of its own: a notification handled nested inside a running
     // import must not disturb the import's statements.
     db::Query pedidos(server);
-    pedidos.setText(kPedidosVenda);
+    pedidos.setText(texts.requests);
     pedidos.prepare();
     pedidos.open();
 
     if (!pedidos.isEmpty() && flags.Importacao_Livre) {
+        if (runs.busy && runs.busy()) {
+            if (runs.holdBack)
+                runs.holdBack(channel);
+            return;
+        }
+        if (!venda) {
+            if (runs.cargaRegistro)
+                runs.cargaRegistro();
+            return;
+        }
         if (flags.Consistir_Pendente && runs.consistirVendas)
             runs.consistirVendas();
         // Closing is refused while the import runs, and allowed again when it
@@ -38,10 +59,10 @@ void handleSalesNotification(const QString& channel, db::Connection& server, Sal
     }
 
     // Paused, busy or nothing asked: withdraw the first listed request only;
-    // the others wait for a later "venda".
+    // the others wait for a later notification.
     const QString numEcf = pedidos.isEmpty() ? QString() : pedidos.field("NUM_ECF").asString();
     db::Query retirar(server);
-    retirar.setText(kRetirarPedido);
+    retirar.setText(texts.withdraw);
     retirar.bindText("NUM_ECF", numEcf);
     retirar.prepare();
     retirar.exec();

@@ -1,7 +1,8 @@
 #pragma once
 // What a server notification starts in the sales window: on "venda", the
-// consistency check (once, when pending) and the sales import, or else the
-// withdrawal of the first pending request. Every other channel is ignored.
+// consistency check (once, when pending) and the sales import; on
+// "registro", the fiscal-records import; or else the withdrawal of the
+// first pending request. Every other channel is ignored.
 
 #include "sales/sales_flags.h"
 
@@ -17,6 +18,12 @@ namespace sales {
 struct SalesRuns {
     std::function<void()> consistirVendas; // Consistir_Vendas
     std::function<void()> cargaVendas;     // Carga_Vendas
+    std::function<void()> cargaRegistro{}; // Carga_Registro
+    // A check or an import is running: a notification that would start
+    // one holds back (holdBack, with its channel) until it ends, rather
+    // than start nested inside it. Empty: never busy.
+    std::function<bool()> busy{};
+    std::function<void(const QString& channel)> holdBack{};
 };
 
 // Failures reach the caller. Saida_Liberada is set again even when the

@@ -100,6 +100,23 @@ void rollbackQuietly(PGconn* conn)
         PgResult ignored(PQexec(conn, "ROLLBACK"));
 }
 
+// Inside the caller's transaction a group runs under a savepoint of its own,
+// so a failed group can be undone without ending the caller's transaction.
+const char* const groupSavepoint = "SAVEPOINT qs_copy_group";
+const char* const groupRelease = "RELEASE SAVEPOINT qs_copy_group";
+
+// Undoes what is still undecided of a group: the whole transaction of its
+// own, or back to its savepoint in the caller's.
+void undoGroup(PGconn* conn, bool callerTransaction)
+{
+    if (!callerTransaction) {
+        rollbackQuietly(conn);
+        return;
+    }
+    if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_IDLE)
+        PgResult ignored(PQexec(conn, "ROLLBACK TO SAVEPOINT qs_copy_group"));
+}
+
 // Sends the rows as prepared INSERTs, `pipelineChunk` per sync, stopping at
 // the first failure. `begin`: open a transaction first (left open).
 // Returns the failing row's index with its result, -1 when none failed.
@@ -132,13 +149,16 @@ int insertPipelined(CopyWriter& writer, const RowBuffer& rows, bool begin, PgRes
 } // namespace
 
 GroupInserter::GroupInserter(CopyWriter& writer)
-    : writer_(writer), copyText_("BEGIN; " + writer.layout().copySql + "; COMMIT")
+    : writer_(writer),
+      copyText_(writer.callerTransaction()
+                    ? QByteArray(groupSavepoint) + "; " + writer.layout().copySql + "; " + groupRelease
+                    : "BEGIN; " + writer.layout().copySql + "; COMMIT")
 {
 }
 
 GroupInserter::~GroupInserter()
 {
-    if (!inFlight_ || writer_.callerTransaction())
+    if (!inFlight_)
         return;
     // Left behind by an error elsewhere: hear the group out so the
     // connection is usable again, and undo what is still undecided.
@@ -152,7 +172,7 @@ GroupInserter::~GroupInserter()
         if (PQresultStatus(result.get()) == PGRES_COPY_IN)
             PQputCopyEnd(conn, "abandoned");
     }
-    rollbackQuietly(conn);
+    undoGroup(conn, writer_.callerTransaction());
 }
 
 int GroupInserter::write(const RowBuffer& rows, int& failedRow)
@@ -165,8 +185,6 @@ int GroupInserter::write(const RowBuffer& rows, int& failedRow)
 QByteArray GroupInserter::encode(const RowBuffer& rows) const
 {
     QByteArray data;
-    if (writer_.callerTransaction())
-        return data;
     data.reserve(rows.rows() * 160);
     rows.appendCopyText(0, rows.rows(), writer_.layout().insertParams, data);
     return data;
@@ -178,13 +196,12 @@ void GroupInserter::send(const RowBuffer& rows, const QByteArray& data)
     failure_.reset();
     written_ = 0;
     answered_ = false;
-    if (writer_.callerTransaction())
-        return; // sent and heard out at once by finish()
 
     PGconn* conn = writer_.link();
     if (!PQsendQuery(conn, copyText_.constData()))
         raiseFailure(conn, nullptr, QString::fromUtf8(copyText_));
-    // BEGIN's result, then COPY asking for the data (or refusing at once).
+    // BEGIN's (or SAVEPOINT's) result, then COPY asking for the data (or
+    // refusing at once).
     for (int step = 0; step < 4; ++step) {
         PgResult result(PQgetResult(conn));
         if (!result) {
@@ -219,20 +236,8 @@ int GroupInserter::finish(int& failedRow)
         throw BrokenConnection(QStringLiteral("The link to the destination was replaced while a group was written"));
     }
 
-    if (writer_.callerTransaction()) {
-        inFlight_ = nullptr;
-        // The caller's transaction is spoilt by the first failure, so each
-        // row goes as its own statement and the failing one names itself.
-        PgResult failure;
-        int written = 0;
-        failedRow = insertPipelined(writer_, rows, false, failure, written);
-        if (failure)
-            raiseFailure(conn, failure.get(), QString::fromUtf8(writer_.layout().insertSql));
-        return written;
-    }
-
-    // COPY's outcome, COMMIT's, then the null that ends the text's results;
-    // the bound guards against a peer that stops making sense.
+    // COPY's outcome, COMMIT's (or RELEASE's), then the null that ends the
+    // text's results; the bound guards against a peer that stops making sense.
     for (int step = 0; step < 16 && !answered_; ++step) {
         PgResult result(PQgetResult(conn));
         if (!result) {
@@ -250,7 +255,8 @@ int GroupInserter::finish(int& failedRow)
     if (!failure_)
         return written_;
 
-    rollbackQuietly(conn);
+    const bool caller = writer_.callerTransaction();
+    undoGroup(conn, caller);
     if (PQstatus(conn) != CONNECTION_OK)
         raiseFailure(conn, failure_.get(), QString::fromUtf8(writer_.layout().copySql));
     // COPY tells which line failed only in the server's own language; the
@@ -258,8 +264,8 @@ int GroupInserter::finish(int& failedRow)
     // raise the very error it gets as an INSERT.
     PgResult rowFailure;
     int replayed = 0;
-    failedRow = insertPipelined(writer_, rows, true, rowFailure, replayed);
-    rollbackQuietly(conn);
+    failedRow = insertPipelined(writer_, rows, !caller, rowFailure, replayed);
+    undoGroup(conn, caller);
     if (rowFailure)
         raiseFailure(conn, rowFailure.get(), QString::fromUtf8(writer_.layout().insertSql));
     raiseFailure(conn, failure_.get(), QString::fromUtf8(writer_.layout().copySql));

@@ -16,7 +16,8 @@ public:
     GroupInserter& operator=(const GroupInserter&) = delete;
 
     // Writes the rows as one commit group, in a transaction of its own
-    // committed at its end unless the caller holds one, and returns the rows
+    // committed at its end (or, when the caller holds one, under a savepoint
+    // in it), and returns the rows
     // written. On failure nothing of the group stays (the caller's
     // transaction is left for the caller to roll back), the failing row's
     // own error is raised and `failedRow` is set to its index in the group

@@ -1,0 +1,430 @@
+// The fiscal-records import against a real store, on its own and through the
+// sales window ("registro" notification).
+
+#include "sales_store.h"
+
+#include "common/event_pump.h"
+#include "sales/carga_registro.h"
+#include "sales/venda_notification.h"
+#include "support/program_fixture.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QTextStream>
+#include <gtest/gtest.h>
+
+#include "app/startup.h"
+#include "sales/sales_window.h"
+
+using namespace salestest;
+using sales::MonitorPane;
+
+namespace {
+
+const QStringList kTables
+    = { "REGISTRO_60I", "REGISTRO_60D", "REGISTRO_60M", "REGISTRO_60R", "REGISTRO_60A", "REDUCOES_Z" };
+
+// `count` fiscal rows of one device and day (REGISTRO_60R: of the day's
+// month; REDUCOES_Z: reduction counters first..first+count-1). On the
+// terminal they carry `exportado`; on the server they are written as the
+// import writes them.
+void addRows(const TestDatabase& db, const QString& table, const QString& serie, const QString& day,
+    int count, int exportado = 0, int first = 1)
+{
+    const bool terminal = db.scalar("SELECT count(*) FROM information_schema.columns WHERE table_name = "
+                                    "'registro_60i' AND column_name = 'exportado'")
+        == "1";
+    QString sql = table == "REGISTRO_60I"
+        ? "INSERT INTO REGISTRO_60I (DT_EMISSAO, NUM_SERIE, MODELO_DOC, NUM_ORDEM, NUM_ITEM, COD_PRODUTO, "
+          "QUANTIDADE, VR_UNITARIO, BASE_CALC_ICMS, SIT_TRIBUTARIA, VALOR_ICMS{exp}) SELECT '{day}', "
+          "'{serie}', '2D', k, 1, "
+          "'P' || k, 1.5, 2.5, 3.75, 'T18', 0.68{value} FROM {range}"
+        : table == "REGISTRO_60D" ? "INSERT INTO REGISTRO_60D (DT_EMISSAO, NUM_SERIE, COD_PRODUTO, "
+                                    "QUANTIDADE, VR_UNITARIO, BASE_CALC_ICMS, "
+                                    "SIT_TRIBUTARIA, VALOR_ICMS{exp}) SELECT '{day}', '{serie}', 'P' || k, "
+                                    "3, 2.5, 7.5, 'T18', 1.35{value} FROM {range}"
+        : table == "REGISTRO_60M" ? "INSERT INTO REGISTRO_60M (DT_EMISSAO, NUM_SERIE, NUM_ORDEM, MODELO_DOC, "
+                                    "COO_INICIAL, COO_FINAL, CRZ, "
+                                    "CRO, VENDA_BRUTA, GRANDE_TOTAL{exp}) SELECT '{day}', '{serie}', k, "
+                                    "'2D', 100 * k, 100 * k + 50, k, 1, 610.4, "
+                                    "184302.55{value} FROM {range}"
+        : table == "REGISTRO_60R"
+        ? "INSERT INTO REGISTRO_60R (MES_ANO, COD_PRODUTO, QUANTIDADE, VALOR_BRUTO, BASE_CALC_ICMS, "
+          "SIT_TRIBUTARIA, EXPORTADO) SELECT to_char(DATE '{day}', 'MMYYYY'), 'P' || k, 30, 75, 75, 'T18', "
+          "{r} "
+          "FROM {range}"
+        : table == "REGISTRO_60A"
+        ? "INSERT INTO REGISTRO_60A (DT_EMISSAO, NUM_SERIE, SIT_TRIBUTARIA, VALOR_TOTALIZADOR{exp}) SELECT "
+          "'{day}', "
+          "'{serie}', 'T' || k, 100 + k{value} FROM {range}"
+        : "INSERT INTO REDUCOES_Z (DT_IMPRESSORA, HR_IMPRESSORA, NUM_SERIE, MODELO_ECF, NUM_ECF, CRZ, COO, "
+          "DT_MOVIMENTO, GRANDE_TOTAL, VENDA_BRUTA, TOTAL_ICMS{exp}) SELECT '{day}', '22:04:31', '{serie}', "
+          "'NFC-E', '001', "
+          "k, 200 + k, '{day}', 184302.55, 6120.40, 512.34{value} FROM {range}";
+    sql.replace("{serie}", serie).replace("{day}", day);
+    sql.replace("{range}", QString("generate_series(%1, %2) k").arg(first).arg(first + count - 1));
+    sql.replace("{exp}", terminal ? ", EXPORTADO" : "");
+    sql.replace("{value}", terminal ? QString(", %1").arg(exportado) : QString());
+    // A server's REGISTRO_60R row carries the 1 it was read with.
+    sql.replace("{r}", QString::number(terminal ? exportado : 1));
+    db.exec(sql);
+}
+
+QString serverCount(SalesStore& store, const QString& table, const QString& where = "TRUE")
+{
+    return store.count(table, where);
+}
+
+QStringList terminalStates(SalesStore& store, int n, const QString& table)
+{
+    return store.pdv(n).rows("SELECT DISTINCT EXPORTADO FROM " + table + " ORDER BY 1");
+}
+
+QString logText(const QString& name)
+{
+    QFile f(common::programPath("QuiborSync_Logs\\" + name));
+    if (!f.open(QIODevice::ReadOnly))
+        return "<missing>";
+    return QString::fromUtf8(f.readAll());
+}
+
+// A SalesStore with the fiscal-records import beside its sales import.
+struct FiscalStore : SalesStore {
+    explicit FiscalStore(int terminals = 1)
+        : SalesStore(terminals)
+        , registro(sales::SalesImportLinks { *serverConnection, view, importacaoLivre, {},
+                       [] { return QString("loja"); }, *config, *abertura },
+              *import)
+    {
+    }
+
+    void requestFiscal(int n)
+    {
+        server.exec("UPDATE LICENCA_IF SET IMPORTACAO = 3 WHERE NUM_ECF = '" + numEcf(n) + "'");
+    }
+    void runFiscal()
+    {
+        for (std::size_t n = 1; n <= terminals.size(); ++n)
+            requestFiscal(static_cast<int>(n));
+        registro.run();
+    }
+    // One day of every table on terminal n.
+    void fullDay(int n, const QString& serie, const QString& day, int rows = 3)
+    {
+        for (const QString& table : kTables)
+            addRows(pdv(n), table, serie, day, rows);
+    }
+
+    sales::Carga_Registro registro;
+};
+
+TEST(CargaRegistro, BringsEveryTableOnceAndMarksItsRowsImported)
+{
+    FiscalStore store;
+    store.fullDay(1, "SN1", "2024-03-05");
+
+    store.runFiscal();
+
+    for (const QString& table : kTables) {
+        EXPECT_EQ(serverCount(store, table), "3") << table.toStdString();
+        EXPECT_EQ(terminalStates(store, 1, table), QStringList { "2" }) << table.toStdString();
+    }
+    EXPECT_EQ(
+        store.server.rows("SELECT NUM_SERIE, DT_EMISSAO, NUM_ORDEM, COD_PRODUTO, QUANTIDADE, VALOR_ICMS "
+                          "FROM REGISTRO_60I ORDER BY NUM_ORDEM LIMIT 1"),
+        QStringList { "SN1|2024-03-05|1|P1|1.500|0.68" });
+    EXPECT_EQ(
+        store.server.rows("SELECT MES_ANO, EXPORTADO FROM REGISTRO_60R LIMIT 1"), QStringList { "032024|1" });
+    EXPECT_EQ(store.server.rows("SELECT NUM_SERIE, CRZ, HR_IMPRESSORA FROM REDUCOES_Z ORDER BY CRZ LIMIT 1"),
+        QStringList { "SN1|1|22:04:31" });
+    EXPECT_EQ(store.server.scalar("SELECT IMPORTACAO FROM LICENCA_IF"), "0");
+    for (const char* log : { "Log_registro60i.log", "Log_registro60D.log", "Log_Registro60m.log",
+             "Log_Registro60r.log", "Registro60a.log", "Reducoes_z.log" })
+        EXPECT_FALSE(logText(log).contains("Erro")) << log << logText(log).toStdString();
+    EXPECT_EQ(store.view.progress, (std::vector<int> { 100, 0 }));
+    EXPECT_FALSE(store.view.label6.isEmpty());
+    EXPECT_TRUE(store.importacaoLivre);
+    EXPECT_TRUE(store.registro.cells().numSerie.isEmpty());
+    EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
+}
+
+TEST(CargaRegistro, ANewSetOfADayReplacesOnlyThatDeviceAndDay)
+{
+    FiscalStore store;
+    for (const char* table : { "REGISTRO_60I", "REGISTRO_60D", "REGISTRO_60M", "REGISTRO_60A" }) {
+        addRows(store.server, table, "SN1", "2024-03-05", 5); // the older set of the day
+        addRows(store.server, table, "SN1", "2024-03-04", 2); // the day before
+        addRows(store.server, table, "SN2", "2024-03-05", 2); // another device
+        addRows(store.pdv(1), table, "SN1", "2024-03-05", 3);
+    }
+
+    store.runFiscal();
+
+    for (const char* table : { "REGISTRO_60I", "REGISTRO_60D", "REGISTRO_60M", "REGISTRO_60A" }) {
+        SCOPED_TRACE(table);
+        EXPECT_EQ(store.server.rows(QString("SELECT NUM_SERIE, DT_EMISSAO, count(*) FROM %1 GROUP BY 1, 2 "
+                                            "ORDER BY 1, 2")
+                                        .arg(table)),
+            (QStringList { "SN1|2024-03-04|2", "SN1|2024-03-05|3", "SN2|2024-03-05|2" }));
+    }
+    EXPECT_EQ(store.registro.cells().numSerie, ""); // emptied after the terminal
+}
+
+// A run that stopped (a failed copy, a lost terminal) leaves rows at 1. They
+// go at the next run without anything new arriving, and each day they
+// belong to replaces the server's older copy instead of joining it.
+TEST(CargaRegistro, RowsLeftAtOneGoAtTheNextRunAndReplaceTheirDay)
+{
+    FiscalStore store;
+    for (const char* table : { "REGISTRO_60I", "REGISTRO_60M" }) {
+        addRows(store.server, table, "SN1", "2024-03-04", 4);
+        addRows(store.pdv(1), table, "SN1", "2024-03-04", 2, 1); // left at 1
+        addRows(store.pdv(1), table, "SN1", "2024-03-05", 3, 0); // new
+    }
+    addRows(store.pdv(1), "REGISTRO_60D", "SN1", "2024-03-04", 2, 1); // nothing new at all
+
+    store.runFiscal();
+
+    for (const char* table : { "REGISTRO_60I", "REGISTRO_60M" }) {
+        SCOPED_TRACE(table);
+        EXPECT_EQ(store.server.rows(
+                      QString("SELECT DT_EMISSAO, count(*) FROM %1 GROUP BY 1 ORDER BY 1").arg(table)),
+            (QStringList { "2024-03-04|2", "2024-03-05|3" }));
+        EXPECT_EQ(terminalStates(store, 1, table), QStringList { "2" });
+    }
+    EXPECT_EQ(serverCount(store, "REGISTRO_60D"), "2");
+    EXPECT_EQ(terminalStates(store, 1, "REGISTRO_60D"), QStringList { "2" });
+}
+
+// A run cut off after the server's commit but before the terminal's 1 -> 2
+// leaves its REDUCOES_Z and REGISTRO_60R rows at 1 though they are on the
+// server; the next run must not insert them a second time.
+TEST(CargaRegistro, ReductionsAndMonthlyRecordsAlreadyOnTheServerAreNotInsertedTwice)
+{
+    FiscalStore store;
+    addRows(store.server, "REDUCOES_Z", "SN1", "2024-03-05", 2);
+    addRows(store.server, "REGISTRO_60R", "SN1", "2024-03-05", 2);
+    addRows(store.pdv(1), "REDUCOES_Z", "SN1", "2024-03-05", 2, 1);
+    addRows(store.pdv(1), "REDUCOES_Z", "SN1", "2024-03-06", 1, 0, 3); // the next reduction
+    addRows(store.pdv(1), "REDUCOES_Z", "SN9", "2024-03-05", 1, 0); // another device's first
+    addRows(store.pdv(1), "REGISTRO_60R", "SN1", "2024-03-05", 3, 1);
+    store.pdv(1).exec("UPDATE REGISTRO_60R SET SIT_TRIBUTARIA = NULL WHERE COD_PRODUTO = 'P3'");
+
+    store.runFiscal();
+
+    EXPECT_EQ(store.server.rows("SELECT NUM_SERIE, CRZ FROM REDUCOES_Z ORDER BY 1, 2"),
+        (QStringList { "SN1|1", "SN1|2", "SN1|3", "SN9|1" }));
+    EXPECT_EQ(store.server.rows("SELECT COD_PRODUTO, SIT_TRIBUTARIA FROM REGISTRO_60R ORDER BY 1"),
+        (QStringList { "P1|T18", "P2|T18", "P3|<null>" }));
+    EXPECT_EQ(terminalStates(store, 1, "REDUCOES_Z"), QStringList { "2" });
+    EXPECT_EQ(terminalStates(store, 1, "REGISTRO_60R"), QStringList { "2" });
+
+    // Sent again whole, nothing doubles.
+    store.pdv(1).exec("UPDATE REDUCOES_Z SET EXPORTADO = 0");
+    store.pdv(1).exec("UPDATE REGISTRO_60R SET EXPORTADO = 0");
+    store.runFiscal();
+    EXPECT_EQ(serverCount(store, "REDUCOES_Z"), "4");
+    EXPECT_EQ(serverCount(store, "REGISTRO_60R"), "3");
+}
+
+// A row the server refuses fails its own table only: that table's server
+// rows stay as they were (its deletes and its copy go together), the error
+// is in its log, the other tables and terminals go on, and the row is tried
+// again at the next run.
+TEST(CargaRegistro, ARowTheServerRefusesFailsItsTableAloneAndIsRetried)
+{
+    struct Case {
+        const char* table;
+        const char* log;
+        int rows;
+        int badRow; // its position in the copy, 0: the reader has no order
+        const char* spoil; // makes that row unacceptable to the server
+        const char* mend;
+    };
+    const Case cases[] = {
+        { "REGISTRO_60I", "Log_registro60i.log", 250, 150,
+            "UPDATE REGISTRO_60I SET NUM_SERIE = 'SN2-SERIE-LONGA-DEMAIS' WHERE NUM_ORDEM = 150",
+            "UPDATE REGISTRO_60I SET NUM_SERIE = 'SN2' WHERE NUM_ORDEM = 150" },
+        { "REDUCOES_Z", "Reducoes_z.log", 150, 0, "UPDATE REDUCOES_Z SET CRZ = NULL WHERE CRZ = 120",
+            "UPDATE REDUCOES_Z SET CRZ = 120 WHERE CRZ IS NULL" },
+        { "REGISTRO_60A", "Registro60a.log", 5, 0,
+            "UPDATE REGISTRO_60A SET NUM_SERIE = NULL WHERE SIT_TRIBUTARIA = 'T2'",
+            "UPDATE REGISTRO_60A SET NUM_SERIE = 'SN2' WHERE NUM_SERIE IS NULL" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.table);
+        // Terminal 2 holds the bad row: served last, its logs are the ones
+        // left to read.
+        FiscalStore store(2);
+        store.fullDay(1, "SN1", "2024-03-05");
+        // A terminal whose columns are wider than the server's.
+        store.pdv(2).exec("ALTER TABLE REGISTRO_60I ALTER COLUMN NUM_SERIE TYPE varchar(40)");
+        addRows(store.server, c.table, "SN2", "2024-03-05", 7); // the day as the server holds it
+        const QString serverRows = QString(
+            "SELECT md5(string_agg(t::text, ',' ORDER BY t::text)) FROM %1 t WHERE NUM_SERIE <> 'SN1'")
+                                       .arg(c.table);
+        const QString before = store.server.scalar(serverRows);
+        for (const QString& table : kTables)
+            addRows(store.pdv(2), table, "SN2", "2024-03-05", table == c.table ? c.rows : 3);
+        store.pdv(2).exec(c.spoil);
+
+        store.runFiscal();
+
+        EXPECT_EQ(store.server.scalar(serverRows), before);
+        EXPECT_EQ(terminalStates(store, 2, c.table), QStringList { "1" });
+        const QString entry
+            = c.badRow ? QString("Erro no registro %1: ").arg(c.badRow) : QString("Erro no registro ");
+        EXPECT_TRUE(logText(c.log).contains(entry)) << logText(c.log).toStdString();
+        for (const QString& table : kTables) {
+            if (table != c.table) {
+                EXPECT_EQ(terminalStates(store, 2, table), QStringList { "2" }) << table.toStdString();
+            }
+            EXPECT_EQ(terminalStates(store, 1, table), QStringList { "2" }) << table.toStdString();
+        }
+        EXPECT_EQ(store.server.rows("SELECT NUM_ECF, IMPORTACAO FROM LICENCA_IF ORDER BY 1"),
+            (QStringList { "001|0", "002|0" }));
+
+        // Mended on the terminal, the rows at 1 go at the next request.
+        store.pdv(2).exec(c.mend);
+        store.runFiscal();
+        EXPECT_EQ(terminalStates(store, 2, c.table), QStringList { "2" });
+        EXPECT_EQ(serverCount(store, c.table, "NUM_SERIE = 'SN2'"), QString::number(c.rows));
+        EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
+    }
+}
+
+TEST(CargaRegistro, ImportsAreFreeAgainHoweverTheRunEnds)
+{
+    FiscalStore store(3);
+    store.server.exec("UPDATE LICENCA_IF SET PORTA = '1' WHERE NUM_ECF = '002'");
+    for (int n = 1; n <= 3; ++n)
+        addRows(store.pdv(n), "REGISTRO_60I", QString("SN%1").arg(n), "2024-03-05", 2);
+
+    bool freeInside = true;
+    common::setEventPump([&] { freeInside = freeInside && !store.importacaoLivre; });
+    store.runFiscal();
+    common::setEventPump({});
+
+    EXPECT_TRUE(freeInside);
+    EXPECT_TRUE(store.importacaoLivre);
+    EXPECT_EQ(store.server.rows("SELECT NUM_SERIE FROM REGISTRO_60I GROUP BY 1 ORDER BY 1"),
+        (QStringList { "SN1", "SN3" }));
+    EXPECT_EQ(terminalStates(store, 2, "REGISTRO_60I"), QStringList { "0" });
+    EXPECT_EQ(store.view.progress, (std::vector<int> { 33, 67, 100, 0 }));
+
+    // An error outside the tables' guards ends the run, not later imports.
+    sales::Carga_Registro failing(
+        sales::SalesImportLinks { *store.serverConnection, store.view, store.importacaoLivre,
+            [] { throw std::runtime_error("status pass failed"); }, {}, *store.config, *store.abertura },
+        *store.import);
+    EXPECT_THROW(failing.run(), std::runtime_error);
+    EXPECT_TRUE(store.importacaoLivre);
+
+    // Nobody asking: only the start-up steps and the progress bar.
+    store.view.progress.clear();
+    store.registro.run();
+    EXPECT_EQ(store.view.progress, std::vector<int> { 0 });
+}
+
+// The end of a terminal shows the last imported sale when a device's day was
+// replaced, and then forgets it; REGISTRO_60R and REDUCOES_Z alone do not.
+TEST(CargaRegistro, ADayReplacedShowsTheLastSaleInTheMonitor)
+{
+    FiscalStore store(2);
+    store.addSale(1, Sale { .id = 1, .numDoc = "57" });
+    store.request(1);
+    store.runImport();
+    const qint64 saleId = store.import->cells().Ultima_Transacao;
+    ASSERT_GT(saleId, 0);
+    store.view.panes.clear();
+
+    addRows(store.pdv(1), "REDUCOES_Z", "SN1", "2024-03-05", 1);
+    addRows(store.pdv(1), "REGISTRO_60R", "SN1", "2024-03-05", 1);
+    addRows(store.pdv(2), "REGISTRO_60A", "SN2", "2024-03-05", 1);
+    store.runFiscal();
+
+    EXPECT_EQ(store.view.pane(MonitorPane::Memo2).filter("Transa").size(), 1);
+    EXPECT_TRUE(store.view.pane(MonitorPane::Memo2).join("\n").contains(QString::number(saleId)));
+    EXPECT_EQ(store.import->cells().Ultima_Transacao, 0);
+    EXPECT_EQ(store.import->cells().Ultimo_Caixa, 0);
+}
+
+// The "registro" branch of the window's notification handler.
+TEST(RegistroNotification, RunsTheFiscalImportOrWithdrawsTheFirstRequest)
+{
+    struct Case {
+        const char* name;
+        bool livre;
+        bool busy;
+        QStringList runs;
+        QStringList importacao; // 001, 002, 003 afterwards
+    };
+    const Case cases[] = {
+        { "free", true, false, { "registro" }, { "3", "3", "1" } },
+        { "paused", false, false, {}, { "0", "3", "1" } },
+        { "a check runs", true, true, { "held registro" }, { "3", "3", "1" } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SalesStore store(3);
+        store.server.exec("UPDATE LICENCA_IF SET IMPORTACAO = 3 WHERE NUM_ECF IN ('001', '002')");
+        store.request(3);
+        sales::SalesFlags flags { c.livre, true, true };
+        QStringList runs;
+        const sales::SalesRuns recorded { [&] { runs << "consistir"; }, [&] { runs << "vendas"; },
+            [&] { runs << "registro"; }, [&] { return c.busy; },
+            [&](const QString& channel) { runs << "held " + channel; } };
+
+        sales::handleSalesNotification("registro", *store.serverConnection, flags, recorded);
+
+        EXPECT_EQ(runs, c.runs);
+        EXPECT_TRUE(flags.Saida_Liberada);
+        EXPECT_TRUE(flags.Consistir_Pendente);
+        EXPECT_EQ(store.server.rows("SELECT IMPORTACAO FROM LICENCA_IF ORDER BY NUM_ECF"), c.importacao);
+    }
+}
+
+// Through the real window: a terminal asks (IMPORTACAO 3) and the server
+// says "registro"; the day arrives once, and a second request with a new
+// set of the same day replaces it.
+TEST(RegistroNotification, AFiscalRequestBringsTheDayOnceAndASecondReplacesIt)
+{
+    progtest::ProgramFolder folder;
+    testsupport::ScopedRecordingDialogs dialogs;
+    progtest::RecordingEnder ender;
+    progtest::Store store;
+    TestDatabase pdv(Template::Terminal);
+    store.add({ .num = "001", .banco = pdv.name() });
+    for (const QString& table : kTables)
+        addRows(pdv, table, "SN1", "2024-03-05", 4);
+    store.useIni(folder);
+    auto windows = app::createWindows();
+    windows->sales->show();
+    ASSERT_TRUE(dialogs->shown.empty()) << dialogs->texts().join(" / ").toStdString();
+    auto importacao = [&] { return store.db.scalar("SELECT IMPORTACAO FROM LICENCA_IF"); };
+    auto settled = [&] {
+        return importacao() == "0" && windows->sales->flags().Importacao_Livre
+            && pdv.scalar("SELECT count(*) FROM REGISTRO_60I WHERE EXPORTADO <> 2") == "0";
+    };
+
+    store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 3");
+    store.db.exec("NOTIFY registro");
+    ASSERT_TRUE(testsupport::waitFor(settled));
+    for (const QString& table : kTables)
+        EXPECT_EQ(store.db.scalar("SELECT count(*) FROM " + table), "4") << table.toStdString();
+    EXPECT_TRUE(windows->sales->findChild<QLabel*>("Label6")->text().startsWith("Banco: "));
+
+    // The terminal sends the day again, now with two rows.
+    pdv.exec("DELETE FROM REGISTRO_60I");
+    addRows(pdv, "REGISTRO_60I", "SN1", "2024-03-05", 2);
+    store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 3");
+    store.db.exec("NOTIFY registro");
+    ASSERT_TRUE(testsupport::waitFor(settled));
+    EXPECT_EQ(store.db.rows("SELECT NUM_SERIE, DT_EMISSAO, count(*) FROM REGISTRO_60I GROUP BY 1, 2"),
+        QStringList { "SN1|2024-03-05|2" });
+    EXPECT_EQ(store.db.scalar("SELECT count(*) FROM REDUCOES_Z"), "4");
+    EXPECT_TRUE(windows->sales->flags().Saida_Liberada);
+    EXPECT_TRUE(dialogs->shown.empty()) << dialogs->texts().join(" / ").toStdString();
+}
+
+} // namespace
