@@ -67,9 +67,18 @@ void handleUpdateNotification(const QString& channel, db::Connection& server, db
     }
 
     if (channel == QLatin1String("clientes") && !flags.Exportando_Clientes) {
-        PanelDisabled panel(shell);
-        flags.Carga_Auto_Clientes = true;
-        shell.startRun(UpdateRun::CargaAutoClientes);
+        if (flags.Carga_Auto_Clientes) {
+            // A load is running further down: a second one inside it would
+            // discard its export table. Served once, after it.
+            flags.Clientes_Pendente = true;
+        } else {
+            PanelDisabled panel(shell);
+            do {
+                flags.Clientes_Pendente = false;
+                flags.Carga_Auto_Clientes = true;
+                shell.startRun(UpdateRun::CargaAutoClientes);
+            } while (flags.Clientes_Pendente);
+        }
     }
 
     // A query of its own, so a notification handled nested inside an export
