@@ -26,7 +26,7 @@ struct ExportControls {
 
 class ClientesControls : public ClientesView {
 public:
-    explicit ClientesControls(const ExportControls& controls) : c_(controls) {}
+    explicit ClientesControls(const ExportControls& controls);
 
     void clearMemo1() override;
     // A carriage return inside a line starts a new line of the pane.
