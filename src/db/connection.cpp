@@ -183,6 +183,61 @@ struct Connection::Impl {
         return std::make_shared<ResultData>(std::move(res));
     }
 
+    std::vector<std::shared_ptr<ResultData>> runTogether(const std::vector<Statement>& statements)
+    {
+        // Prepared first: pipeline mode cannot wait for a preparation. The
+        // names are copied, as preparing the next one may move the cache.
+        std::vector<QByteArray> names;
+        std::vector<ParameterTexts> texts;
+        names.reserve(statements.size());
+        texts.reserve(statements.size());
+        for (const Statement& s : statements) {
+            PreparedStatement& statement = prepare(s.positionalSql);
+            if (!statement.typesKnown && valueNeedsTypes(s.params))
+                learnTypes(statement, s.positionalSql);
+            names.push_back(statement.name);
+            texts.emplace_back(s.params, statement);
+        }
+
+        PGconn* c = conn.get();
+        // Leaves pipeline mode whichever way this ends; after a failure
+        // mid-way the link is broken and goes with the next reconnect.
+        struct PipelineMode {
+            PGconn* c;
+            ~PipelineMode() { PQexitPipelineMode(c); }
+        };
+        if (!PQenterPipelineMode(c))
+            raiseFailure(c, nullptr, QStringLiteral("pipeline mode"));
+        PipelineMode mode{c};
+        for (std::size_t i = 0; i < statements.size(); ++i) {
+            if (!PQsendQueryPrepared(c, names[i].constData(), static_cast<int>(texts[i].pointers.size()),
+                                     texts[i].pointers.data(), nullptr, nullptr, 0))
+                raiseFailure(c, nullptr, statements[i].positionalSql);
+        }
+        if (!PQpipelineSync(c))
+            raiseFailure(c, nullptr, QStringLiteral("pipeline sync"));
+
+        std::vector<PgResultPtr> results;
+        for (std::size_t i = 0; i < statements.size(); ++i) {
+            PgResultPtr res(PQgetResult(c));
+            if (!res)
+                raiseFailure(c, nullptr, statements[i].positionalSql);
+            PgResultPtr end(PQgetResult(c)); // the null that ends each statement's results
+            results.push_back(std::move(res));
+        }
+        PgResultPtr sync(PQgetResult(c));
+        if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC)
+            raiseFailure(c, sync.get(), QStringLiteral("pipeline sync"));
+
+        std::vector<std::shared_ptr<ResultData>> out;
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            if (!succeeded(results[i].get()))
+                raiseFailure(c, results[i].get(), statements[i].positionalSql);
+            out.push_back(std::make_shared<ResultData>(std::move(results[i])));
+        }
+        return out;
+    }
+
     std::shared_ptr<ResultData> runDirect(const QString& sql)
     {
         PgResultPtr res(PQexec(conn.get(), sql.toUtf8().constData()));
@@ -330,6 +385,11 @@ std::shared_ptr<ResultData> Connection::execute(const QString& positionalSql, co
 void Connection::executeDirect(const QString& sql)
 {
     impl_->withRecovery([&] { return impl_->runDirect(sql); });
+}
+
+std::vector<std::shared_ptr<ResultData>> Connection::executeTogether(const std::vector<Statement>& statements)
+{
+    return impl_->withRecovery([&] { return impl_->runTogether(statements); });
 }
 void Connection::startTransaction()
 {

@@ -145,14 +145,10 @@ SaldosCliente SaldoClientes::calcular(qint64 clienteId, const QDate& hoje)
     saldo.bindText("COND_PAGTO", kCondPagto);
     saldo.bindInteger("CLIENTE_ID", clienteId);
     saldo.prepare();
-    saldo.open();
-    s.saldo = saldo.field("VALOR").asFloat(); // a sum over no row is null: 0
 
     db::Query& cheques = *cheques_;
     cheques.bindInteger("CLIENTE_ID", clienteId);
     cheques.prepare();
-    cheques.open();
-    s.saldoCheque = cheques.field("VALOR").asFloat();
 
     db::Query& vencimento = *vencimento_;
     if (variant_ == Vencimento::Automatico) {
@@ -164,7 +160,11 @@ SaldosCliente SaldoClientes::calcular(qint64 clienteId, const QDate& hoje)
     vencimento.bindText("TIPO_TRANSACAO", kTipoTransacao);
     vencimento.bindText("COND_PAGTO", kCondPagto);
     vencimento.prepare();
-    vencimento.open();
+
+    // The three questions of one customer go to the server in one exchange.
+    db::Query::openTogether({&saldo, &cheques, &vencimento});
+    s.saldo = saldo.field("VALOR").asFloat(); // a sum over no row is null: 0
+    s.saldoCheque = cheques.field("VALOR").asFloat();
     // Ascending due dates: the first row is the earliest; a tie is decided
     // by the server's order, and its value is that one instalment's.
     if (vencimento.isEmpty()) {

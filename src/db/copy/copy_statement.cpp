@@ -18,6 +18,11 @@ PreparedStatement::PreparedStatement(PGconn* conn, QByteArray sql)
 {
 }
 
+PreparedStatement::PreparedStatement(PGconn* conn, QByteArray sql, std::vector<unsigned> types)
+    : conn_(conn), sql_(std::move(sql)), name_(freshName()), types_(std::move(types))
+{
+}
+
 PreparedStatement::~PreparedStatement()
 {
     // Inside a failed transaction the server refuses even this; the name is
@@ -31,7 +36,8 @@ void PreparedStatement::prepare()
 {
     if (prepared_)
         return;
-    PgResult result(PQprepare(conn_, name_.constData(), sql_.constData(), 0, nullptr));
+    PgResult result(PQprepare(conn_, name_.constData(), sql_.constData(), static_cast<int>(types_.size()),
+                              types_.empty() ? nullptr : types_.data()));
     check(conn_, result.get(), QString::fromUtf8(sql_));
     prepared_ = true;
 }

@@ -14,6 +14,8 @@ namespace db::copy {
 class PreparedStatement {
 public:
     PreparedStatement(PGconn* conn, QByteArray sql);
+    // Parameters of the given types (the server infers the others).
+    PreparedStatement(PGconn* conn, QByteArray sql, std::vector<unsigned> types);
     ~PreparedStatement();
     PreparedStatement(const PreparedStatement&) = delete;
     PreparedStatement& operator=(const PreparedStatement&) = delete;
@@ -31,6 +33,7 @@ private:
     PGconn* conn_;
     QByteArray sql_;
     QByteArray name_;
+    std::vector<unsigned> types_;
     bool prepared_ = false;
 };
 
