@@ -247,6 +247,31 @@ TEST_F(ClientesExport, AutomaticLoadWithoutChangesStillServesAndSkipsATerminalTh
     EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
 }
 
+TEST_F(ClientesExport, AutomaticLoadThatFailsBuildingSendsTheRowsBuiltSoFar)
+{
+    addPdv(1);
+    customer(1, "ANA");
+    customer(2, "BRUNO");
+    create();
+    // The server refuses the balance query from the second customer on.
+    bool renamed = false;
+    common::setEventPump([&] {
+        if (!renamed) {
+            renamed = true;
+            store.db.exec("ALTER TABLE FINALIZADORAS RENAME TO FINALIZADORAS_OLD");
+        }
+    });
+
+    notifyClientes();
+
+    ASSERT_EQ(dialogs->shown.size(), 1u) << dialogTexts().toStdString();
+    EXPECT_EQ(dialogs->shown[0].kind, "error");
+    EXPECT_TRUE(dialogs->shown[0].text.startsWith("Erro7:\rErro: ")) << dialogTexts().toStdString();
+    EXPECT_TRUE(dialogs->shown[0].text.contains("finalizadoras")) << dialogTexts().toStdString();
+    EXPECT_EQ(clientesOf(1), QStringList{"1|ANA|0.00|1899-12-30|0.00"});
+    EXPECT_EQ(stamps(), QStringList{"001|t"});
+}
+
 TEST_F(ClientesExport, LongNameIsCutAndATerminalThatRefusesTheRowFailsAlone)
 {
     for (int n = 1; n <= 3; ++n)
