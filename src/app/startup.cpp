@@ -40,6 +40,18 @@ std::unique_ptr<ProgramWindows> createWindows()
     if (!windows->mustEnd)
         new MarkHolder(windows->update);
 
+    // The sales window lives as long as the program, so the update window
+    // may always call it.
+    sales::TFrmConversor_Vendas* sales = windows->sales.get();
+    windows->update->setEmpresaAtual([sales] { return sales->qEmpresa().field("EMPRESA_ID").asInteger(); });
+    windows->update->setVendasLink(update::VendasLink{
+        [sales] { return sales->monitorLigado(); },
+        [sales] { return sales->flags().Importacao_Livre; },
+        [sales] { sales->Button3Click(); },
+        [sales] { sales->flags().Importacao_Livre = false; },
+        [sales] { sales->Button2Click(); },
+    });
+
     // A closed update window is gone; "Atualizar Dados" then skips the call.
     windows->sales->setHabilitarbotoes([update = windows->update] {
         if (update)

@@ -205,6 +205,60 @@ struct Connection::Impl {
         return std::make_shared<ResultData>(std::move(res));
     }
 
+    std::vector<std::shared_ptr<ResultData>> runTogether(const std::vector<Statement>& statements)
+    {
+        // Prepared first: pipeline mode cannot wait for a preparation. The
+        // names are copied, as preparing the next one may move the cache.
+        std::vector<QByteArray> names;
+        std::vector<ParameterTexts> texts;
+        names.reserve(statements.size());
+        texts.reserve(statements.size());
+        for (const Statement& s : statements) {
+            PreparedStatement& statement = prepare(s.positionalSql);
+            names.push_back(statement.name());
+            texts.emplace_back(s.params, valueNeedsTypes(s.params) ? &statement.paramTypes(conn.get()) : nullptr);
+        }
+
+        PGconn* c = conn.get();
+        // Leaves pipeline mode whichever way this ends; after a failure
+        // mid-way the link is broken and goes with the next reconnect.
+        struct PipelineMode {
+            PGconn* c;
+            ~PipelineMode() { PQexitPipelineMode(c); }
+        };
+        if (!PQenterPipelineMode(c))
+            raiseFailure(c, nullptr, QStringLiteral("pipeline mode"));
+        PipelineMode mode{c};
+        for (std::size_t i = 0; i < statements.size(); ++i) {
+            if (!PQsendQueryPrepared(c, names[i].constData(), static_cast<int>(texts[i].pointers.size()),
+                                     texts[i].pointers.data(), nullptr, nullptr, 0))
+                raiseFailure(c, nullptr, statements[i].positionalSql);
+            statementSent = true;
+        }
+        if (!PQpipelineSync(c))
+            raiseFailure(c, nullptr, QStringLiteral("pipeline sync"));
+
+        std::vector<PgResultPtr> results;
+        for (std::size_t i = 0; i < statements.size(); ++i) {
+            PgResultPtr res(PQgetResult(c));
+            if (!res)
+                raiseFailure(c, nullptr, statements[i].positionalSql);
+            PgResultPtr end(PQgetResult(c)); // the null that ends each statement's results
+            results.push_back(std::move(res));
+        }
+        PgResultPtr sync(PQgetResult(c));
+        if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC)
+            raiseFailure(c, sync.get(), QStringLiteral("pipeline sync"));
+
+        std::vector<std::shared_ptr<ResultData>> out;
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            if (!succeeded(results[i].get()))
+                raiseFailure(c, results[i].get(), statements[i].positionalSql);
+            out.push_back(std::make_shared<ResultData>(std::move(results[i])));
+        }
+        return out;
+    }
+
     std::shared_ptr<ResultData> runDirect(const QString& sql)
     {
         if (!PQsendQuery(conn.get(), sql.toUtf8().constData()))
@@ -383,6 +437,17 @@ void Connection::executeDirect(const QString& sql)
     impl_->withRecovery(sql, [&] { return impl_->runDirect(sql); });
 }
 
+std::vector<std::shared_ptr<ResultData>> Connection::executeTogether(const std::vector<Statement>& statements)
+{
+    // Safe to send again after a lost link only when none of them writes.
+    QString firstWrite = statements.empty() ? QString() : statements.front().positionalSql;
+    for (const Statement& s : statements)
+        if (!writesNothing(s.positionalSql)) {
+            firstWrite = s.positionalSql;
+            break;
+        }
+    return impl_->withRecovery(firstWrite, [&] { return impl_->runTogether(statements); });
+}
 void Connection::startTransaction()
 {
     if (inTransaction())

@@ -64,6 +64,16 @@ public:
     // Runs a statement without parameters and without preparing it.
     void executeDirect(const QString& sql);
 
+    // Runs the statements in order in one exchange with the server (one
+    // round trip for all of them) and returns their results in the same
+    // order. The first failure is raised once every answer is in; a lost
+    // link is handled as for execute().
+    struct Statement {
+        QString positionalSql;
+        std::vector<Value> params;
+    };
+    std::vector<std::shared_ptr<ResultData>> executeTogether(const std::vector<Statement>& statements);
+
     // A second start while one is open raises UsageError. After a lost
     // link inside a transaction every statement raises BrokenConnection
     // until the caller rolls back (which then never fails).

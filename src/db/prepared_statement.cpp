@@ -23,11 +23,19 @@ PreparedStatement::PreparedStatement(QByteArray sql)
 {
 }
 
+PreparedStatement::PreparedStatement(QByteArray sql, std::vector<Oid> types)
+    : sql_(std::move(sql))
+    , name_(freshName())
+    , givenTypes_(std::move(types))
+{
+}
+
 void PreparedStatement::prepare(PGconn* conn)
 {
     if (prepared_)
         return;
-    PgResultPtr result(PQprepare(conn, name_.constData(), sql_.constData(), 0, nullptr));
+    PgResultPtr result(PQprepare(conn, name_.constData(), sql_.constData(), static_cast<int>(givenTypes_.size()),
+                                        givenTypes_.empty() ? nullptr : givenTypes_.data()));
     if (!succeeded(result.get()))
         raiseFailure(conn, result.get(), QString::fromUtf8(sql_));
     prepared_ = true;

@@ -14,6 +14,8 @@ namespace db {
 class PreparedStatement {
 public:
     explicit PreparedStatement(QByteArray sql);
+    // Parameters of the given types (the server infers the others).
+    PreparedStatement(QByteArray sql, std::vector<Oid> types);
 
     const QByteArray& sql() const { return sql_; }
     const QByteArray& name() const { return name_; }
@@ -44,6 +46,7 @@ private:
     bool prepared_ = false;
     bool typesKnown_ = false;
     std::vector<Oid> paramTypes_;
+    std::vector<Oid> givenTypes_;
 };
 
 // Waits for every result of what was sent last and returns one: the first

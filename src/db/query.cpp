@@ -139,6 +139,26 @@ void Query::exec()
     connection_->execute(positionalSql_, orderedValues());
 }
 
+void Query::openTogether(const std::vector<Query*>& queries)
+{
+    if (queries.empty())
+        return;
+    Connection* connection = queries.front()->connection_;
+    std::vector<Connection::Statement> statements;
+    for (Query* q : queries) {
+        if (!q->connection_ || q->connection_ != connection)
+            throw UsageError(QStringLiteral("Statements opened together need one connection"));
+        q->parseIfNeeded();
+        q->close();
+        statements.push_back({q->positionalSql_, q->orderedValues()});
+    }
+    std::vector<std::shared_ptr<ResultData>> results = connection->executeTogether(statements);
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        queries[i]->result_ = std::move(results[i]);
+        queries[i]->first();
+    }
+}
+
 void Query::close()
 {
     result_.reset();

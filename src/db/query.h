@@ -62,6 +62,11 @@ public:
     bool isOpen() const;
     void refresh();  // runs the same text with the same values again
 
+    // Opens the queries, all of one connection, in one exchange with the
+    // server; each then stands on its first row as after open(). The first
+    // failure is raised and leaves every one of them closed.
+    static void openTogether(const std::vector<Query*>& queries);
+
     // Dataset
     int fieldCount() const override;
     QString fieldName(int column) const override;

@@ -273,6 +273,11 @@ void TFrmConversor_Vendas::Button3Click()
     Button3->setText(pausing ? kHabilitar : kDesabilitar);
 }
 
+bool TFrmConversor_Vendas::monitorLigado() const
+{
+    return Button3->text() == kDesabilitar;
+}
+
 void TFrmConversor_Vendas::btnconsistirClick()
 {
     if (gate_.busy()) {

@@ -81,6 +81,8 @@ public:
     void Button1Click();   // "Sair dos Sistema"
     void Button2Click();   // "Atualizar Dados"
     void Button3Click();   // "Desabilitar Monitor" / "Habilitar Monitor"
+    // The monitor is on: its button offers "Desabilitar Monitor".
+    bool monitorLigado() const;
     void btnconsistirClick();
     void FormShow();
     bool FormCloseQuery();

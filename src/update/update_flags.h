@@ -9,6 +9,9 @@ struct UpdateFlags {
     bool Exportando_Produtos = false;
     bool Carga_Auto_Produtos = false;
     bool Carga_Auto_Clientes = false;
+    // A "clientes" arrived while an automatic load ran: one more load is
+    // due when it ends.
+    bool Clientes_Pendente = false;
 };
 
 } // namespace update

@@ -59,10 +59,19 @@ void handleUpdateNotification(const QString& channel, db::Connection& server, db
     }
 
     if (channel == QLatin1String("clientes") && !flags.Exportando_Clientes) {
-        shell.setPanelEnabled(false);
-        common::ScopeExit panelBack([&] { shell.setPanelEnabled(true); });
-        flags.Carga_Auto_Clientes = true;
-        shell.startRun(UpdateRun::CargaAutoClientes);
+        if (flags.Carga_Auto_Clientes) {
+            // A load is running further down: a second one inside it would
+            // discard its export table. Served once, after it.
+            flags.Clientes_Pendente = true;
+        } else {
+            shell.setPanelEnabled(false);
+            common::ScopeExit panelBack([&] { shell.setPanelEnabled(true); });
+            do {
+                flags.Clientes_Pendente = false;
+                flags.Carga_Auto_Clientes = true;
+                shell.startRun(UpdateRun::CargaAutoClientes);
+            } while (flags.Clientes_Pendente);
+        }
     }
 
     // A query of its own, so a notification handled nested inside an export

@@ -2,15 +2,19 @@
 
 #include "config/ini_keys.h"
 #include "config/server_params.h"
+#include "db/errors.h"
 #include "db/listener.h"
 #include "terminals/update_slots_opening.h"
 #include "terminals/update_status_pass.h"
 #include "ui/controls.h"
 #include "ui/dialogs.h"
 #include "ui/standard_error.h"
+#include "update/clientes_controls.h"
+#include "update/exportacao_clientes.h"
 #include "update/liberar_caixas.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -44,6 +48,12 @@ TFrmConversor::TFrmConversor(QWidget* parent)
     statusPass_ = std::make_unique<terminals::UpdateStatusPass>(
         terminals::UpdateStatusLinks{Quibor_Server_, QConfig_, *this});
     buildControls();
+    ExportControls controls{Memo1, Memo2, ProgressBar1, btn_exportar_cliente, Chk_Total, Todas_Ecfs, {}};
+    std::copy(Ecf.begin(), Ecf.end(), controls.ecf.begin());
+    clientesView_ = std::make_unique<ClientesControls>(controls);
+    clientes_ = std::make_unique<ExportacaoClientes>(ClientesLinks{
+        Quibor_Server_, *clientesView_, flags_, [this] { statusPass_->VerificarConexao(); },
+        [this] { return empresaAtual(); }, vendas_});
 }
 
 TFrmConversor::~TFrmConversor()
@@ -113,7 +123,7 @@ void TFrmConversor::buildControls()
     Memo2 = makePane(this, "Memo2", {336, 339, 320, 145});
 
     auto wire = [this](QPushButton* button, void (TFrmConversor::*handler)()) {
-        connect(button, &QPushButton::clicked, this, [this, handler] { ui::runHandler([&] { (this->*handler)(); }); });
+        connect(button, &QPushButton::clicked, this, [this, handler] { runEvent([&] { (this->*handler)(); }); });
     };
     wire(btn_exportar_cliente, &TFrmConversor::btn_exportar_clienteClick);
     wire(btn_exportar_produto, &TFrmConversor::btn_exportar_produtoClick);
@@ -181,6 +191,34 @@ void TFrmConversor::showEvent(QShowEvent* event)
     ui::runHandler([this] { FormShow(); });
 }
 
+void TFrmConversor::runEvent(const std::function<void()>& handler)
+{
+    ++runsGoing_;
+    ui::runHandler(handler);
+    --runsGoing_;
+    if (runsGoing_ == 0 && closeWaiting_) {
+        closeWaiting_ = false;
+        close();
+    }
+}
+
+void TFrmConversor::closeEvent(QCloseEvent* event)
+{
+    if (runsGoing_ > 0) {
+        closeWaiting_ = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+qint64 TFrmConversor::empresaAtual() const
+{
+    if (!empresaAtual_)
+        throw db::UsageError(QStringLiteral("The current company is not known"));
+    return empresaAtual_();
+}
+
 void TFrmConversor::switchListenerOn()
 {
     if (!EventoTransacaoServer_) {
@@ -189,7 +227,7 @@ void TFrmConversor::switchListenerOn()
         EventoTransacaoServer_->setChannels(updateChannels());
         EventoTransacaoServer_->setHandler(
             [this](db::Listener& sender, const QString& channel, const QString& payload) {
-                ui::runHandler([&] { EventoTransacaoSeverAlert(sender, channel, payload); });
+                runEvent([&] { EventoTransacaoSeverAlert(sender, channel, payload); });
             });
     }
     EventoTransacaoServer_->setActive(true);
@@ -234,8 +272,12 @@ void TFrmConversor::EventoTransacaoSeverAlert(db::Listener&, const QString& chan
     handleUpdateNotification(channel, Quibor_Server_, QConfig_, flags_, *this);
 }
 
-// The export runs arrive with their own units.
-void TFrmConversor::btn_exportar_clienteClick() {}
+void TFrmConversor::btn_exportar_clienteClick()
+{
+    clientes_->btn_exportar_clienteClick();
+}
+
+// The other export runs arrive with their own units.
 void TFrmConversor::btn_exportar_produtoClick() {}
 void TFrmConversor::btn_finalizadorasClick() {}
 void TFrmConversor::Btn_IbtpClick() {}
@@ -252,8 +294,7 @@ void TFrmConversor::cargaAutomaticaProdutos()
 
 void TFrmConversor::cargaAutomaticaClientes()
 {
-    // The load itself arrives with the customer export; its end clears the flag.
-    flags_.Carga_Auto_Clientes = false;
+    clientes_->Carga_Clientes();
 }
 
 void TFrmConversor::setTerminalBoxEnabled(int n, bool enabled)

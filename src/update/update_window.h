@@ -9,10 +9,12 @@
 #include "terminals/status_view.h"
 #include "update/update_flags.h"
 #include "update/update_notification.h"
+#include "update/vendas_link.h"
 
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -30,6 +32,9 @@ class UpdateStatusPass;
 }
 
 namespace update {
+
+class ClientesControls;
+class ExportacaoClientes;
 
 class TFrmConversor : public QWidget, public terminals::UpdateStatusView, public UpdateShell {
     Q_OBJECT
@@ -51,8 +56,8 @@ public:
     void Todas_EcfsClick();
     void EventoTransacaoSeverAlert(db::Listener& sender, const QString& channel, const QString& payload);
 
-    // Export runs. Their bodies arrive with the export units; for now a
-    // click or a notification reaches these and they do nothing.
+    // Export runs. Those without a unit yet do nothing when a click or a
+    // notification reaches them.
     void btn_exportar_clienteClick();
     void btn_exportar_produtoClick();
     void btn_finalizadorasClick();
@@ -71,6 +76,14 @@ public:
     UpdateFlags& flags() { return flags_; }
     bool listenerActive() const;
 
+    // Set by the program's entry: the sales window's side of the manual
+    // customer export, and the current company it selected at start.
+    void setVendasLink(VendasLink link) { vendas_ = std::move(link); }
+    void setEmpresaAtual(std::function<qint64()> empresa) { empresaAtual_ = std::move(empresa); }
+    // Raises when the company is not known.
+    qint64 empresaAtual() const;
+    ExportacaoClientes& clientes() { return *clientes_; }
+
     // UpdateStatusView
     void setTerminalBoxEnabled(int n, bool enabled) override;
     void statusPassFinished() override;
@@ -82,9 +95,14 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // A close while a run is going waits for its end: the run lets events
+    // through, so the window must not be freed under it.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildControls();
+    // Every event that can start a run goes through here.
+    void runEvent(const std::function<void()>& handler);
     void switchListenerOn();
     QPushButton* buttonOf(UpdateRun run) const;
 
@@ -97,6 +115,12 @@ private:
     std::unique_ptr<terminals::UpdateStatusPass> statusPass_;
     UpdateFlags flags_;
     bool shownOnce_ = false;
+    int runsGoing_ = 0;
+    bool closeWaiting_ = false;
+    VendasLink vendas_;
+    std::function<qint64()> empresaAtual_;
+    std::unique_ptr<ClientesControls> clientesView_;
+    std::unique_ptr<ExportacaoClientes> clientes_;
 
     QWidget* Panel_Exporta = nullptr;
     QPushButton* btn_exportar_cliente = nullptr;

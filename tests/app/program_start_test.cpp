@@ -4,6 +4,7 @@
 #include "support/program_fixture.h"
 
 #include "app/startup.h"
+#include "common/event_pump.h"
 #include "config/version.h"
 #include "db/connection.h"
 #include "db/query.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTableView>
+#include <QTest>
 
 #include <csignal>
 #include <sys/wait.h>
@@ -259,6 +261,33 @@ TEST_F(ProgramStart, MarkOfACopyThatDiesDisappearsWithIt)
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     EXPECT_FALSE(app::otherCopyRunning());
+}
+
+// The update window reaches the sales window and its current company only
+// through what the program's entry links.
+TEST_F(ProgramStart, ManualCustomerExportReachesTheSalesWindow)
+{
+    Store store;
+    store.add({.num = "001"});
+    store.db.exec("INSERT INTO CLIENTES (CLIENTE_ID, NOME, DT_ATUALIZACAO) VALUES (1, 'ANA', current_date)");
+    store.useIni(folder);
+    auto w = app::createWindows();
+    app::showWindows(*w);
+    ASSERT_TRUE(w->update);
+    EXPECT_EQ(w->update->empresaAtual(), 3);
+
+    QList<bool> monitorDuringRun;
+    common::setEventPump([&] { monitorDuringRun << w->sales->monitorLigado(); });
+    QTest::mouseClick(w->update->findChild<QPushButton*>("btn_exportar_cliente"), Qt::LeftButton);
+    common::setEventPump({});
+
+    EXPECT_TRUE(dialogs->shown.empty()) << dialogs->texts().join(" / ").toStdString();
+    ASSERT_FALSE(monitorDuringRun.isEmpty());
+    EXPECT_FALSE(monitorDuringRun.contains(true)); // paused for the run
+    EXPECT_TRUE(w->sales->monitorLigado());
+    EXPECT_TRUE(w->sales->flags().Importacao_Livre);
+    // No request was pending: "Atualizar Dados" asked every active terminal for its sales.
+    EXPECT_EQ(store.db.scalar("SELECT importacao FROM licenca_if"), "1");
 }
 
 } // namespace

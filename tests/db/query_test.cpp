@@ -320,4 +320,43 @@ TEST_F(QueryTest, BytesBoundToATextColumnArriveAsText)
     }
 }
 
+// Several statements answered in one exchange: each gets its own rows; a
+// failing one is raised with the server's text and opens none of them.
+TEST_F(QueryTest, QueriesOpenedTogether)
+{
+    db_.exec("INSERT INTO t (id, tx) VALUES (1, 'um'), (2, 'dois'), (3, 'tres')");
+    db::Query a(conn_), b(conn_), c(conn_);
+    a.setText("SELECT tx FROM t WHERE id = :ID");
+    a.bindInteger("ID", 2);
+    b.setText("SELECT count(*) AS n FROM t WHERE id > :ID");
+    b.bindInteger("ID", 1);
+    c.setText("SELECT tx FROM t WHERE id > :ID ORDER BY id");
+    c.bindInteger("ID", 9);
+
+    db::Query::openTogether({&a, &b, &c});
+    EXPECT_EQ(a.field("TX").asString(), "dois");
+    EXPECT_EQ(b.field("N").asInteger(), 2);
+    EXPECT_TRUE(c.isOpen());
+    EXPECT_TRUE(c.isEmpty());
+
+    b.setText("SELECT 1 / (id - id) AS n FROM t WHERE id > :ID");
+    b.bindInteger("ID", 1);
+    try {
+        db::Query::openTogether({&a, &b, &c});
+        FAIL() << "division by zero expected";
+    } catch (const db::DatabaseError& e) {
+        EXPECT_EQ(e.sqlState(), "22012");
+    }
+    EXPECT_FALSE(a.isOpen());
+    EXPECT_FALSE(c.isOpen());
+
+    // The connection is usable afterwards, in and out of a batch.
+    db::Query::openTogether({&a});
+    EXPECT_EQ(a.field("TX").asString(), "dois");
+    db::Connection other(db_.params());
+    db::Query elsewhere(other);
+    elsewhere.setText("SELECT 1");
+    EXPECT_NE(usageErrorOf([&] { db::Query::openTogether({&a, &elsewhere}); }), "<no error>");
+}
+
 } // namespace

@@ -252,4 +252,43 @@ TEST(UpdateNotification, StartsAtMostOneRunAndAlwaysResetsTheRequests)
     }
 }
 
+// The automatic customer load lets events through; a "clientes" handled
+// inside it must neither start a second load there nor be lost.
+TEST(UpdateNotification, ClientesDuringAnAutomaticLoadIsServedOnceAfterIt)
+{
+    Store store;
+    db::Connection server(store.db.params());
+    server.open();
+    db::Query qConfig(server);
+    qConfig.setText("SELECT * FROM CONFIG");
+    update::UpdateFlags flags;
+
+    class NestingShell : public RecordingShell {
+    public:
+        void startRun(update::UpdateRun run) override
+        {
+            log << "load";
+            if (++loads == 1) {
+                for (int i = 0; i < 2; ++i)
+                    update::handleUpdateNotification("clientes", *server, *qConfig, *flags, *this);
+            }
+            log << "end";
+            flags->Carga_Auto_Clientes = false; // as the load does at its end
+            EXPECT_EQ(run, update::UpdateRun::CargaAutoClientes);
+        }
+        int loads = 0;
+        db::Connection* server = nullptr;
+        db::Query* qConfig = nullptr;
+        update::UpdateFlags* flags = nullptr;
+    } shell;
+    shell.server = &server;
+    shell.qConfig = &qConfig;
+    shell.flags = &flags;
+
+    update::handleUpdateNotification("clientes", server, qConfig, flags, shell);
+
+    EXPECT_EQ(shell.log, (QStringList{"panel off", "load", "end", "load", "end", "panel on"}));
+    EXPECT_FALSE(flags.Clientes_Pendente);
+}
+
 } // namespace

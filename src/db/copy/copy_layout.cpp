@@ -30,6 +30,7 @@ QByteArray placeholder(int n)
 CopyLayout buildLayout(const Dataset& source, const CopyTarget& target, bool needKey)
 {
     CopyLayout layout;
+    layout.table = target.table;
     QByteArray columnList;
     QByteArray values;
     std::vector<const TargetColumn*> written;
@@ -39,6 +40,8 @@ CopyLayout buildLayout(const Dataset& source, const CopyTarget& target, bool nee
             continue;
         layout.insertParams.push_back(capture(layout, source, index, column));
         written.push_back(&column);
+        layout.insertColumns.push_back(column.quoted);
+        layout.insertTypes.push_back(column.typeOid);
         if (!columnList.isEmpty()) {
             columnList += ", ";
             values += ", ";
@@ -71,6 +74,7 @@ CopyLayout buildLayout(const Dataset& source, const CopyTarget& target, bool nee
                                  .arg(column.name, QString::fromUtf8(target.table)));
         }
         keyPositions.push_back(capture(layout, source, index, column));
+        layout.keyColumns.push_back(column.quoted);
     }
 
     layout.keyParams = keyPositions;
@@ -96,6 +100,7 @@ CopyLayout buildLayout(const Dataset& source, const CopyTarget& target, bool nee
         if (isKey(written[w]) && !onlyKey)
             continue;
         layout.updateParams.push_back(layout.insertParams[w]);
+        layout.setColumns.push_back(written[w]->quoted);
         if (!set.isEmpty())
             set += ", ";
         set += written[w]->quoted + " = " + placeholder(static_cast<int>(layout.updateParams.size()));

@@ -19,6 +19,14 @@ struct CopyLayout {
     std::vector<int> keyParams;
     std::vector<int> updateParams;  // SET values, then the key
 
+    QByteArray table;  // quoted destination table
+    // Quoted destination columns: those written (insert order), the key,
+    // and those an update sets (updateParams order, key left out).
+    std::vector<QByteArray> insertColumns;
+    std::vector<unsigned> insertTypes;  // their type OIDs
+    std::vector<QByteArray> keyColumns;
+    std::vector<QByteArray> setColumns;
+
     QByteArray insertSql;
     QByteArray copySql;
     QByteArray lookupSql;  // empty when the table has no primary key

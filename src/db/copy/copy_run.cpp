@@ -5,6 +5,7 @@
 #include "db/copy/copy_group.h"
 #include "db/copy/copy_log.h"
 #include "db/copy/copy_target.h"
+#include "db/copy/copy_upsert.h"
 #include "db/errors.h"
 #include "db/query.h"
 #include "db/result_data.h"
@@ -20,6 +21,8 @@ struct CopyRun::Impl {
     int transfer();
     // Always insert: rows go to the server a whole commit group at a time.
     int insertInGroups(Dataset& reader, copy::CopyWriter& writer);
+    // Append-update by key: a whole commit group at a time.
+    int upsertInGroups(Dataset& reader, copy::CopyWriter& writer);
     // Append modes: the hook (or the key lookup) decides row by row.
     int writeRowByRow(Dataset& reader, copy::CopyWriter& writer);
 
@@ -85,7 +88,12 @@ int CopyRun::Impl::transfer()
 
     copy::CopyWriter writer(*config.writerConnection, layout, config.callerTransaction);
     try {
+        // The key lookup needs no row-by-row decision, and a group of the
+        // caller's transaction cannot be committed on its own.
+        const bool upsertGroups = config.mode == CopyMode::AppendUpdate && !config.findDestRecord
+                                  && !config.callerTransaction;
         const int written = config.mode == CopyMode::AlwaysInsert ? insertInGroups(source, writer)
+                            : upsertGroups                        ? upsertInGroups(source, writer)
                                                                   : writeRowByRow(source, writer);
         writer.commit();
         return written;
@@ -128,6 +136,34 @@ int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer)
     }
     if (group.rows() > 0)
         writeGroup();
+    return written;
+}
+
+int CopyRun::Impl::upsertInGroups(Dataset& source, copy::CopyWriter& writer)
+{
+    copy::GroupUpserter upserter(writer);
+    copy::RowBuffer rows(writer.layout().captured);
+    int written = 0;
+    int firstRow = 1;
+    auto flush = [&] {
+        int failed = -1;
+        try {
+            written += upserter.write(rows, failed);
+        } catch (...) {
+            failedRow = failed >= 0 ? firstRow + failed : 0;
+            throw;
+        }
+        rows.clear();
+        firstRow = rowNumber + 1;
+    };
+    for (; !source.eof(); source.next()) {
+        ++rowNumber;
+        rows.capture(source);
+        if (rows.rows() == config.commitCount)
+            flush();
+    }
+    if (rows.rows() > 0)
+        flush();
     return written;
 }
 
