@@ -40,6 +40,9 @@ std::unique_ptr<ProgramWindows> createWindows()
     if (!windows->mustEnd)
         new MarkHolder(windows->update);
 
+    windows->update->setEmpresaAtual([sales = windows->sales.get()] {
+        return sales->qEmpresa().field("EMPRESA_ID").asInteger();
+    });
     // A closed update window is gone; "Atualizar Dados" then skips the call.
     windows->sales->setHabilitarbotoes([update = windows->update] {
         if (update)

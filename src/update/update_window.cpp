@@ -7,7 +7,11 @@
 #include "terminals/update_status_pass.h"
 #include "ui/dialogs.h"
 #include "ui/standard_error.h"
+#include "update/export_links.h"
 #include "update/liberar_caixas.h"
+#include "update/produtos_export.h"
+#include "update/reference_export.h"
+#include "update/widget_export_view.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -58,6 +62,7 @@ TFrmConversor::TFrmConversor(QWidget* parent)
     statusPass_ = std::make_unique<terminals::UpdateStatusPass>(
         terminals::UpdateStatusLinks{Quibor_Server_, QConfig_, *this});
     buildControls();
+    exportView_ = std::make_unique<WidgetExportView>(*this);
 }
 
 TFrmConversor::~TFrmConversor()
@@ -248,20 +253,30 @@ void TFrmConversor::EventoTransacaoSeverAlert(db::Listener&, const QString& chan
     handleUpdateNotification(channel, Quibor_Server_, QConfig_, flags_, *this);
 }
 
-// The export runs arrive with their own units.
+void TFrmConversor::setEmpresaAtual(std::function<qint64()> empresaAtual)
+{
+    empresaAtual_ = std::move(empresaAtual);
+}
+
+ExportLinks TFrmConversor::exportLinks()
+{
+    return {Quibor_Server_, slots_,      *statusPass_, *exportView_,
+            flags_,         [this] { Habilitarbotoes(); }, empresaAtual_};
+}
+
+// The customer export arrives with its own unit.
 void TFrmConversor::btn_exportar_clienteClick() {}
-void TFrmConversor::btn_exportar_produtoClick() {}
-void TFrmConversor::btn_finalizadorasClick() {}
-void TFrmConversor::Btn_IbtpClick() {}
-void TFrmConversor::btn_tributosClick() {}
-void TFrmConversor::btn_operadoresClick() {}
-void TFrmConversor::Btn_ConfiguracoesClick() {}
-void TFrmConversor::Btn_EntidadesClick() {}
+void TFrmConversor::btn_exportar_produtoClick() { Exportar_Produtos(exportLinks()); }
+void TFrmConversor::btn_finalizadorasClick() { Exportar_Referencia(Referencia::Finalizadoras, exportLinks()); }
+void TFrmConversor::Btn_IbtpClick() { Exportar_Referencia(Referencia::Ibpt, exportLinks()); }
+void TFrmConversor::btn_tributosClick() { Exportar_Referencia(Referencia::Tributos, exportLinks()); }
+void TFrmConversor::btn_operadoresClick() { Exportar_Referencia(Referencia::Operadores, exportLinks()); }
+void TFrmConversor::Btn_ConfiguracoesClick() { Exportar_Referencia(Referencia::Configuracoes, exportLinks()); }
+void TFrmConversor::Btn_EntidadesClick() { Exportar_Referencia(Referencia::Entidades, exportLinks()); }
 
 void TFrmConversor::cargaAutomaticaProdutos()
 {
-    // The load itself arrives with the product export; its end clears the flag.
-    flags_.Carga_Auto_Produtos = false;
+    Carga_Produtos(exportLinks());
 }
 
 void TFrmConversor::cargaAutomaticaClientes()

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -30,6 +31,9 @@ class UpdateStatusPass;
 }
 
 namespace update {
+
+struct ExportLinks;
+class WidgetExportView;
 
 class TFrmConversor : public QWidget, public terminals::UpdateStatusView, public UpdateShell {
     Q_OBJECT
@@ -51,8 +55,7 @@ public:
     void Todas_EcfsClick();
     void EventoTransacaoSeverAlert(db::Listener& sender, const QString& channel, const QString& payload);
 
-    // Export runs. Their bodies arrive with the export units; for now a
-    // click or a notification reaches these and they do nothing.
+    // Export runs, started by their buttons or by the notification handler.
     void btn_exportar_clienteClick();
     void btn_exportar_produtoClick();
     void btn_finalizadorasClick();
@@ -63,6 +66,10 @@ public:
     void Btn_EntidadesClick();
     void cargaAutomaticaProdutos();
     void cargaAutomaticaClientes();
+
+    // The current company selected at program start (the sales window's),
+    // read by the product loads.
+    void setEmpresaAtual(std::function<qint64()> empresaAtual);
 
     db::Connection& server() { return Quibor_Server_; }
     db::Query& qConfig() { return QConfig_; }
@@ -87,6 +94,7 @@ private:
     void buildControls();
     void switchListenerOn();
     QPushButton* buttonOf(UpdateRun run) const;
+    ExportLinks exportLinks();
 
     QString iniPath_;
     db::Connection Quibor_Server_;
@@ -97,6 +105,8 @@ private:
     std::unique_ptr<terminals::UpdateStatusPass> statusPass_;
     UpdateFlags flags_;
     bool shownOnce_ = false;
+    std::unique_ptr<WidgetExportView> exportView_;
+    std::function<qint64()> empresaAtual_;
 
     QWidget* Panel_Exporta = nullptr;
     QPushButton* btn_exportar_cliente = nullptr;
