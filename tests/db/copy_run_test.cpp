@@ -434,6 +434,7 @@ TEST_F(CopyRunTest, HookErrorsItCatchesDoNotSpoilTheEnginesRows)
 
 struct CallerTransactionCase {
     const char* name;
+    db::CopyMode mode;
     int spoiledRow;  // 0: none
 };
 
@@ -441,33 +442,46 @@ class CopyRunCallerTransactionTest : public CopyRunTest,
                                      public ::testing::WithParamInterface<CallerTransactionCase> {};
 
 // With the caller's transaction around the whole copy nothing is committed
-// by the run itself: the caller's commit or rollback decides for all rows.
+// by the run itself: the caller's commit or rollback decides for all rows,
+// over more than one group. A failed group is undone on its own, so the
+// caller's transaction stays usable. Append leaves out the keys already
+// there.
 TEST_P(CopyRunCallerTransactionTest, AllOrNothing)
 {
-    makeTables(250);
-    if (GetParam().spoiledRow > 0)
-        database.exec(QString("UPDATE origem SET nome = NULL WHERE id = %1").arg(GetParam().spoiledRow));
-    db::CopyConfig cfg = config();
+    const CallerTransactionCase& c = GetParam();
+    const bool append = c.mode == db::CopyMode::Append;
+    makeTables(1250);
+    if (append)
+        database.exec("INSERT INTO destino VALUES (5, 'antigo', 0), (1200, 'antigo', 0)");
+    const int existing = append ? 2 : 0;
+    if (c.spoiledRow > 0)
+        database.exec(QString("UPDATE origem SET nome = NULL WHERE id = %1").arg(c.spoiledRow));
+    db::CopyConfig cfg = config(c.mode);
     cfg.callerTransaction = true;
     writerConn->startTransaction();
     db::CopyRun run(cfg);
-    if (GetParam().spoiledRow > 0) {
+    if (c.spoiledRow > 0) {
         EXPECT_THROW(run.run(), db::DatabaseError);
-        EXPECT_TRUE(errorEntry().startsWith(QString("Erro no registro %1: ").arg(GetParam().spoiledRow)))
+        EXPECT_TRUE(errorEntry().startsWith(QString("Erro no registro %1: ").arg(c.spoiledRow)))
             << errorEntry().toStdString();
+        EXPECT_NO_THROW(writerConn->executeDirect("SELECT 1"));
         writerConn->rollback();
-        EXPECT_EQ(count(), 0);
+        EXPECT_EQ(count(), existing);
     } else {
-        EXPECT_EQ(run.run(), 250);
-        EXPECT_EQ(count(), 0); // not yet visible to anyone else
+        EXPECT_EQ(run.run(), 1250 - existing);
+        EXPECT_EQ(count(), existing); // not yet visible to anyone else
         writerConn->commit();
-        EXPECT_EQ(count(), 250);
+        EXPECT_EQ(count(), 1250);
+        EXPECT_EQ(database.scalar("SELECT count(*) FROM destino WHERE nome = 'antigo'"), QString::number(existing));
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CopyRunCallerTransactionTest,
-                         ::testing::Values(CallerTransactionCase{"Success", 0},
-                                           CallerTransactionCase{"FailureOnRow150", 150}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CopyRunCallerTransactionTest,
+    ::testing::Values(CallerTransactionCase{"Success", db::CopyMode::AlwaysInsert, 0},
+                      CallerTransactionCase{"FailureInTheSecondGroup", db::CopyMode::AlwaysInsert, 1100},
+                      CallerTransactionCase{"AppendSuccess", db::CopyMode::Append, 0},
+                      CallerTransactionCase{"AppendFailureInTheSecondGroup", db::CopyMode::Append, 1100}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

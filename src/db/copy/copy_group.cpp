@@ -91,32 +91,48 @@ private:
     bool synced_ = false;
 };
 
-void rollbackQuietly(PGconn* conn)
+// Inside the caller's transaction a group is guarded by a savepoint, so a
+// failed group can be undone without undoing the caller's earlier work.
+const char* const kGroupSavepoint = "SAVEPOINT qs_copy_group";
+const char* const kGroupRelease = "RELEASE SAVEPOINT qs_copy_group";
+const char* const kGroupUndo = "ROLLBACK TO SAVEPOINT qs_copy_group; RELEASE SAVEPOINT qs_copy_group";
+
+// What opens a group: its own transaction, or the savepoint in the caller's.
+const char* groupOpening(const CopyWriter& writer)
 {
-    if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_IDLE)
-        PgResult ignored(PQexec(conn, "ROLLBACK"));
+    return writer.callerTransaction() ? kGroupSavepoint : "BEGIN";
 }
 
-// Sends the rows as prepared INSERTs, `pipelineChunk` per sync, stopping at
-// the first failure. `begin`: open a transaction first (left open).
-// Returns the failing row's index with its result, -1 when none failed.
-int insertPipelined(CopyWriter& writer, const RowBuffer& rows, bool begin, PgResult& failure, int& written)
+// Undoes whatever the group wrote; never raises.
+void undoGroup(const CopyWriter& writer)
 {
     PGconn* conn = writer.connection();
-    PreparedStatement& insert = writer.insertStatement();
-    insert.prepare(); // pipeline mode cannot wait for it
+    if (PQstatus(conn) != CONNECTION_OK || PQtransactionStatus(conn) == PQTRANS_IDLE)
+        return;
+    PgResult ignored(PQexec(conn, writer.callerTransaction() ? kGroupUndo : "ROLLBACK"));
+}
+
+// Sends the rows through `statement`, `pipelineChunk` per sync, stopping at
+// the first failure. `opening`: a command sent first (BEGIN or the group's
+// savepoint, left open), or nullptr. Returns the failing row's index with
+// its result, -1 when none failed.
+int insertPipelined(CopyWriter& writer, PreparedStatement& statement, const RowBuffer& rows, const char* opening,
+                    PgResult& failure, int& written)
+{
+    PGconn* conn = writer.connection();
+    statement.prepare(); // pipeline mode cannot wait for it
     std::vector<const char*> params;
     Pipeline pipeline(conn);
-    int lead = 0; // the BEGIN sent ahead of the first chunk
-    if (begin) {
-        pipeline.sendCommand("BEGIN");
+    int lead = 0; // the opening sent ahead of the first chunk
+    if (opening) {
+        pipeline.sendCommand(opening);
         lead = 1;
     }
     for (int first = 0; first < rows.rows(); first += pipelineChunk) {
         const int end = std::min(rows.rows(), first + pipelineChunk);
         for (int row = first; row < end; ++row) {
             rows.params(row, writer.layout().insertParams, params);
-            pipeline.sendPrepared(insert, params);
+            pipeline.sendPrepared(statement, params);
         }
         const int failed = pipeline.syncAndRead(failure, written);
         if (failed >= 0)
@@ -128,14 +144,19 @@ int insertPipelined(CopyWriter& writer, const RowBuffer& rows, bool begin, PgRes
 
 } // namespace
 
-GroupInserter::GroupInserter(CopyWriter& writer)
-    : writer_(writer), copyText_("BEGIN; " + writer.layout().copySql + "; COMMIT")
+GroupInserter::GroupInserter(CopyWriter& writer, bool skipFound)
+    : writer_(writer),
+      skipFound_(skipFound),
+      copyText_(writer.callerTransaction()
+                    ? QByteArray(kGroupSavepoint) + "; " + writer.layout().copySql + "; " + kGroupRelease
+                    : "BEGIN; " + writer.layout().copySql + "; COMMIT")
 {
 }
 
 GroupInserter::~GroupInserter()
 {
-    if (!inFlight_ || writer_.callerTransaction())
+    // A skipping group goes out whole in finish(): nothing of it is pending.
+    if (!inFlight_ || skipFound_)
         return;
     // Left behind by an error elsewhere: hear the group out so the
     // connection is usable again, and undo what is still undecided.
@@ -147,13 +168,13 @@ GroupInserter::~GroupInserter()
         if (PQresultStatus(result.get()) == PGRES_COPY_IN)
             PQputCopyEnd(conn, "abandoned");
     }
-    rollbackQuietly(conn);
+    undoGroup(writer_);
 }
 
 QByteArray GroupInserter::encode(const RowBuffer& rows) const
 {
     QByteArray data;
-    if (writer_.callerTransaction())
+    if (skipFound_)
         return data;
     data.reserve(rows.rows() * 160);
     rows.appendCopyText(0, rows.rows(), writer_.layout().insertParams, data);
@@ -166,13 +187,13 @@ void GroupInserter::send(const RowBuffer& rows, const QByteArray& data)
     failure_.reset();
     written_ = 0;
     answered_ = false;
-    if (writer_.callerTransaction())
-        return; // sent and heard out at once by finish()
+    if (skipFound_)
+        return; // COPY cannot leave rows out: sent and heard out by finish()
 
     PGconn* conn = writer_.connection();
     if (!PQsendQuery(conn, copyText_.constData()))
         raiseFailure(conn, nullptr, QString::fromUtf8(copyText_));
-    // BEGIN's result, then COPY asking for the data (or refusing at once).
+    // The opening's result, then COPY asking for the data (or refusing at once).
     for (int step = 0; step < 4; ++step) {
         PgResult result(PQgetResult(conn));
         if (!result) {
@@ -203,19 +224,22 @@ int GroupInserter::finish(int& failedRow)
     const RowBuffer& rows = *inFlight_;
     PGconn* conn = writer_.connection();
 
-    if (writer_.callerTransaction()) {
+    if (skipFound_) {
         inFlight_ = nullptr;
-        // The caller's transaction is spoilt by the first failure, so each
-        // row goes as its own statement and the failing one names itself.
+        // One statement per row that skips a key already there; the failing
+        // one names itself.
         PgResult failure;
         int written = 0;
-        failedRow = insertPipelined(writer_, rows, false, failure, written);
-        if (failure)
-            raiseFailure(conn, failure.get(), QString::fromUtf8(writer_.layout().insertSql));
+        failedRow = insertPipelined(writer_, writer_.appendStatement(), rows, groupOpening(writer_), failure, written);
+        if (failure) {
+            undoGroup(writer_);
+            raiseFailure(conn, failure.get(), QString::fromUtf8(writer_.layout().appendSql));
+        }
+        exec(conn, writer_.callerTransaction() ? kGroupRelease : "COMMIT");
         return written;
     }
 
-    // COPY's outcome, COMMIT's, then the null that ends the text's results;
+    // COPY's outcome, the closing's, then the null that ends the text's results;
     // the bound guards against a peer that stops making sense.
     for (int step = 0; step < 16 && !answered_; ++step) {
         PgResult result(PQgetResult(conn));
@@ -234,16 +258,16 @@ int GroupInserter::finish(int& failedRow)
     if (!failure_)
         return written_;
 
-    rollbackQuietly(conn);
+    undoGroup(writer_);
     if (PQstatus(conn) != CONNECTION_OK)
         raiseFailure(conn, failure_.get(), QString::fromUtf8(writer_.layout().copySql));
     // COPY tells which line failed only in the server's own language; the
-    // group is sent again row by row, never committed, to find the row and
-    // raise the very error it gets as an INSERT.
+    // group is sent again row by row, never kept, to find the row and raise
+    // the very error it gets as an INSERT.
     PgResult rowFailure;
     int replayed = 0;
-    failedRow = insertPipelined(writer_, rows, true, rowFailure, replayed);
-    rollbackQuietly(conn);
+    failedRow = insertPipelined(writer_, writer_.insertStatement(), rows, groupOpening(writer_), rowFailure, replayed);
+    undoGroup(writer_);
     if (rowFailure)
         raiseFailure(conn, rowFailure.get(), QString::fromUtf8(writer_.layout().insertSql));
     raiseFailure(conn, failure_.get(), QString::fromUtf8(writer_.layout().copySql));

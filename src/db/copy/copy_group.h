@@ -9,9 +9,11 @@ namespace db::copy {
 
 class GroupInserter {
 public:
-    explicit GroupInserter(CopyWriter& writer);
+    // `skipFound`: a row whose key the destination already holds is left
+    // out (append without a hook) instead of failing the group.
+    explicit GroupInserter(CopyWriter& writer, bool skipFound = false);
     // A group still unanswered (another error is on its way out) is heard
-    // out and, when still undecided, rolled back.
+    // out and, when still undecided, undone.
     ~GroupInserter();
     GroupInserter(const GroupInserter&) = delete;
     GroupInserter& operator=(const GroupInserter&) = delete;
@@ -20,21 +22,23 @@ public:
     // be done while the previous group is still being written.
     QByteArray encode(const RowBuffer& rows) const;
 
-    // Sends the rows as one commit group, in a transaction of its own
-    // committed at its end unless the caller holds one, without waiting for
-    // the outcome. `rows` must stay unchanged until finish().
+    // Sends the rows as one commit group without waiting for the outcome:
+    // in a transaction of its own committed at its end, or, when the caller
+    // holds one, under a savepoint released at its end. `rows` must stay
+    // unchanged until finish().
     void send(const RowBuffer& rows, const QByteArray& encoded);
     bool pending() const { return inFlight_ != nullptr; }
 
     // Waits for the group sent last and returns the rows it wrote. On
-    // failure nothing of the group stays (the caller's transaction is left
-    // for the caller to roll back), the failing row's own error is raised
+    // failure nothing of the group stays (a caller's transaction is back
+    // where it was before the group), the failing row's own error is raised
     // and `failedRow` is set to its index in the group (-1 when no single
     // row is to blame).
     int finish(int& failedRow);
 
 private:
     CopyWriter& writer_;
+    bool skipFound_;
     QByteArray copyText_;
     const RowBuffer* inFlight_ = nullptr;
     PgResultPtr failure_;

@@ -80,6 +80,10 @@ CopyLayout buildLayout(const Dataset& source, const CopyTarget& target, bool nee
         where += target.key[k].quoted + " = " + placeholder(static_cast<int>(k) + 1);
     }
     layout.lookupSql = "SELECT 1 FROM " + target.table + " WHERE " + where + " LIMIT 1";
+    QByteArray keyList;
+    for (const TargetColumn& column : target.key)
+        keyList += (keyList.isEmpty() ? "" : ", ") + column.quoted;
+    layout.appendSql = layout.insertSql + " ON CONFLICT (" + keyList + ") DO NOTHING";
 
     // The key identifies the row, so it is not set again; a table whose
     // written columns are all key columns gets them set to themselves.

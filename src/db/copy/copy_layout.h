@@ -22,6 +22,9 @@ struct CopyLayout {
     QByteArray insertSql;
     QByteArray copySql;
     QByteArray lookupSql;  // empty when the table has no primary key
+    // The insert that leaves out a row whose key is there (append without a
+    // hook); empty when the table has no primary key.
+    QByteArray appendSql;
     QByteArray updateSql;
 };
 

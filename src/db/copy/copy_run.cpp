@@ -8,7 +8,16 @@
 #include "db/query.h"
 #include "db/result_data.h"
 
+#include <algorithm>
+
 namespace db {
+namespace {
+
+// Under the caller's transaction nothing is committed between groups, so a
+// group is sized for few round trips rather than by the commit count.
+constexpr int kCallerGroupRows = 1000;
+
+} // namespace
 
 struct CopyRun::Impl {
     explicit Impl(CopyRun& run) : owner(run), config(run.config_) {}
@@ -17,8 +26,10 @@ struct CopyRun::Impl {
     Dataset& openReader();
     copy::CopyTarget describeWriter();
     int transfer();
-    // Always insert: rows go to the server a whole commit group at a time.
+    // Always insert, and append without a hook under the caller's
+    // transaction: rows go to the server a whole group at a time.
     int insertInGroups(Dataset& reader, copy::CopyWriter& writer);
+    bool groupedWrites() const;
     // Append modes: the hook (or the key lookup) decides row by row.
     int writeRowByRow(Dataset& reader, copy::CopyWriter& writer);
 
@@ -85,8 +96,7 @@ int CopyRun::Impl::transfer()
 
     copy::CopyWriter writer(conn, layout, config.callerTransaction);
     try {
-        const int written = config.mode == CopyMode::AlwaysInsert ? insertInGroups(source, writer)
-                                                                  : writeRowByRow(source, writer);
+        const int written = groupedWrites() ? insertInGroups(source, writer) : writeRowByRow(source, writer);
         writer.commit();
         return written;
     } catch (...) {
@@ -95,15 +105,25 @@ int CopyRun::Impl::transfer()
     }
 }
 
+// Append without a hook commits by groups of source rows only where no
+// commit is made at all; elsewhere it keeps its row-by-row commit count.
+bool CopyRun::Impl::groupedWrites() const
+{
+    return config.mode == CopyMode::AlwaysInsert
+           || (config.mode == CopyMode::Append && !config.findDestRecord && config.callerTransaction);
+}
+
 int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer)
 {
+    const int groupRows = config.callerTransaction ? std::max(config.commitCount, kCallerGroupRows)
+                                                   : config.commitCount;
     // Two buffers: one group is with the server while the next is read.
     copy::RowBuffer buffers[2] = {copy::RowBuffer(writer.layout().captured),
                                   copy::RowBuffer(writer.layout().captured)};
     int firstRows[2] = {1, 1};
     int filling = 0;
     int written = 0;
-    copy::GroupInserter inserter(writer);
+    copy::GroupInserter inserter(writer, config.mode == CopyMode::Append);
 
     auto finishSent = [&] {
         if (!inserter.pending())
@@ -136,7 +156,7 @@ int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer)
             buffers[filling].capture(*whole, index);
         else
             buffers[filling].capture(source);
-        if (buffers[filling].rows() == config.commitCount)
+        if (buffers[filling].rows() == groupRows)
             sendFilled();
     }
     if (buffers[filling].rows() > 0)

@@ -12,6 +12,7 @@ CopyWriter::CopyWriter(PGconn* conn, const CopyLayout& layout, bool callerTransa
       layout_(layout),
       callerTransaction_(callerTransaction),
       insert_(conn, layout.insertSql),
+      append_(conn, layout.appendSql),
       lookup_(conn, layout.lookupSql),
       update_(conn, layout.updateSql)
 {
