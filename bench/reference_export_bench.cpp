@@ -159,6 +159,17 @@ std::vector<double>& copyTimes()
     static std::vector<double> v;
     return v;
 }
+// Per member, for the closing lines.
+std::vector<double>& memberTimes(int member)
+{
+    static std::vector<double> v[3];
+    return v[member];
+}
+std::vector<double>& memberCopyTimes(int member)
+{
+    static std::vector<double> v[3];
+    return v[member];
+}
 
 void BM_ReferenceExports(benchmark::State& state)
 {
@@ -186,11 +197,14 @@ void BM_ReferenceExports(benchmark::State& state)
 
     for (auto _ : state) {
         double seconds = 0;
-        for (const Member& m : kMembers) {
+        for (int i = 0; i < 3; ++i) {
+            const Member& m = kMembers[i];
             s.server.exec(QString("UPDATE LICENCA_IF SET IMPORTACAO = %1, CARGA_TOTAL = 1").arg(m.code));
             const auto start = Clock::now();
             update::Exportar_Referencia(m.which, links);
-            seconds += secondsSince(start);
+            const double member = secondsSince(start);
+            memberTimes(i).push_back(member * 1000);
+            seconds += member;
         }
         if (!dialogs->shown.empty())
             state.SkipWithError(dialogs->texts().join(" / ").toStdString().c_str());
@@ -243,9 +257,13 @@ void BM_CopyProtocol(benchmark::State& state)
         destinations.push_back(testsupport::connectBare(t->name()));
     for (auto _ : state) {
         double seconds = 0;
-        for (const Member& m : kMembers)
+        for (int i = 0; i < 3; ++i) {
+            double member = 0;
             for (auto& d : destinations)
-                seconds += copyTable(source.get(), d.get(), m);
+                member += copyTable(source.get(), d.get(), kMembers[i]);
+            memberCopyTimes(i).push_back(member * 1000);
+            seconds += member;
+        }
         state.SetIterationTime(seconds);
         copyTimes().push_back(seconds * 1000);
     }
@@ -269,8 +287,12 @@ int main(int argc, char** argv)
 
     const double exports = median(exportTimes());
     const double copy = median(copyTimes());
-    if (exports > 0 && copy > 0)
-        std::printf("\n%d terminals, %d IBPT rows: exports %.0f ms, COPY out+in %.0f ms, ratio %.2f\n", kTerminals,
-                    kIbptRows, exports, copy, exports / copy);
+    if (exports > 0 && copy > 0) {
+        std::printf("\n%d terminals, %d IBPT rows, medians: exports %.0f ms, COPY out+in %.0f ms, ratio %.2f\n",
+                    kTerminals, kIbptRows, exports, copy, exports / copy);
+        for (int i = 0; i < 3; ++i)
+            std::printf("  %-13s export %6.0f ms, COPY %6.0f ms\n", kMembers[i].table, median(memberTimes(i)),
+                        median(memberCopyTimes(i)));
+    }
     return 0;
 }

@@ -99,8 +99,11 @@ void carimbar(db::Connection& server, int n)
     carimbo.exec();
 }
 
-// A slot whose terminal is active on the server gets its connection rebuilt
-// from that row; an inactive one is left alone.
+// A slot whose terminal is active on the server gets its connection from
+// that row; an inactive one is left alone. A slot already open on exactly
+// the row's lines is the connection a rebuild would make, so it is kept: a
+// new session per terminal and export costs more than the copy of a small
+// table (a lost link is made again by the slot's own reconnect).
 void servirSlot(const ReferenceMember& m, const ExportLinks& l, int n)
 {
     const QString numEcf = terminals::numEcfText(n);
@@ -112,8 +115,11 @@ void servirSlot(const ReferenceMember& m, const ExportLinks& l, int n)
     ativo.open();
     if (ativo.isEmpty())
         return;
-    l.slotSet.openFromRow(n, terminals::LicencaRow::read(ativo));
-    substituirTabelas(m, l.slotSet.slot(n), l.server, numEcf);
+    const terminals::LicencaRow row = terminals::LicencaRow::read(ativo);
+    db::Connection& slot = l.slotSet.slot(n);
+    if (!slot.connected() || slot.params().lines() != terminals::terminalParams(row).lines())
+        l.slotSet.openFromRow(n, row);
+    substituirTabelas(m, slot, l.server, numEcf);
     carimbar(l.server, n);
 }
 

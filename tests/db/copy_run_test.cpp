@@ -443,16 +443,16 @@ class CopyRunCallerTransactionTest : public CopyRunTest,
 
 // With the caller's transaction around the whole copy nothing is committed
 // by the run itself: the caller's commit or rollback decides for all rows,
-// over more than one group. A failed group is undone on its own, so the
+// over more than one group (of 10,000 rows). A failed group is undone on its own, so the
 // caller's transaction stays usable. Append leaves out the keys already
 // there.
 TEST_P(CopyRunCallerTransactionTest, AllOrNothing)
 {
     const CallerTransactionCase& c = GetParam();
     const bool append = c.mode == db::CopyMode::Append;
-    makeTables(1250);
+    makeTables(12500);
     if (append)
-        database.exec("INSERT INTO destino VALUES (5, 'antigo', 0), (1200, 'antigo', 0)");
+        database.exec("INSERT INTO destino VALUES (5, 'antigo', 0), (12000, 'antigo', 0)");
     const int existing = append ? 2 : 0;
     if (c.spoiledRow > 0)
         database.exec(QString("UPDATE origem SET nome = NULL WHERE id = %1").arg(c.spoiledRow));
@@ -468,20 +468,37 @@ TEST_P(CopyRunCallerTransactionTest, AllOrNothing)
         writerConn->rollback();
         EXPECT_EQ(count(), existing);
     } else {
-        EXPECT_EQ(run.run(), 1250 - existing);
+        EXPECT_EQ(run.run(), 12500 - existing);
         EXPECT_EQ(count(), existing); // not yet visible to anyone else
         writerConn->commit();
-        EXPECT_EQ(count(), 1250);
+        EXPECT_EQ(count(), 12500);
         EXPECT_EQ(database.scalar("SELECT count(*) FROM destino WHERE nome = 'antigo'"), QString::number(existing));
     }
+}
+
+// Equal keys in the source: the first one lands, as a lookup row by row
+// would have it, and the run's temporary table is gone afterwards.
+TEST_F(CopyRunTest, AppendUnderCallerTransactionKeepsTheFirstOfEqualKeys)
+{
+    makeTables(3);
+    database.exec("INSERT INTO origem VALUES (2, 'segundo 2', 0), (4, 'item 4', 4), (4, 'segundo 4', 0)");
+    db::CopyConfig cfg = config(db::CopyMode::Append);
+    cfg.readerSql = "SELECT * FROM origem ORDER BY id, valor DESC";
+    cfg.callerTransaction = true;
+    writerConn->startTransaction();
+    EXPECT_EQ(db::CopyRun(cfg).run(), 4);
+    writerConn->commit();
+    EXPECT_EQ(database.rows("SELECT id, nome FROM destino ORDER BY id"),
+              (QStringList{"1|item 1", "2|item 2", "3|item 3", "4|item 4"}));
+    EXPECT_EQ(database.scalar("SELECT count(*) FROM pg_class WHERE relname LIKE 'qs_copy_stage%'"), "0");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CopyRunCallerTransactionTest,
     ::testing::Values(CallerTransactionCase{"Success", db::CopyMode::AlwaysInsert, 0},
-                      CallerTransactionCase{"FailureInTheSecondGroup", db::CopyMode::AlwaysInsert, 1100},
+                      CallerTransactionCase{"FailureInTheSecondGroup", db::CopyMode::AlwaysInsert, 11000},
                       CallerTransactionCase{"AppendSuccess", db::CopyMode::Append, 0},
-                      CallerTransactionCase{"AppendFailureInTheSecondGroup", db::CopyMode::Append, 1100}),
+                      CallerTransactionCase{"AppendFailureInTheSecondGroup", db::CopyMode::Append, 11000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

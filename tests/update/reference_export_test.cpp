@@ -237,6 +237,24 @@ INSTANTIATE_TEST_SUITE_P(
                     "Erro no registro 1: "}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The slot follows the terminal's row: moved to another database, the
+// terminal is served there.
+TEST_F(ReferenceExport, SlotIsRebuiltWhenTheTerminalsRowChanged)
+{
+    TestDatabase& before = addTerminal({.num = "001"});
+    TestDatabase now(Template::Terminal);
+    store.db.exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (1, 'DINHEIRO')");
+    request("001", 12);
+    open();
+    store.db.exec("UPDATE LICENCA_IF SET BANCO = " + quoted(now.name()));
+
+    click("btn_finalizadoras");
+
+    EXPECT_EQ(now.rows("SELECT descricao FROM finalizadoras"), QStringList{"DINHEIRO"});
+    EXPECT_TRUE(before.rows("SELECT * FROM finalizadoras").isEmpty());
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+}
+
 TEST_F(ReferenceExport, TerminalThatRefusesItsConnectionFailsAlone)
 {
     store.add({.num = "001", .banco = "qs_no_such_database"});

@@ -1,6 +1,7 @@
 #include "db/copy/copy_group.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace db::copy {
 namespace {
@@ -142,40 +143,84 @@ int insertPipelined(CopyWriter& writer, PreparedStatement& statement, const RowB
     return -1;
 }
 
+QByteArray stageName()
+{
+    static std::atomic<unsigned> counter{0};
+    return "qs_copy_stage_" + QByteArray::number(++counter);
+}
+
+// The statements of one group, between its opening and its closing: COPY
+// into the table, or into the stage and on from there leaving out the keys
+// already there (in source order, so the first of two equal keys wins).
+// The stage is emptied by TRUNCATE: deleted rows would stay in it until the
+// caller's transaction ends and be read again by every later group.
+QByteArray groupText(const CopyWriter& writer, const QByteArray& stage)
+{
+    const CopyLayout& layout = writer.layout();
+    const QByteArray opening = groupOpening(writer);
+    const QByteArray closing = writer.callerTransaction() ? kGroupRelease : "COMMIT";
+    if (stage.isEmpty())
+        return opening + "; " + layout.copySql + "; " + closing;
+    return opening + "; COPY " + stage + " (" + layout.columnList + ") FROM STDIN; INSERT INTO " + layout.table
+           + " (" + layout.columnList + ") SELECT " + layout.columnList + " FROM " + stage
+           + " ORDER BY qs_ord ON CONFLICT (" + layout.keyList + ") DO NOTHING; TRUNCATE " + stage + "; "
+           + closing;
+}
+
 } // namespace
 
 GroupInserter::GroupInserter(CopyWriter& writer, bool skipFound)
     : writer_(writer),
       skipFound_(skipFound),
-      copyText_(writer.callerTransaction()
-                    ? QByteArray(kGroupSavepoint) + "; " + writer.layout().copySql + "; " + kGroupRelease
-                    : "BEGIN; " + writer.layout().copySql + "; COMMIT")
+      stage_(skipFound ? stageName() : QByteArray()),
+      copyText_(groupText(writer, stage_))
 {
 }
 
 GroupInserter::~GroupInserter()
 {
-    // A skipping group goes out whole in finish(): nothing of it is pending.
-    if (!inFlight_ || skipFound_)
-        return;
-    // Left behind by an error elsewhere: hear the group out so the
-    // connection is usable again, and undo what is still undecided.
-    PGconn* conn = writer_.connection();
-    for (int step = 0; step < 16 && PQstatus(conn) == CONNECTION_OK; ++step) {
-        PgResult result(PQgetResult(conn));
-        if (!result)
-            break;
-        if (PQresultStatus(result.get()) == PGRES_COPY_IN)
-            PQputCopyEnd(conn, "abandoned");
+    if (inFlight_) {
+        // Left behind by an error elsewhere: hear the group out so the
+        // connection is usable again, and undo what is still undecided.
+        PGconn* conn = writer_.connection();
+        for (int step = 0; step < 16 && !answered_ && PQstatus(conn) == CONNECTION_OK; ++step) {
+            PgResult result(PQgetResult(conn));
+            if (!result)
+                break;
+            if (PQresultStatus(result.get()) == PGRES_COPY_IN)
+                PQputCopyEnd(conn, "abandoned");
+        }
+        undoGroup(writer_);
     }
-    undoGroup(writer_);
+    dropStage();
+}
+
+// The stage holds the written columns as the table types them, and the
+// order rows came in.
+void GroupInserter::makeStage()
+{
+    if (!skipFound_ || stageMade_)
+        return;
+    const CopyLayout& layout = writer_.layout();
+    PGconn* conn = writer_.connection();
+    exec(conn, "CREATE TEMPORARY TABLE " + stage_ + " AS SELECT " + layout.columnList + " FROM " + layout.table
+                   + " WITH NO DATA");
+    stageMade_ = true;
+    exec(conn, "ALTER TABLE " + stage_ + " ADD COLUMN qs_ord bigserial");
+}
+
+void GroupInserter::dropStage() noexcept
+{
+    PGconn* conn = writer_.connection();
+    if (!stageMade_ || PQstatus(conn) != CONNECTION_OK || PQtransactionStatus(conn) == PQTRANS_INERROR)
+        return;
+    stageMade_ = false;
+    PgResult ignored(PQexec(conn, ("DROP TABLE IF EXISTS " + stage_).constData()));
 }
 
 QByteArray GroupInserter::encode(const RowBuffer& rows) const
 {
     QByteArray data;
-    if (skipFound_)
-        return data;
     data.reserve(rows.rows() * 160);
     rows.appendCopyText(0, rows.rows(), writer_.layout().insertParams, data);
     return data;
@@ -183,12 +228,11 @@ QByteArray GroupInserter::encode(const RowBuffer& rows) const
 
 void GroupInserter::send(const RowBuffer& rows, const QByteArray& data)
 {
+    makeStage();
     inFlight_ = &rows;
     failure_.reset();
     written_ = 0;
     answered_ = false;
-    if (skipFound_)
-        return; // COPY cannot leave rows out: sent and heard out by finish()
 
     PGconn* conn = writer_.connection();
     if (!PQsendQuery(conn, copyText_.constData()))
@@ -223,21 +267,8 @@ int GroupInserter::finish(int& failedRow)
         return 0;
     const RowBuffer& rows = *inFlight_;
     PGconn* conn = writer_.connection();
-
-    if (skipFound_) {
-        inFlight_ = nullptr;
-        // One statement per row that skips a key already there; the failing
-        // one names itself.
-        PgResult failure;
-        int written = 0;
-        failedRow = insertPipelined(writer_, writer_.appendStatement(), rows, groupOpening(writer_), failure, written);
-        if (failure) {
-            undoGroup(writer_);
-            raiseFailure(conn, failure.get(), QString::fromUtf8(writer_.layout().appendSql));
-        }
-        exec(conn, writer_.callerTransaction() ? kGroupRelease : "COMMIT");
-        return written;
-    }
+    // Rows land in the table by COPY, or by the INSERT from the stage.
+    const QByteArray writingVerb = skipFound_ ? "INSERT" : "COPY";
 
     // COPY's outcome, the closing's, then the null that ends the text's results;
     // the bound guards against a peer that stops making sense.
@@ -247,9 +278,10 @@ int GroupInserter::finish(int& failedRow)
             answered_ = true;
             break;
         }
-        if (PQresultStatus(result.get()) == PGRES_COMMAND_OK)
-            written_ += affectedRows(result.get());
-        else if (!failure_)
+        if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) {
+            if (QByteArray(PQcmdStatus(result.get())).startsWith(writingVerb))
+                written_ += affectedRows(result.get());
+        } else if (!failure_)
             failure_ = std::move(result);
     }
     inFlight_ = nullptr;
@@ -266,10 +298,11 @@ int GroupInserter::finish(int& failedRow)
     // the very error it gets as an INSERT.
     PgResult rowFailure;
     int replayed = 0;
-    failedRow = insertPipelined(writer_, writer_.insertStatement(), rows, groupOpening(writer_), rowFailure, replayed);
+    PreparedStatement& oneRow = skipFound_ ? writer_.appendStatement() : writer_.insertStatement();
+    failedRow = insertPipelined(writer_, oneRow, rows, groupOpening(writer_), rowFailure, replayed);
     undoGroup(writer_);
     if (rowFailure)
-        raiseFailure(conn, rowFailure.get(), QString::fromUtf8(writer_.layout().insertSql));
+        raiseFailure(conn, rowFailure.get(), QString::fromUtf8(oneRow.sql()));
     raiseFailure(conn, failure_.get(), QString::fromUtf8(writer_.layout().copySql));
 }
 

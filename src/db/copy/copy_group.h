@@ -10,10 +10,12 @@ namespace db::copy {
 class GroupInserter {
 public:
     // `skipFound`: a row whose key the destination already holds is left
-    // out (append without a hook) instead of failing the group.
+    // out (append without a hook) instead of failing the group. COPY cannot
+    // leave rows out, so such groups go through a temporary table of the
+    // run's own.
     explicit GroupInserter(CopyWriter& writer, bool skipFound = false);
     // A group still unanswered (another error is on its way out) is heard
-    // out and, when still undecided, undone.
+    // out and, when still undecided, undone; the temporary table goes.
     ~GroupInserter();
     GroupInserter(const GroupInserter&) = delete;
     GroupInserter& operator=(const GroupInserter&) = delete;
@@ -37,8 +39,13 @@ public:
     int finish(int& failedRow);
 
 private:
+    void makeStage();
+    void dropStage() noexcept;
+
     CopyWriter& writer_;
     bool skipFound_;
+    QByteArray stage_;       // the temporary table, when skipping
+    bool stageMade_ = false;
     QByteArray copyText_;
     const RowBuffer* inFlight_ = nullptr;
     PgResultPtr failure_;

@@ -50,6 +50,8 @@ CopyLayout buildLayout(const Dataset& source, const CopyTarget& target, bool nee
         throw UsageError(QStringLiteral("No column of the source matches a column of %1")
                              .arg(QString::fromUtf8(target.table)));
 
+    layout.table = target.table;
+    layout.columnList = columnList;
     layout.insertSql = "INSERT INTO " + target.table + " (" + columnList + ") VALUES (" + values + ")";
     layout.copySql = "COPY " + target.table + " (" + columnList + ") FROM STDIN";
 
@@ -80,10 +82,9 @@ CopyLayout buildLayout(const Dataset& source, const CopyTarget& target, bool nee
         where += target.key[k].quoted + " = " + placeholder(static_cast<int>(k) + 1);
     }
     layout.lookupSql = "SELECT 1 FROM " + target.table + " WHERE " + where + " LIMIT 1";
-    QByteArray keyList;
     for (const TargetColumn& column : target.key)
-        keyList += (keyList.isEmpty() ? "" : ", ") + column.quoted;
-    layout.appendSql = layout.insertSql + " ON CONFLICT (" + keyList + ") DO NOTHING";
+        layout.keyList += (layout.keyList.isEmpty() ? "" : ", ") + column.quoted;
+    layout.appendSql = layout.insertSql + " ON CONFLICT (" + layout.keyList + ") DO NOTHING";
 
     // The key identifies the row, so it is not set again; a table whose
     // written columns are all key columns gets them set to themselves.

@@ -19,6 +19,10 @@ struct CopyLayout {
     std::vector<int> keyParams;
     std::vector<int> updateParams;  // SET values, then the key
 
+    QByteArray table;       // quoted
+    QByteArray columnList;  // the written columns, quoted, as the statements name them
+    QByteArray keyList;     // the primary key's columns; empty without one
+
     QByteArray insertSql;
     QByteArray copySql;
     QByteArray lookupSql;  // empty when the table has no primary key

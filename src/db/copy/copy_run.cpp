@@ -15,7 +15,7 @@ namespace {
 
 // Under the caller's transaction nothing is committed between groups, so a
 // group is sized for few round trips rather than by the commit count.
-constexpr int kCallerGroupRows = 1000;
+constexpr int kCallerGroupRows = 10000;
 
 } // namespace
 
