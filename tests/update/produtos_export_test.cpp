@@ -4,6 +4,7 @@
 
 #include "export_fixture.h"
 
+#include "app/startup.h"
 #include "db/connection.h"
 #include "db/query.h"
 #include "update/produtos_query.h"
@@ -298,6 +299,25 @@ TEST_F(ProdutosExport, RequestRowsWithoutABoxAreIgnored)
     EXPECT_EQ(ownCode("001"), "101");
     EXPECT_EQ(pane("Memo1").mid(1, 1), QStringList{"Exportando Produtos: -> Ecf: 001 Aguarde..."});
     expectManualRunClosed();
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+}
+
+// As the program wires it: the company is the one the sales window selected
+// at start (the active one with the highest id, 3 here).
+TEST_F(ProdutosExport, ProductsAreThoseOfTheCompanySelectedAtStart)
+{
+    addTerminal({.num = "001"});
+    lastSync("001", "current_date", "'00:00'"); // synced today, or the start marks it inactive
+    add({.id = 1, .descricao = "DA TRES"});
+    add({.id = 2, .descricao = "DA UM", .empresa = 1});
+    store.useIni(folder);
+    auto windows = app::createWindows();
+    update::TFrmConversor& w = *windows->update;
+    w.flags().Carga_Auto_Produtos = true;
+
+    w.cargaAutomaticaProdutos();
+
+    EXPECT_EQ(w.findChild<QPlainTextEdit*>("Memo2")->toPlainText().split('\n').value(0), "DA TRES - Estoque: 2,5");
     EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
 }
 
