@@ -4,7 +4,7 @@
 #include "common/formatar_numero.h"
 #include "db/query.h"
 #include "sales/import_cells.h"
-#include "sales/scoped_transaction.h"
+#include "db/scoped_transaction.h"
 #include "sales/statement_cycle.h"
 #include "sales/upsert_context.h"
 
@@ -85,7 +85,7 @@ void carryOut(db::Connection& pdv, db::Connection& server, ImportCells& cells,
 
     // All of one cancellation or none of it: a retry then finds the sale
     // as it was and does not send it to the server a second time.
-    ScopedTransaction transaction(server);
+    db::ScopedTransaction transaction(server);
     db::Query q(server);
     q.setText(kDeleteSale);
     bindSale(q, sale);

@@ -9,7 +9,7 @@
 #include "sales/import_start.h"
 #include "sales/monitor_venda.h"
 #include "sales/sales_view.h"
-#include "sales/scoped_transaction.h"
+#include "db/scoped_transaction.h"
 #include "sales/statement_cycle.h"
 #include "terminals/terminal_number.h"
 
@@ -191,7 +191,7 @@ void Carga_Registro::Impl::tablePhase(const FiscalTableCopy& t)
 void Carga_Registro::Impl::replaceOnServer(
     const FiscalTableCopy& t, db::Connection& pdv, const std::vector<Day>& days)
 {
-    ScopedTransaction transaction(links.server);
+    db::ScopedTransaction transaction(links.server);
 
     if (t.deleteSql) {
         db::Query remove(links.server);

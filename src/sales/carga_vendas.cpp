@@ -13,7 +13,7 @@
 #include "sales/phase_flags.h"
 #include "sales/sale_tables.h"
 #include "sales/sales_view.h"
-#include "sales/scoped_transaction.h"
+#include "db/scoped_transaction.h"
 #include "sales/statement_cycle.h"
 #include "sales/transferir_banco.h"
 #include "terminals/licenca_row.h"
@@ -222,7 +222,7 @@ void Carga_Vendas::Impl::copy(const SaleTableCopy& t)
         // leave none of them behind, and the hook skips those that an
         // earlier run brought.
         config.callerTransaction = true;
-        ScopedTransaction transaction(links.server);
+        db::ScopedTransaction transaction(links.server);
         Transferir_banco::Executing executing(hook, t.table);
         db::CopyRun(config).run();
         transaction.commit();

@@ -3,7 +3,7 @@
 #include "common/event_pump.h"
 #include "db/sequences.h"
 #include "sales/sale_tables.h"
-#include "sales/scoped_transaction.h"
+#include "db/scoped_transaction.h"
 #include "sales/statement_cycle.h"
 #include "sales/upsert_context.h"
 #include "ui/dialogs.h"
@@ -101,7 +101,7 @@ void insertComplement(UpsertContext& ctx, const SourceRow& s, qint64 transacaoId
 // the old one goes only when the new one arrives.
 void replaceComplement(UpsertContext& ctx, const SourceRow& s, qint64 transacaoId)
 {
-    ScopedTransaction transaction(ctx.server);
+    db::ScopedTransaction transaction(ctx.server);
     db::Query& remove = ctx.statement(kDeleteCompl);
     remove.bindInteger("TRANSACAO_ID", transacaoId);
     execute(remove);
@@ -136,7 +136,7 @@ void bindNote(db::Query& q, const SourceRow& s, qint64 transacaoId)
 // The note, the complement's removal, the cancellation sale and its items.
 void bookCancellation(UpsertContext& ctx, const SourceRow& s, const db::Query& sale, qint64 saleId)
 {
-    ScopedTransaction transaction(ctx.server);
+    db::ScopedTransaction transaction(ctx.server);
 
     db::Query& compl_ = ctx.statement(kComplOfSale);
     compl_.bindInteger("TRANSACAO_ID", saleId);

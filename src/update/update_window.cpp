@@ -11,7 +11,11 @@
 #include "ui/standard_error.h"
 #include "update/clientes_controls.h"
 #include "update/exportacao_clientes.h"
+#include "update/export_links.h"
 #include "update/liberar_caixas.h"
+#include "update/produtos_export.h"
+#include "update/reference_export.h"
+#include "update/widget_export_view.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -54,6 +58,7 @@ TFrmConversor::TFrmConversor(QWidget* parent)
     clientes_ = std::make_unique<ExportacaoClientes>(ClientesLinks{
         Quibor_Server_, *clientesView_, flags_, [this] { statusPass_->VerificarConexao(); },
         [this] { return empresaAtual(); }, vendas_});
+    exportView_ = std::make_unique<WidgetExportView>(*this);
 }
 
 TFrmConversor::~TFrmConversor()
@@ -277,19 +282,23 @@ void TFrmConversor::btn_exportar_clienteClick()
     clientes_->btn_exportar_clienteClick();
 }
 
-// The other export runs arrive with their own units.
-void TFrmConversor::btn_exportar_produtoClick() {}
-void TFrmConversor::btn_finalizadorasClick() {}
-void TFrmConversor::Btn_IbtpClick() {}
-void TFrmConversor::btn_tributosClick() {}
-void TFrmConversor::btn_operadoresClick() {}
-void TFrmConversor::Btn_ConfiguracoesClick() {}
-void TFrmConversor::Btn_EntidadesClick() {}
+ExportLinks TFrmConversor::exportLinks()
+{
+    return {Quibor_Server_, slots_,      *statusPass_, *exportView_,
+            flags_,         [this] { Habilitarbotoes(); }, empresaAtual_};
+}
+
+void TFrmConversor::btn_exportar_produtoClick() { Exportar_Produtos(exportLinks()); }
+void TFrmConversor::btn_finalizadorasClick() { Exportar_Referencia(Referencia::Finalizadoras, exportLinks()); }
+void TFrmConversor::Btn_IbtpClick() { Exportar_Referencia(Referencia::Ibpt, exportLinks()); }
+void TFrmConversor::btn_tributosClick() { Exportar_Referencia(Referencia::Tributos, exportLinks()); }
+void TFrmConversor::btn_operadoresClick() { Exportar_Referencia(Referencia::Operadores, exportLinks()); }
+void TFrmConversor::Btn_ConfiguracoesClick() { Exportar_Referencia(Referencia::Configuracoes, exportLinks()); }
+void TFrmConversor::Btn_EntidadesClick() { Exportar_Referencia(Referencia::Entidades, exportLinks()); }
 
 void TFrmConversor::cargaAutomaticaProdutos()
 {
-    // The load itself arrives with the product export; its end clears the flag.
-    flags_.Carga_Auto_Produtos = false;
+    Carga_Produtos(exportLinks());
 }
 
 void TFrmConversor::cargaAutomaticaClientes()

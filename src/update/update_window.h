@@ -35,6 +35,8 @@ namespace update {
 
 class ClientesControls;
 class ExportacaoClientes;
+struct ExportLinks;
+class WidgetExportView;
 
 class TFrmConversor : public QWidget, public terminals::UpdateStatusView, public UpdateShell {
     Q_OBJECT
@@ -56,8 +58,7 @@ public:
     void Todas_EcfsClick();
     void EventoTransacaoSeverAlert(db::Listener& sender, const QString& channel, const QString& payload);
 
-    // Export runs. Those without a unit yet do nothing when a click or a
-    // notification reaches them.
+    // Export runs, started by their buttons or by the notification handler.
     void btn_exportar_clienteClick();
     void btn_exportar_produtoClick();
     void btn_finalizadorasClick();
@@ -105,6 +106,7 @@ private:
     void runEvent(const std::function<void()>& handler);
     void switchListenerOn();
     QPushButton* buttonOf(UpdateRun run) const;
+    ExportLinks exportLinks();
 
     QString iniPath_;
     db::Connection Quibor_Server_;
@@ -121,6 +123,7 @@ private:
     std::function<qint64()> empresaAtual_;
     std::unique_ptr<ClientesControls> clientesView_;
     std::unique_ptr<ExportacaoClientes> clientes_;
+    std::unique_ptr<WidgetExportView> exportView_;
 
     QWidget* Panel_Exporta = nullptr;
     QPushButton* btn_exportar_cliente = nullptr;

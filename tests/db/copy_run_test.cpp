@@ -513,6 +513,7 @@ TEST_F(CopyRunTest, HookErrorsItCatchesDoNotSpoilTheEnginesRows)
 
 struct CallerTransactionCase {
     const char* name;
+    db::CopyMode mode;
     int spoiledRow;  // 0: none
 };
 
@@ -520,33 +521,63 @@ class CopyRunCallerTransactionTest : public CopyRunTest,
                                      public ::testing::WithParamInterface<CallerTransactionCase> {};
 
 // With the caller's transaction around the whole copy nothing is committed
-// by the run itself: the caller's commit or rollback decides for all rows.
+// by the run itself: the caller's commit or rollback decides for all rows,
+// over more than one group (of 10,000 rows). A failed group is undone on its own, so the
+// caller's transaction stays usable. Append leaves out the keys already
+// there.
 TEST_P(CopyRunCallerTransactionTest, AllOrNothing)
 {
-    makeTables(250);
-    if (GetParam().spoiledRow > 0)
-        database.exec(QString("UPDATE origem SET nome = NULL WHERE id = %1").arg(GetParam().spoiledRow));
-    db::CopyConfig cfg = config();
+    const CallerTransactionCase& c = GetParam();
+    const bool append = c.mode == db::CopyMode::Append;
+    makeTables(12500);
+    if (append)
+        database.exec("INSERT INTO destino VALUES (5, 'antigo', 0), (12000, 'antigo', 0)");
+    const int existing = append ? 2 : 0;
+    if (c.spoiledRow > 0)
+        database.exec(QString("UPDATE origem SET nome = NULL WHERE id = %1").arg(c.spoiledRow));
+    db::CopyConfig cfg = config(c.mode);
     cfg.callerTransaction = true;
     writerConn->startTransaction();
     db::CopyRun run(cfg);
-    if (GetParam().spoiledRow > 0) {
+    if (c.spoiledRow > 0) {
         EXPECT_THROW(run.run(), db::DatabaseError);
-        EXPECT_TRUE(errorEntry().startsWith(QString("Erro no registro %1: ").arg(GetParam().spoiledRow)))
+        EXPECT_TRUE(errorEntry().startsWith(QString("Erro no registro %1: ").arg(c.spoiledRow)))
             << errorEntry().toStdString();
+        EXPECT_NO_THROW(writerConn->executeDirect("SELECT 1"));
         writerConn->rollback();
-        EXPECT_EQ(count(), 0);
+        EXPECT_EQ(count(), existing);
     } else {
-        EXPECT_EQ(run.run(), 250);
-        EXPECT_EQ(count(), 0); // not yet visible to anyone else
+        EXPECT_EQ(run.run(), 12500 - existing);
+        EXPECT_EQ(count(), existing); // not yet visible to anyone else
         writerConn->commit();
-        EXPECT_EQ(count(), 250);
+        EXPECT_EQ(count(), 12500);
+        EXPECT_EQ(database.scalar("SELECT count(*) FROM destino WHERE nome = 'antigo'"), QString::number(existing));
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CopyRunCallerTransactionTest,
-                         ::testing::Values(CallerTransactionCase{"Success", 0},
-                                           CallerTransactionCase{"FailureOnRow150", 150}),
-                         [](const auto& info) { return std::string(info.param.name); });
+// Equal keys in the source: the first one lands, as a lookup row by row
+// would have it, and the run's temporary table is gone afterwards.
+TEST_F(CopyRunTest, AppendUnderCallerTransactionKeepsTheFirstOfEqualKeys)
+{
+    makeTables(3);
+    database.exec("INSERT INTO origem VALUES (2, 'segundo 2', 0), (4, 'item 4', 4), (4, 'segundo 4', 0)");
+    db::CopyConfig cfg = config(db::CopyMode::Append);
+    cfg.readerSql = "SELECT * FROM origem ORDER BY id, valor DESC";
+    cfg.callerTransaction = true;
+    writerConn->startTransaction();
+    EXPECT_EQ(db::CopyRun(cfg).run(), 4);
+    writerConn->commit();
+    EXPECT_EQ(database.rows("SELECT id, nome FROM destino ORDER BY id"),
+              (QStringList{"1|item 1", "2|item 2", "3|item 3", "4|item 4"}));
+    EXPECT_EQ(database.scalar("SELECT count(*) FROM pg_class WHERE relname LIKE 'qs_copy_stage%'"), "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CopyRunCallerTransactionTest,
+    ::testing::Values(CallerTransactionCase{"Success", db::CopyMode::AlwaysInsert, 0},
+                      CallerTransactionCase{"FailureInTheSecondGroup", db::CopyMode::AlwaysInsert, 11000},
+                      CallerTransactionCase{"AppendSuccess", db::CopyMode::Append, 0},
+                      CallerTransactionCase{"AppendFailureInTheSecondGroup", db::CopyMode::Append, 11000}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -43,7 +43,9 @@ struct CopyConfig {
     int commitCount = 100;
 
     // When true the run starts, commits and rolls back no transaction of its
-    // own: the caller holds one around the whole copy (all-or-nothing).
+    // own: the caller holds one around the whole copy (all-or-nothing). A
+    // group that fails is undone to where it began (a savepoint) before the
+    // error is raised, so the caller's transaction stays usable.
     bool callerTransaction = false;
 };
 

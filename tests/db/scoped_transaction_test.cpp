@@ -1,7 +1,7 @@
 #include "db/connection.h"
 #include "db/errors.h"
 #include "db/query.h"
-#include "sales/scoped_transaction.h"
+#include "db/scoped_transaction.h"
 #include "support/test_db.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@ TEST(ScopedTransactionTest, CommitAfterACaughtFailureRaisesItAndKeepsNothing)
     db::Query insert(conn);
     insert.setText("INSERT INTO t VALUES (1)");
     {
-        sales::ScopedTransaction transaction(conn);
+        db::ScopedTransaction transaction(conn);
         insert.exec();
         EXPECT_THROW(insert.exec(), db::DatabaseError);
         try {

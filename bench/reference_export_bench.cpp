@@ -1,0 +1,298 @@
+// The payment-method, tax and IBPT exports to 33 terminals (20 payment
+// methods, 40 taxes, 20,000 IBPT rows), each terminal's tables replaced in
+// one transaction, set against the server's own COPY out and COPY in of the
+// same rows to the same terminals in the same run. The target is the
+// exports within three times the COPY time.
+//
+// Needs the test cluster's address in QS_TEST_PGHOST / QS_TEST_PGPORT /
+// QS_TEST_PGUSER, like the tests (scripts/bench.sh reference_export_bench
+// sets them).
+
+#include "common/event_pump.h"
+#include "common/log_path.h"
+#include "db/connection.h"
+#include "db/query.h"
+#include "support/bare_pg.h"
+#include "support/recording_dialogs.h"
+#include "support/test_db.h"
+#include "terminals/licenca_row.h"
+#include "terminals/slot_set.h"
+#include "terminals/status_view.h"
+#include "terminals/update_status_pass.h"
+#include "update/export_links.h"
+#include "update/export_view.h"
+#include "update/reference_export.h"
+
+#include <benchmark/benchmark.h>
+#include <libpq-fe.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+constexpr int kTerminals = 33;
+constexpr int kIbptRows = 20000;
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// The window as the runs see it: every terminal box enabled.
+class BenchView : public update::ExportView {
+public:
+    void clearPane(update::ExportPane) override {}
+    void addLine(update::ExportPane, const QString&) override {}
+    void setProgress(int) override {}
+    void repaintProgress() override {}
+    void setButtonEnabled(const QString&, bool) override {}
+    bool terminalChecked(int n) const override { return n >= 1 && n <= 40 && checked[n]; }
+    bool checkTerminalBox(const QString& numEcf) override
+    {
+        const int n = numEcf.toInt();
+        if (n < 1 || n > 40)
+            return false;
+        checked[n] = true;
+        return true;
+    }
+    void checkTodasEcfs() override
+    {
+        for (int n = 1; n <= kTerminals; ++n)
+            checked[n] = true;
+    }
+    void enableTodasEcfs() override {}
+    bool totalChecked() const override { return false; }
+    void checkTotal() override {}
+    void checkEveryBoxButTotal() override { checkTodasEcfs(); }
+    void uncheckAll() override { checked.fill(false); }
+
+    std::array<bool, 41> checked{};
+};
+
+class NoBoxes : public terminals::UpdateStatusView {
+public:
+    void setTerminalBoxEnabled(int, bool) override {}
+    void statusPassFinished() override {}
+};
+
+struct Member {
+    update::Referencia which;
+    int code;
+    const char* table;
+    const char* columns;
+};
+
+const Member kMembers[] = {
+    {update::Referencia::Finalizadoras, 12, "FINALIZADORAS",
+     "FINALIZADORA_ID, DESCRICAO, LEGENDA, LIMITE, FATOR, NUMAUT, COMISSAO, LIMTROCO, F_TROCO, F_CHEQUE, "
+     "F_DIG_VALOR, F_AUTO, GAVETA, PONTOS, FINTROCO, TIPO_TRANSACAO, PARCELAS, T_TEF, C_DEBITO, C_CREDITO, "
+     "CLIENTE_ID, FINCARTAOECF"},
+    {update::Referencia::Tributos, 14, "TRIBUTOS",
+     "TRIBUTO_ID, DESCRICAO, ALIQUOTA_ICMS, CODIGO_ECF, ORIGEM, TRIBUTACAO, CFOP"},
+    {update::Referencia::Ibpt, 16, "IBTP", "IBTP_ID, CODIGO, EX, TABELA, ALIQIMP, ALIQNAC, VERSAO, ALIQEST, CARGA"},
+};
+
+struct Store {
+    testsupport::TestDatabase server{testsupport::Template::Server};
+    std::vector<std::unique_ptr<testsupport::TestDatabase>> terminals;
+    QTemporaryDir folder;
+
+    Store()
+    {
+        QDir(folder.path()).mkdir("QuiborSync_Logs");
+        common::setProgramFolder(folder.path());
+        server.exec("INSERT INTO CONFIG (TIMEOUT_ECFS) VALUES (300)");
+        server.exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO, LEGENDA, LIMITE, FATOR, F_TROCO, "
+                    "TIPO_TRANSACAO, PARCELAS, FINCARTAOECF) SELECT g, 'FORMA ' || g, 'F' || g, 1500.50, 1, 'S', "
+                    "'T', g % 6, 'CARTAO' FROM generate_series(1, 20) g");
+        server.exec("INSERT INTO TRIBUTOS SELECT g, 'TRIBUTO ' || g, 18.00, 'T' || g, '0', '000', '5102' "
+                    "FROM generate_series(1, 40) g");
+        server.exec(QString("INSERT INTO IBTP SELECT g, lpad((10000000 + g)::text, 8, '0'), '', g % 2, 4.20, "
+                            "13.45, '24.1.A', 18.00, 31.65 FROM generate_series(1, %1) g")
+                        .arg(kIbptRows));
+        for (int n = 1; n <= kTerminals; ++n) {
+            auto t = std::make_unique<testsupport::TestDatabase>(testsupport::Template::Terminal);
+            const QString num = QString("%1").arg(n, 3, 10, QChar('0'));
+            t->exec("INSERT INTO LICENCA_IF (NUM_ECF) VALUES ('" + num + "')");
+            server.exec(QString("INSERT INTO LICENCA_IF (NUM_ECF, BANCO, USUARIO, SENHA, IP, PORTA, STATUS, "
+                                "DT_SYNC, HR_SYNC) VALUES ('%1', '%2', '%3', '%4', '%5', '%6', 'A', "
+                                "current_date, current_time)")
+                            .arg(num, t->name(), testsupport::testUser(), testsupport::testPassword(),
+                                 testsupport::testHost(), QString::number(testsupport::testPort())));
+            terminals.push_back(std::move(t));
+        }
+    }
+};
+
+Store& store()
+{
+    static Store s;
+    return s;
+}
+
+std::vector<double>& exportTimes()
+{
+    static std::vector<double> v;
+    return v;
+}
+std::vector<double>& copyTimes()
+{
+    static std::vector<double> v;
+    return v;
+}
+// Per member, for the closing lines.
+std::vector<double>& memberTimes(int member)
+{
+    static std::vector<double> v[3];
+    return v[member];
+}
+std::vector<double>& memberCopyTimes(int member)
+{
+    static std::vector<double> v[3];
+    return v[member];
+}
+
+void BM_ReferenceExports(benchmark::State& state)
+{
+    Store& s = store();
+    testsupport::ScopedRecordingDialogs dialogs;
+    db::Connection server(s.server.params());
+    server.setAutoReconnect(true);
+    db::Query qConfig(server);
+    qConfig.setText("SELECT * FROM CONFIG");
+    qConfig.open();
+    NoBoxes boxes;
+    terminals::UpdateStatusPass pass({server, qConfig, boxes});
+    terminals::SlotSet slotSet = terminals::SlotSet::forUpdate();
+    {
+        // As the window's creation leaves them: every slot open.
+        db::Query rows(server);
+        rows.setText("SELECT * FROM LICENCA_IF ORDER BY NUM_ECF");
+        rows.open();
+        for (int n = 1; !rows.eof(); rows.next(), ++n)
+            slotSet.openFromRow(n, terminals::LicencaRow::read(rows));
+    }
+    BenchView view;
+    update::UpdateFlags flags;
+    const update::ExportLinks links{server, slotSet, pass, view, flags, {}, {}};
+
+    for (auto _ : state) {
+        double seconds = 0;
+        for (int i = 0; i < 3; ++i) {
+            const Member& m = kMembers[i];
+            s.server.exec(QString("UPDATE LICENCA_IF SET IMPORTACAO = %1, CARGA_TOTAL = 1").arg(m.code));
+            const auto start = Clock::now();
+            update::Exportar_Referencia(m.which, links);
+            const double member = secondsSince(start);
+            memberTimes(i).push_back(member * 1000);
+            seconds += member;
+        }
+        if (!dialogs->shown.empty())
+            state.SkipWithError(dialogs->texts().join(" / ").toStdString().c_str());
+        if (s.terminals.back()->scalar("SELECT count(*) FROM ibtp") != QString::number(kIbptRows))
+            state.SkipWithError("the last terminal did not get the IBPT table");
+        state.SetIterationTime(seconds);
+        exportTimes().push_back(seconds * 1000);
+    }
+}
+
+void expectStatus(PGconn* conn, PGresult* r, ExecStatusType wanted)
+{
+    if (PQresultStatus(r) != wanted)
+        throw std::runtime_error(PQerrorMessage(conn));
+}
+
+// COPY out of the server straight into the terminal, the terminal's table
+// emptied beforehand (not timed).
+double copyTable(PGconn* source, PGconn* destination, const Member& m)
+{
+    testsupport::PgResult truncate(PQexec(destination, (QString("TRUNCATE ") + m.table).toUtf8().constData()));
+    expectStatus(destination, truncate.get(), PGRES_COMMAND_OK);
+    const auto start = Clock::now();
+    const QByteArray out = QString("COPY (SELECT %1 FROM %2) TO STDOUT").arg(m.columns, m.table).toUtf8();
+    const QByteArray in = QString("COPY %1 (%2) FROM STDIN").arg(m.table, m.columns).toUtf8();
+    testsupport::PgResult copyOut(PQexec(source, out.constData()));
+    expectStatus(source, copyOut.get(), PGRES_COPY_OUT);
+    testsupport::PgResult copyIn(PQexec(destination, in.constData()));
+    expectStatus(destination, copyIn.get(), PGRES_COPY_IN);
+    char* buffer = nullptr;
+    int length = 0;
+    while ((length = PQgetCopyData(source, &buffer, 0)) > 0) {
+        PQputCopyData(destination, buffer, length);
+        PQfreemem(buffer);
+    }
+    testsupport::PgResult outDone(PQgetResult(source));
+    expectStatus(source, outDone.get(), PGRES_COMMAND_OK);
+    PQputCopyEnd(destination, nullptr);
+    testsupport::PgResult inDone(PQgetResult(destination));
+    expectStatus(destination, inDone.get(), PGRES_COMMAND_OK);
+    return secondsSince(start);
+}
+
+void BM_CopyProtocol(benchmark::State& state)
+{
+    Store& s = store();
+    testsupport::PgConn source = testsupport::connectBare(s.server.name());
+    std::vector<testsupport::PgConn> destinations;
+    for (const auto& t : s.terminals)
+        destinations.push_back(testsupport::connectBare(t->name()));
+    for (auto _ : state) {
+        double seconds = 0;
+        for (int i = 0; i < 3; ++i) {
+            double member = 0;
+            for (auto& d : destinations)
+                member += copyTable(source.get(), d.get(), kMembers[i]);
+            memberCopyTimes(i).push_back(member * 1000);
+            seconds += member;
+        }
+        state.SetIterationTime(seconds);
+        copyTimes().push_back(seconds * 1000);
+    }
+}
+
+// COPY first: the exports then find the terminals as COPY left them.
+BENCHMARK(BM_CopyProtocol)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReferenceExports)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    common::setEventPump([] {});
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    const double exports = median(exportTimes());
+    const double copy = median(copyTimes());
+    if (exports > 0 && copy > 0) {
+        std::printf("\n%d terminals, %d IBPT rows, medians: exports %.0f ms, COPY out+in %.0f ms, ratio %.2f\n",
+                    kTerminals, kIbptRows, exports, copy, exports / copy);
+        for (int i = 0; i < 3; ++i)
+            std::printf("  %-13s export %6.0f ms, COPY %6.0f ms\n", kMembers[i].table, median(memberTimes(i)),
+                        median(memberCopyTimes(i)));
+    }
+    return 0;
+}

@@ -1,0 +1,195 @@
+#include "update/reference_export.h"
+
+#include "common/event_pump.h"
+#include "common/formatar_numero.h"
+#include "common/log_path.h"
+#include "db/connection.h"
+#include "db/query.h"
+#include "db/scoped_transaction.h"
+#include "terminals/error_text.h"
+#include "terminals/licenca_row.h"
+#include "terminals/slot_set.h"
+#include "terminals/terminal_number.h"
+#include "terminals/update_status_pass.h"
+#include "ui/dialogs.h"
+#include "update/export_links.h"
+#include "update/export_view.h"
+
+#include <QDate>
+#include <QTime>
+
+namespace update {
+namespace {
+
+const char* const kPedidos = "SELECT * FROM LICENCA_IF WHERE STATUS = :STATUS AND IMPORTACAO = :IMPORTACAO";
+const char* const kTerminalAtivo = "SELECT * FROM LICENCA_IF WHERE STATUS = :STATUS AND NUM_ECF = :NUM_ECF";
+const char* const kCarimbo = "UPDATE LICENCA_IF SET DT_SYNC = :DT_SYNC, HR_SYNC =:HR_SYNC, IMPORTACAO = 0, "
+                             "CARGA_TOTAL = 0  WHERE NUM_ECF = :NUM_ECF";
+
+QString text(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+// Request rows tick the boxes of their terminals; CARGA_TOTAL 1 means every
+// terminal, since the whole table goes anyway.
+void aplicarPedidos(const ReferenceMember& m, const ExportLinks& l)
+{
+    db::Query pedidos(l.server);
+    pedidos.setText(text(kPedidos));
+    pedidos.bindText("STATUS", QStringLiteral("A"));
+    pedidos.bindInteger("IMPORTACAO", m.code);
+    pedidos.prepare();
+    pedidos.open();
+    for (pedidos.first(); !pedidos.eof(); pedidos.next()) {
+        if (pedidos.field("STATUS").asString() != QLatin1String("A"))
+            continue;
+        // A number no box carries is no request of this window's.
+        l.view.checkTerminalBox(pedidos.field("NUM_ECF").asString());
+        if (pedidos.field("CARGA_TOTAL").asInteger() == 1)
+            l.view.checkTodasEcfs();
+        l.view.enableTodasEcfs();
+    }
+}
+
+// Every table of the member, cleared and refilled inside one transaction on
+// the terminal that holds the whole copy: either all of it lands or the
+// terminal keeps what it had.
+void substituirTabelas(const ReferenceMember& m, db::Connection& terminal, db::Connection& server,
+                       const QString& numEcf)
+{
+    db::ScopedTransaction transacao(terminal);
+    for (const ReferenceTable& t : m.tables) {
+        if (t.clearSql) {
+            db::Query limpar(terminal);
+            limpar.setText(text(t.clearSql));
+            if (limpar.parameterNames().contains(QLatin1String("VAZIO")))
+                limpar.bindText("VAZIO", QString());
+            limpar.prepare();
+            limpar.exec();
+        }
+        db::Query origem(server);
+        origem.setText(text(t.sourceSql));
+        if (origem.parameterNames().contains(QLatin1String("NUM_ECF")))
+            origem.bindText("NUM_ECF", numEcf);
+        origem.prepare();
+        origem.open();
+
+        db::CopyConfig copia;
+        copia.reader = &origem;
+        copia.writerConnection = &terminal;
+        copia.writerSql = text(t.destSql);
+        copia.mode = t.mode;
+        copia.logFile = common::programPath(text(t.logFile));
+        copia.commitCount = 100;
+        copia.callerTransaction = true;
+        db::CopyRun(copia).run();
+    }
+    transacao.commit();
+}
+
+void carimbar(db::Connection& server, int n)
+{
+    db::Query carimbo(server);
+    carimbo.setText(text(kCarimbo));
+    carimbo.bindDate("DT_SYNC", QDate::currentDate());
+    carimbo.bindTime("HR_SYNC", QTime::currentTime());
+    carimbo.bindText("NUM_ECF", common::Formatar_Numero(QString::number(n), 3, 0));
+    carimbo.prepare();
+    carimbo.exec();
+}
+
+// A slot whose terminal is active on the server gets its connection from
+// that row; an inactive one is left alone. A slot already open on exactly
+// the row's lines is the connection a rebuild would make, so it is kept: a
+// new session per terminal and export costs more than the copy of a small
+// table (a lost link is made again by the slot's own reconnect).
+void servirSlot(const ReferenceMember& m, const ExportLinks& l, int n)
+{
+    const QString numEcf = terminals::numEcfText(n);
+    db::Query ativo(l.server);
+    ativo.setText(text(kTerminalAtivo));
+    ativo.bindText("STATUS", QStringLiteral("A"));
+    ativo.bindText("NUM_ECF", numEcf);
+    ativo.prepare();
+    ativo.open();
+    if (ativo.isEmpty())
+        return;
+    const terminals::LicencaRow row = terminals::LicencaRow::read(ativo);
+    db::Connection& slot = l.slotSet.slot(n);
+    if (!slot.connected() || slot.params().lines() != terminals::terminalParams(row).lines())
+        l.slotSet.openFromRow(n, row);
+    substituirTabelas(m, slot, l.server, numEcf);
+    carimbar(l.server, n);
+}
+
+// The IBPT table goes only to terminals that answered this run's probe,
+// through the slot as it stands (opened with its current lines if closed).
+void servirSlotIbpt(const ReferenceMember& m, const ExportLinks& l, int n)
+{
+    db::Connection& slot = l.slotSet.slot(n);
+    if (!slot.connected())
+        slot.open();
+    substituirTabelas(m, slot, l.server, terminals::numEcfText(n));
+    carimbar(l.server, n);
+    common::pumpEvents();
+}
+
+// How every member leaves the window, also when it ends early: nothing
+// checked and its button enabled.
+class FimReferencia {
+public:
+    FimReferencia(ExportView& view, const char* button) : view_(view), button_(text(button)) {}
+    ~FimReferencia()
+    {
+        try {
+            view_.uncheckAll();
+            view_.setButtonEnabled(button_, true);
+        } catch (...) {
+            // Nothing more can be put back.
+        }
+    }
+    FimReferencia(const FimReferencia&) = delete;
+    FimReferencia& operator=(const FimReferencia&) = delete;
+
+private:
+    ExportView& view_;
+    QString button_;
+};
+
+} // namespace
+
+void Exportar_Referencia(Referencia which, const ExportLinks& l)
+{
+    const ReferenceMember& m = referenceMember(which);
+    const bool ibpt = which == Referencia::Ibpt;
+    FimReferencia fim(l.view, m.button);
+    l.view.setButtonEnabled(text(m.button), false);
+    l.statusPass.VerificarConexao();
+    l.view.clearPane(ExportPane::Memo1);
+    aplicarPedidos(m, l);
+
+    for (int n = 1; n <= terminals::kSlotCount; ++n) {
+        const bool servir = l.view.terminalChecked(n) && (!ibpt || l.statusPass.Ecf_Online(n));
+        if (servir) {
+            l.view.addLine(ExportPane::Memo1, text(m.progressPrefix) + terminals::SlotSet::slotLabel(n)
+                                                  + QStringLiteral("\r") + QStringLiteral(" Aguarde..."));
+            try {
+                if (ibpt)
+                    servirSlotIbpt(m, l, n);
+                else
+                    servirSlot(m, l, n);
+            } catch (const std::exception& e) {
+                if (m.errorPrefix)
+                    ui::dialogs().error(text(m.errorPrefix) + terminals::errorText(e));
+            }
+        }
+        if (ibpt)
+            l.view.setProgress(qRound(n * 100.0 / terminals::kSlotCount));
+    }
+    if (ibpt)
+        l.view.setProgress(0);
+    l.view.addLine(ExportPane::Memo1, text(m.finalLine));
+}
+
+} // namespace update

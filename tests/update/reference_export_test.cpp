@@ -1,0 +1,312 @@
+// The reference-table exports: the terminals' payment methods, taxes,
+// donation entities, operators, IBPT table and configuration replaced from
+// the server, through the update window's buttons and notifications.
+
+#include "export_fixture.h"
+
+#include <QTest>
+
+namespace {
+
+using namespace exporttest;
+
+class ReferenceExport : public ExportFixture {
+protected:
+    void request(const QString& num, int code, int cargaTotal = 0)
+    {
+        store.db.exec(QString("UPDATE LICENCA_IF SET IMPORTACAO = %1, CARGA_TOTAL = %2, DT_SYNC = current_date - 1 "
+                              "WHERE NUM_ECF = %3")
+                          .arg(code)
+                          .arg(cargaTotal)
+                          .arg(quoted(num)));
+    }
+    void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
+
+    // Stamped today with the request cleared.
+    bool stamped(const QString& num)
+    {
+        return store.db.scalar("SELECT dt_sync = current_date AND importacao = 0 AND carga_total = 0 FROM licenca_if "
+                               "WHERE num_ecf = " + quoted(num))
+               == "t";
+    }
+
+    QStringList progressLines(const QString& prefix, int slot)
+    {
+        return {prefix, QString("Ecf: Pdv%1").arg(slot, 2, 10, QChar('0')), " Aguarde..."};
+    }
+};
+
+const QString kConfigPrefix = "Exportando Configura\u00e7\u00f5es: ";
+
+TEST_F(ReferenceExport, PaymentMethodRequestReplacesThatTerminalsTableOnly)
+{
+    addTerminal({.num = "001"}).exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (5, 'INTOCADA')");
+    addTerminal({.num = "007"}).exec(
+        "INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (1, 'VELHA'), (99, 'APAGADA NO SERVIDOR')");
+    store.db.exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO, LIMITE, F_TROCO) VALUES "
+                  "(1, 'DINHEIRO', 150.75, 'S'), (2, 'CARTAO', 0, 'N')");
+    request("001", 0);
+    request("007", 12);
+    open();
+
+    store.db.exec("NOTIFY finalizadoras_manual");
+    ASSERT_TRUE(testsupport::waitFor([&] { return pane("Memo1").value(3) == "Finalizado Finalizadoras!"; }, 20000));
+
+    EXPECT_EQ(pdv("007").rows("SELECT finalizadora_id, descricao, limite, f_troco FROM finalizadoras ORDER BY 1"),
+              (QStringList{"1|DINHEIRO|150.75|S", "2|CARTAO|0.00|N"}));
+    EXPECT_EQ(pdv("001").rows("SELECT finalizadora_id, descricao FROM finalizadoras"), QStringList{"5|INTOCADA"});
+    EXPECT_TRUE(stamped("007"));
+    EXPECT_FALSE(stamped("001"));
+    EXPECT_EQ(pane("Memo1"), progressLines(kConfigPrefix, 7) << "Finalizado Finalizadoras!");
+    EXPECT_FALSE(anyBoxChecked());
+    EXPECT_TRUE(button("btn_finalizadoras")->isEnabled());
+    EXPECT_TRUE(log("Finalizadoras.log").contains("nenhum erro registrado")) << log("Finalizadoras.log").toStdString();
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+}
+
+TEST_F(ReferenceExport, TaxesForEveryAnsweringTerminalKeepTheirOwnRowsBlank)
+{
+    addTerminal({.num = "001"}).exec(
+        "INSERT INTO TRIBUTOS (TRIBUTO_ID, DESCRICAO, ALIQUOTA_ICMS) VALUES (1, 'VELHA', 7), (9, 'SO NO PDV', 12)");
+    addTerminal({.num = "002"});
+    addTerminal({.num = "003", .reachable = false});
+    store.db.exec("INSERT INTO TRIBUTOS (TRIBUTO_ID, DESCRICAO, ALIQUOTA_ICMS, CFOP) VALUES "
+                  "(1, 'ICMS 18', 18, '5102'), (2, 'ISENTO', 0, '5102')");
+    request("001", 14, 1);
+    request("002", 0);
+    request("003", 0);
+    open();
+
+    window->btn_tributosClick();
+
+    const QStringList fromServer{"1|ICMS 18|18.00|5102", "2|ISENTO|0.00|5102"};
+    EXPECT_EQ(pdv("001").rows("SELECT tributo_id, descricao, aliquota_icms, cfop FROM tributos ORDER BY 1"),
+              fromServer + QStringList{"9||12.00|<null>"});
+    EXPECT_EQ(pdv("002").rows("SELECT tributo_id, descricao, aliquota_icms, cfop FROM tributos ORDER BY 1"),
+              fromServer);
+    EXPECT_TRUE(pdv("003").rows("SELECT * FROM tributos").isEmpty());
+    EXPECT_TRUE(stamped("001"));
+    EXPECT_TRUE(stamped("002"));
+    EXPECT_FALSE(stamped("003"));
+    EXPECT_EQ(pane("Memo1"), progressLines(kConfigPrefix, 1) + progressLines(kConfigPrefix, 2)
+                                 << "Finalizado Tributos!");
+    EXPECT_FALSE(anyBoxChecked());
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+}
+
+TEST_F(ReferenceExport, ConfigurationLeavesTheTerminalItsOwnServerRow)
+{
+    addTerminal({.num = "001"});
+    TestDatabase& t = addTerminal({.num = "002"});
+    t.exec("INSERT INTO CONFIG (CONTA_ESTOQUE, EMAIL_NFCE) VALUES (9, 'antigo@loja')");
+    t.exec("INSERT INTO EMPRESAS (EMPRESA_ID, RAZAO_SOCIAL) VALUES (3, 'Antiga'), (8, 'So no pdv')");
+    t.exec("INSERT INTO LICENCA_IF (NUM_ECF) VALUES ('009')");
+    t.exec("INSERT INTO CONFIG_NFISCAL (CONFIG_NFISCAL_ID, SERIE_NFCE) VALUES (7, '9')");
+    store.db.exec("UPDATE CONFIG SET CONTA_ESTOQUE = 5, EMAIL_NFCE = 'loja@loja', CARGA_MANUAL_PROD = 'True'");
+    store.db.exec("INSERT INTO CONFIG_NFISCAL (CONFIG_NFISCAL_ID, SERIE_NFCE, UF) VALUES (1, '1', 'SP')");
+    request("002", 13);
+    open();
+
+    click("Btn_Configuracoes");
+
+    EXPECT_EQ(t.rows("SELECT conta_estoque, email_nfce, carga_manual_prod FROM config"),
+              QStringList{"5|loja@loja|True"});
+    EXPECT_EQ(t.rows("SELECT empresa_id, razao_social FROM empresas ORDER BY 1"),
+              (QStringList{"1|Um", "3|Tres", "5|Cinco", "8|So no pdv"}));
+    EXPECT_EQ(t.rows("SELECT num_ecf, banco, dt_sync FROM licenca_if"),
+              store.db.rows("SELECT num_ecf, banco, current_date - 1 FROM licenca_if WHERE num_ecf = '002'"));
+    EXPECT_EQ(t.rows("SELECT config_nfiscal_id, serie_nfce, uf FROM config_nfiscal"), QStringList{"1|1|SP"});
+    EXPECT_TRUE(stamped("002"));
+    EXPECT_EQ(pane("Memo1"), progressLines(kConfigPrefix, 2) << "Finalizado Configura\u00e7\u00f5es!");
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+}
+
+TEST_F(ReferenceExport, Code15IsServedByWhicheverRunsFirst)
+{
+    addTerminal({.num = "001"});
+    store.db.exec("INSERT INTO OPERADORES (FUNCIONARIO_ID, NOME, DESCONTO_MAX_ITEM) VALUES (1, 'ANA', 5)");
+    store.db.exec("INSERT INTO ENTIDADES_DOACAO (ENTIDADE_ID, NOME) VALUES (1, 'APAE')");
+    request("001", 15);
+    open();
+
+    click("btn_operadores");
+    EXPECT_EQ(pdv("001").rows("SELECT funcionario_id, nome, desconto_max_item FROM operadores"),
+              QStringList{"1|ANA|5.00"});
+    EXPECT_TRUE(stamped("001"));
+    EXPECT_EQ(pane("Memo1").last(), "Finalizado Operadores");
+
+    click("Btn_Entidades");
+    EXPECT_TRUE(pdv("001").rows("SELECT * FROM entidades_doacao").isEmpty());
+    EXPECT_EQ(pane("Memo1"), QStringList{"Finalizado Entidades."});
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+}
+
+TEST_F(ReferenceExport, IbptSkipsACheckedTerminalThatDidNotAnswer)
+{
+    addTerminal({.num = "001"}).exec("INSERT INTO IBTP (IBTP_ID, CODIGO) VALUES (50, 'ANTIGO')");
+    addTerminal({.num = "003", .reachable = false});
+    store.db.exec("INSERT INTO IBTP (IBTP_ID, CODIGO, EX, TABELA, ALIQNAC, VERSAO) "
+                  "SELECT g, lpad(g::text, 8, '0'), '', 0, 13.45, '24.1.A' FROM generate_series(1, 300) g");
+    request("001", 16);
+    request("003", 16);
+    open();
+
+    window->Btn_IbtpClick();
+
+    EXPECT_EQ(pdv("001").scalar("SELECT count(*) || '/' || min(ibtp_id) || '/' || sum(aliqnac) FROM ibtp"),
+              "300/1/4035.00");
+    EXPECT_TRUE(pdv("003").rows("SELECT * FROM ibtp").isEmpty());
+    EXPECT_TRUE(stamped("001"));
+    EXPECT_FALSE(stamped("003"));
+    EXPECT_EQ(pane("Memo1"), progressLines("Exportando IBTP: ", 1) << "Finalzidado IBTP!");
+    EXPECT_EQ(progress(), 0);
+    EXPECT_FALSE(anyBoxChecked());
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+}
+
+// A copy that fails on a terminal rolls back that terminal's clearing with
+// it: the till keeps what it had, is not stamped, and the next checked
+// terminal is still served.
+struct FailingCopy {
+    const char* name;
+    const char* button;
+    int code;
+    const char* errorPrefix;
+    const char* breakTerminal;   // run on terminal 002
+    QStringList kept;            // terminal 002's rows, read before and after
+    const char* serverRows = ""; // extra rows on the server
+    const char* logFile = "";    // the run's log names the failure
+    const char* logged = "";
+};
+
+class ReferenceExportFailure : public ReferenceExport, public ::testing::WithParamInterface<FailingCopy> {};
+
+TEST_P(ReferenceExportFailure, TerminalKeepsItsPreviousRows)
+{
+    const FailingCopy& c = GetParam();
+    addTerminal({.num = "001"});
+    TestDatabase& broken = addTerminal({.num = "002"});
+    broken.exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (1, 'ANTIGA'), (2, 'OUTRA')");
+    broken.exec("INSERT INTO TRIBUTOS (TRIBUTO_ID, DESCRICAO) VALUES (1, 'VELHA')");
+    broken.exec("INSERT INTO CONFIG (CONTA_ESTOQUE) VALUES (9)");
+    broken.exec("INSERT INTO EMPRESAS (EMPRESA_ID, RAZAO_SOCIAL) VALUES (8, 'So no pdv')");
+    broken.exec(c.breakTerminal);
+    if (QString(c.serverRows).size() > 0)
+        store.db.exec(c.serverRows);
+    request("001", c.code);
+    request("002", c.code);
+    open();
+    QStringList before;
+    for (const QString& sql : c.kept)
+        before << broken.rows(sql);
+
+    click(c.button);
+
+    QStringList after;
+    for (const QString& sql : c.kept)
+        after << broken.rows(sql);
+    EXPECT_EQ(after, before);
+    EXPECT_FALSE(stamped("002"));
+    EXPECT_TRUE(stamped("001"));
+    ASSERT_EQ(dialogs->shown.size(), 1u) << shownTexts().toStdString();
+    EXPECT_EQ(dialogs->shown[0].kind, "error");
+    EXPECT_TRUE(dialogs->shown[0].text.startsWith(c.errorPrefix)) << shownTexts().toStdString();
+    EXPECT_TRUE(button(c.button)->isEnabled());
+    EXPECT_TRUE(log(c.logFile).contains(c.logged)) << log(c.logFile).toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Members, ReferenceExportFailure,
+    ::testing::Values(
+        FailingCopy{"PaymentMethodsHalfway", "btn_finalizadoras", 12, "Erro Exportar Finalizadoras:\rErro: ",
+                    "ALTER TABLE FINALIZADORAS ALTER COLUMN DESCRICAO TYPE varchar(10)",
+                    {"SELECT finalizadora_id, descricao FROM finalizadoras ORDER BY 1"},
+                    "INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) SELECT g, CASE WHEN g = 150 "
+                    "THEN 'UMA DESCRICAO LONGA DEMAIS' ELSE 'FP ' || g END FROM generate_series(1, 250) g",
+                    "Finalizadoras.log", "Erro no registro 150: "},
+        FailingCopy{"TaxesMissingColumn", "btn_tributos", 14, "Erro Exportar tributos:\rErro: ",
+                    "ALTER TABLE TRIBUTOS DROP COLUMN CFOP",
+                    {"SELECT tributo_id, descricao FROM tributos ORDER BY 1"},
+                    "INSERT INTO TRIBUTOS (TRIBUTO_ID, DESCRICAO) VALUES (1, 'ICMS 18')", "tributos.log", "cfop"},
+        FailingCopy{"ConfigurationLastPair", "Btn_Configuracoes", 13,
+                    "Erro Exportar Configuracoes/Empresas:\rErro: ",
+                    "ALTER TABLE CONFIG_NFISCAL ADD COLUMN OBRIGATORIA integer NOT NULL",
+                    {"SELECT conta_estoque FROM config", "SELECT empresa_id FROM empresas ORDER BY 1",
+                     "SELECT num_ecf, importacao FROM licenca_if ORDER BY 1"},
+                    "INSERT INTO CONFIG_NFISCAL (CONFIG_NFISCAL_ID) VALUES (1)", "LogConfig_Nfiscal.log",
+                    "Erro no registro 1: "}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The slot follows the terminal's row: moved to another database, the
+// terminal is served there.
+TEST_F(ReferenceExport, SlotIsRebuiltWhenTheTerminalsRowChanged)
+{
+    TestDatabase& before = addTerminal({.num = "001"});
+    TestDatabase now(Template::Terminal);
+    store.db.exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (1, 'DINHEIRO')");
+    request("001", 12);
+    open();
+    store.db.exec("UPDATE LICENCA_IF SET BANCO = " + quoted(now.name()));
+
+    click("btn_finalizadoras");
+
+    EXPECT_EQ(now.rows("SELECT descricao FROM finalizadoras"), QStringList{"DINHEIRO"});
+    EXPECT_TRUE(before.rows("SELECT * FROM finalizadoras").isEmpty());
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+}
+
+TEST_F(ReferenceExport, TerminalThatRefusesItsConnectionFailsAlone)
+{
+    store.add({.num = "001", .banco = "qs_no_such_database"});
+    addTerminal({.num = "002"});
+    store.db.exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (1, 'DINHEIRO')");
+    request("001", 12);
+    request("002", 12);
+    open();
+
+    click("btn_finalizadoras");
+
+    ASSERT_EQ(dialogs->shown.size(), 1u) << shownTexts().toStdString();
+    EXPECT_TRUE(dialogs->shown[0].text.startsWith("Erro Exportar Finalizadoras:\rErro: "));
+    EXPECT_TRUE(dialogs->shown[0].text.contains("qs_no_such_database")) << shownTexts().toStdString();
+    EXPECT_FALSE(stamped("001"));
+    EXPECT_TRUE(stamped("002"));
+    EXPECT_EQ(pdv("002").scalar("SELECT descricao FROM finalizadoras"), "DINHEIRO");
+}
+
+TEST_F(ReferenceExport, RequestRowsWithoutABoxAreIgnored)
+{
+    addTerminal({.num = "001"});
+    store.add({.num = "041"});
+    store.add({.num = "7"});
+    store.db.exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (1, 'DINHEIRO')");
+    for (const char* num : {"001", "041", "7"})
+        request(num, 12);
+    open();
+
+    click("btn_finalizadoras");
+
+    EXPECT_TRUE(stamped("001"));
+    EXPECT_FALSE(stamped("041"));
+    EXPECT_FALSE(stamped("7"));
+    EXPECT_EQ(pane("Memo1"), progressLines(kConfigPrefix, 1) << "Finalizado Finalizadoras!");
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+}
+
+TEST_F(ReferenceExport, RunThatEndsEarlyLeavesTheWindowReady)
+{
+    addTerminal({.num = "001"});
+    open();
+    QTest::mouseClick(box(1), Qt::LeftButton);
+    // A terminal number the status pass cannot read ends the run at once.
+    store.add({.num = "AB1"});
+
+    click("btn_finalizadoras");
+
+    ASSERT_EQ(dialogs->shown.size(), 1u);
+    EXPECT_EQ(dialogs->shown[0].kind, "plain");
+    EXPECT_FALSE(anyBoxChecked());
+    EXPECT_TRUE(button("btn_finalizadoras")->isEnabled());
+}
+
+} // namespace
