@@ -8,7 +8,7 @@
 #include "db/errors.h"
 #include "db/memtable.h"
 #include "db/query.h"
-#include "terminals/error_text.h"
+#include "ui/standard_error.h"
 #include "terminals/licenca_row.h"
 #include "terminals/terminal_number.h"
 #include "ui/dialogs.h"
@@ -150,7 +150,7 @@ bool ExportacaoClientes::Impl::criarTabela(std::unique_ptr<db::MemTable>& slot,
         return true;
     } catch (const std::exception& e) {
         slot.reset();
-        report(terminals::errorText(e));
+        report(ui::failureText(e));
     }
     return false;
 }
@@ -209,7 +209,7 @@ void ExportacaoClientes::Impl::cargaAutomatica()
             montarClientes(clientes, tabela, saldos, view);
         } catch (const std::exception& e) {
             // The terminals still get the rows built so far.
-            ui::dialogs().error(QStringLiteral("Erro7:\rErro: ") + terminals::errorText(e));
+            ui::dialogs().error(QStringLiteral("Erro7:\rErro: ") + ui::failureText(e));
         }
     }
 

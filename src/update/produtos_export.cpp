@@ -5,7 +5,7 @@
 #include "db/errors.h"
 #include "db/query.h"
 #include "db/scoped_transaction.h"
-#include "terminals/error_text.h"
+#include "ui/standard_error.h"
 #include "terminals/licenca_row.h"
 #include "terminals/row_snapshot.h"
 #include "terminals/slot_set.h"
@@ -269,7 +269,7 @@ void Carga_Produtos(const ExportLinks& l)
             // The connections this run makes carry no name.
             if (terminal && terminal->connected())
                 ui::dialogs().error(QStringLiteral("Erro exportar produtos: ") + QString() + QStringLiteral("\r")
-                                    + QStringLiteral("Erro: ") + terminals::errorText(e));
+                                    + QStringLiteral("Erro: ") + ui::failureText(e));
         }
         mostrarProgresso(l.view, i, total);
         ++i;

@@ -6,7 +6,7 @@
 #include "db/connection.h"
 #include "db/query.h"
 #include "db/scoped_transaction.h"
-#include "terminals/error_text.h"
+#include "ui/standard_error.h"
 #include "terminals/licenca_row.h"
 #include "terminals/slot_set.h"
 #include "terminals/terminal_number.h"
@@ -181,7 +181,7 @@ void Exportar_Referencia(Referencia which, const ExportLinks& l)
                     servirSlot(m, l, n);
             } catch (const std::exception& e) {
                 if (m.errorPrefix)
-                    ui::dialogs().error(text(m.errorPrefix) + terminals::errorText(e));
+                    ui::dialogs().error(text(m.errorPrefix) + ui::failureText(e));
             }
         }
         if (ibpt)

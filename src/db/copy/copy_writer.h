@@ -36,7 +36,6 @@ public:
     const CopyLayout& layout() const { return layout_; }
     bool callerTransaction() const { return callerTransaction_; }
     PreparedStatement& insertStatement() { return insert_; }
-    PreparedStatement& appendStatement() { return append_; }
 
     bool exists(const RowBuffer& rows, int row);
     int insert(const RowBuffer& rows, int row);  // rows written
@@ -57,7 +56,6 @@ private:
     bool callerTransaction_;
     bool groupOpen_ = false;
     PreparedStatement insert_;
-    PreparedStatement append_;
     PreparedStatement lookup_;
     PreparedStatement update_;
     std::vector<const char*> params_;
