@@ -69,11 +69,13 @@ int CopyWriter::update(const RowBuffer& rows, int row)
     return affectedRows(update_.execute(link(), params_).get());
 }
 
+// Under the caller's transaction a group is a savepoint: a failed row then
+// undoes its group only, and the caller's transaction stays usable.
 void CopyWriter::begin()
 {
-    if (callerTransaction_ || groupOpen_)
+    if (groupOpen_)
         return;
-    exec(link(), "BEGIN");
+    exec(link(), callerTransaction_ ? "SAVEPOINT qs_copy_rows" : "BEGIN");
     groupOpen_ = true;
 }
 
@@ -83,6 +85,10 @@ void CopyWriter::commit()
         return;
     PGconn* conn = link();
     groupOpen_ = false;
+    if (callerTransaction_) {
+        exec(conn, "RELEASE SAVEPOINT qs_copy_rows");
+        return;
+    }
     const PgResult answer = exec(conn, "COMMIT");
     if (rolledBack(answer.get()))
         throw DatabaseError(QStringLiteral("The copy's transaction had failed: the server rolled it back"),
@@ -97,7 +103,7 @@ void CopyWriter::rollback() noexcept
     // A replaced session took the group with it.
     PGconn* conn = linkIfUnchanged();
     if (conn && PQstatus(conn) == CONNECTION_OK)
-        PgResult ignored(PQexec(conn, "ROLLBACK"));
+        PgResult ignored(PQexec(conn, callerTransaction_ ? "ROLLBACK TO SAVEPOINT qs_copy_rows" : "ROLLBACK"));
 }
 
 } // namespace db::copy

@@ -15,7 +15,7 @@ namespace db::copy {
 class CopyWriter {
 public:
     // `callerTransaction`: the caller holds a transaction around the whole
-    // copy, so begin, commit and rollback do nothing.
+    // copy, so begin, commit and rollback work on a savepoint inside it.
     CopyWriter(Connection& connection, const CopyLayout& layout, bool callerTransaction);
     // Its statements are released from the session when the run ends.
     ~CopyWriter();
