@@ -108,26 +108,9 @@ void Carga_Registro::Impl::runAll()
 {
     startImportRun(links);
 
-    db::Query requests(links.server);
-    requests.setText(kRequests);
-    requests.bindText("STATUS", QStringLiteral("A"));
-    requests.prepare();
-    requests.open();
-    const int n = requests.recordCount();
-
-    int k = 0;
-    for (requests.first(); !requests.eof(); requests.next()) {
-        ++k;
-        const QString numEcf = requests.field("NUM_ECF").asString();
-        try {
-            importTerminal(requests);
-        } catch (const std::exception&) {
-            // A terminal that cannot be reached is skipped; the next one is served.
-        }
-        closeTerminal(numEcf);
-        links.view.setProgress(qRound(k * 100.0 / n));
-        common::pumpEvents();
-    }
+    serveRequests(
+        links, kRequests, [this](const db::Dataset& request) { importTerminal(request); },
+        [this](const QString& numEcf) { closeTerminal(numEcf); });
     links.view.setProgress(0);
 }
 

@@ -102,26 +102,9 @@ void Carga_Vendas::Impl::runAll()
     startImportRun(links);
     readStockSettings();
 
-    db::Query requests(links.server);
-    requests.setText(kRequests);
-    requests.bindText("STATUS", QStringLiteral("A"));
-    requests.prepare();
-    requests.open();
-    const int n = requests.recordCount();
-
-    int k = 0;
-    for (requests.first(); !requests.eof(); requests.next()) {
-        ++k;
-        const QString numEcf = requests.field("NUM_ECF").asString();
-        try {
-            importTerminal(requests);
-        } catch (const std::exception&) {
-            // Whatever failed, the terminal's request is still closed below.
-        }
-        closeTerminal(numEcf);
-        links.view.setProgress(qRound(k * 100.0 / n));
-        common::pumpEvents();
-    }
+    serveRequests(
+        links, kRequests, [this](const db::Dataset& request) { importTerminal(request); },
+        [this](const QString& numEcf) { closeTerminal(numEcf); });
 
     links.view.setProgress(100);
     links.view.repaintProgress();

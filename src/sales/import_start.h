@@ -4,6 +4,12 @@
 
 #include "sales/carga_vendas.h"
 
+#include <functional>
+
+namespace db {
+class Dataset;
+}
+
 namespace sales {
 
 // Imports may start again when the run ends, whichever way it ends: a run
@@ -27,5 +33,13 @@ private:
 // + " - " + the server's business date, Label9 cleared, window repainted.
 // Failures reach the caller.
 void startImportRun(const SalesImportLinks& links);
+
+// Serves every active terminal that `requestsSql` selects, in order: imports
+// it (a terminal that fails is skipped, so the next one is still served),
+// then closes its request whatever happened, moving the progress bar and
+// letting events run between terminals.
+void serveRequests(const SalesImportLinks& links, const char* requestsSql,
+                   const std::function<void(const db::Dataset&)>& importTerminal,
+                   const std::function<void(const QString&)>& closeTerminal);
 
 } // namespace sales
