@@ -213,6 +213,7 @@ void TFrmConversor_Vendas::switchListenerOn()
         EventoVendaPdv_->setHandler([this](db::Listener& sender, const QString& channel, const QString& payload) {
             ui::runHandler([&] { EventoTransacaoPdvAlert(sender, channel, payload); });
         });
+        EventoVendaPdv_->setResubscribedHandler([this] { ui::runHandler([this] { catchUpAfterOutage(); }); });
     }
     EventoVendaPdv_->setActive(true);
 }
@@ -226,6 +227,22 @@ void TFrmConversor_Vendas::EventoTransacaoPdvAlert(db::Listener&, const QString&
 {
     handleSalesNotification(channel, Quibor_Server_, flags_,
                             SalesRuns{[this] { consistir_->run(); }, [this] { carga_->run(); }});
+}
+
+void TFrmConversor_Vendas::catchUpAfterOutage()
+{
+    // One at a time: the update window's catch-up may arrive while this
+    // one's import lets events run.
+    if (catchingUp_ || !EventoVendaPdv_)
+        return;
+    catchingUp_ = true;
+    struct Done {
+        bool& f;
+        ~Done() { f = false; }
+    } done{catchingUp_};
+    // IMPORTACAO 1 goes with "venda", 3 with "registro".
+    for (const char* channel : {"venda", "registro"})
+        EventoTransacaoPdvAlert(*EventoVendaPdv_, QString::fromLatin1(channel), QString());
 }
 
 void TFrmConversor_Vendas::Button1Click()

@@ -8,6 +8,7 @@
 #include "ui/dialogs.h"
 #include "ui/standard_error.h"
 #include "update/liberar_caixas.h"
+#include "update/update_catch_up.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -205,6 +206,7 @@ void TFrmConversor::switchListenerOn()
             [this](db::Listener& sender, const QString& channel, const QString& payload) {
                 ui::runHandler([&] { EventoTransacaoSeverAlert(sender, channel, payload); });
             });
+        EventoTransacaoServer_->setResubscribedHandler([this] { ui::runHandler([this] { catchUpAfterOutage(); }); });
     }
     EventoTransacaoServer_->setActive(true);
 }
@@ -246,6 +248,14 @@ void TFrmConversor::Todas_EcfsClick()
 void TFrmConversor::EventoTransacaoSeverAlert(db::Listener&, const QString& channel, const QString&)
 {
     handleUpdateNotification(channel, Quibor_Server_, QConfig_, flags_, *this);
+}
+
+void TFrmConversor::catchUpAfterOutage()
+{
+    if (beforeCatchUp_)
+        beforeCatchUp_();
+    for (const QString& channel : catchUpChannels(Quibor_Server_))
+        EventoTransacaoSeverAlert(*EventoTransacaoServer_, channel, QString());
 }
 
 // The export runs arrive with their own units.

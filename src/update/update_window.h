@@ -13,6 +13,7 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -50,6 +51,12 @@ public:
     void Chk_TotalClick();
     void Todas_EcfsClick();
     void EventoTransacaoSeverAlert(db::Listener& sender, const QString& channel, const QString& payload);
+    // The listener is subscribed again after a lost link: serve what the
+    // notifications lost meanwhile would have started.
+    void catchUpAfterOutage();
+    // Runs first in every catch-up: the handler clears every request, the
+    // sales window's too, so that window serves its own before (set in app).
+    void setBeforeCatchUp(std::function<void()> call) { beforeCatchUp_ = std::move(call); }
 
     // Export runs. Their bodies arrive with the export units; for now a
     // click or a notification reaches these and they do nothing.
@@ -97,6 +104,7 @@ private:
     std::unique_ptr<terminals::UpdateStatusPass> statusPass_;
     UpdateFlags flags_;
     bool shownOnce_ = false;
+    std::function<void()> beforeCatchUp_;
 
     QWidget* Panel_Exporta = nullptr;
     QPushButton* btn_exportar_cliente = nullptr;
