@@ -74,44 +74,49 @@ public:
     TcpProxy& proxy(int n) { return *proxies.at(static_cast<std::size_t>(n - 1)); }
     static QString numEcf(int n) { return QString("%1").arg(n, 3, 10, QChar('0')); }
 
+    // One write for all the sales: a till's transaction each would cost a
+    // connection per row here.
     void ringUp(int n, int count = 1)
     {
+        QStringList sql;
         for (int k = 0; k < count; ++k) {
             const RungSale s{n, ++lastId_[n]};
             const QString id = QString::number(s.id), origem = QString::number(s.origem());
-            pdv(n).exec(QString("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, "
-                                "DT_MOVIMENTO, DT_ENT_SAI, MODELO, CONDUTA, CLIENTE_ID, VALOR, EMPRESA_ID, CONTA_ID, "
-                                "FUNCIONARIO_ID, HORA, COND_PAGTO, ITENS, UNIDADES, CHAVE_NFE, EXPORTADO) VALUES "
-                                "(%1, %2, %3, '%4', current_date, current_date, current_date, '65', '01', 7, 30, 1, "
-                                "11, 21, '10:15:00', 'A PRAZO', 2, 3, 'CHAVE%2', 0)")
-                            .arg(id, origem)
-                            .arg(n)
-                            .arg(s.numDoc()));
+            sql << QString("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, "
+                           "DT_MOVIMENTO, DT_ENT_SAI, MODELO, CONDUTA, CLIENTE_ID, VALOR, EMPRESA_ID, CONTA_ID, "
+                           "FUNCIONARIO_ID, HORA, COND_PAGTO, ITENS, UNIDADES, CHAVE_NFE, EXPORTADO) VALUES "
+                           "(%1, %2, %3, '%4', current_date, current_date, current_date, '65', '01', 7, 30, 1, "
+                           "11, 21, '10:15:00', 'A PRAZO', 2, 3, 'CHAVE%2', 0)")
+                       .arg(id, origem)
+                       .arg(n)
+                       .arg(s.numDoc());
             for (int seq = 1; seq <= 2; ++seq)
-                pdv(n).exec(QString("INSERT INTO TRANSITENS (TRANSACAO_ID, SEQUENCIA, BANCO_ID, DATA, PRODUTO_ID, "
-                                    "DESCRICAO, QUANTIDADE, VR_UNITARIO, VR_TOTAL, CST, CFOP, TP_PROD_SERV) VALUES "
-                                    "(%1, %2, %3, current_date, %4, 'PRODUTO', 1.5, 10, 15, '000', '5102', 'P')")
-                                .arg(origem)
-                                .arg(seq)
-                                .arg(n)
-                                .arg(seq * 10));
-            pdv(n).exec(QString("INSERT INTO TRANSPARCELAS (TRANSACAO_ID, PARCELA_ID, TIPO_TRANSACAO, BANCO_ID, ECF, "
-                                "DATA, DT_VENCIMENTO, VALOR, DUPLICATA) VALUES (%1, '1', 'T', 0, %2, current_date, "
-                                "current_date + 30, 30, 'D%1')")
-                            .arg(origem)
-                            .arg(n));
-            pdv(n).exec(QString("INSERT INTO FECHAMENTO_CUPOM (CUPOM, CAIXA_ID, OPERADOR_ID, FINALIZADORA_ID, LEGENDA, "
-                                "DATA, HORA, VALOR_CUPOM, VALOR_FINALIZADORA, FISCAL, ENTIDADE_ID, CLIENTE_ID) VALUES "
-                                "(lpad('%1', 8, '0'), %2, 3, 1, 'FIN 1', current_date, '10:16:00', 30, 30, 'S', 0, 7)")
-                            .arg(s.numDoc())
-                            .arg(n));
-            pdv(n).exec(QString("INSERT INTO COMPL_NFCEFISCAL (TRANSACAO_ID, DT_SAIDA, HR_SAIDA, CHAVE_NFCE, "
-                                "EMPRESA_ID, ECF, TRANSMISSAO, DT_EMISSAO, VALOR, NO_DOC_FISCAL, ARQUIVO_XML, "
-                                "ERRO_ENVIO) VALUES (%1, current_date, '10:15:00', 'CHAVE%1', 1, '%2', 'OK', "
-                                "current_date, 30, %3, '<nfe/>', '')")
-                            .arg(origem, numEcf(n), s.numDoc()));
+                sql << QString("INSERT INTO TRANSITENS (TRANSACAO_ID, SEQUENCIA, BANCO_ID, DATA, PRODUTO_ID, "
+                               "DESCRICAO, QUANTIDADE, VR_UNITARIO, VR_TOTAL, CST, CFOP, TP_PROD_SERV) VALUES "
+                               "(%1, %2, %3, current_date, %4, 'PRODUTO', 1.5, 10, 15, '000', '5102', 'P')")
+                           .arg(origem)
+                           .arg(seq)
+                           .arg(n)
+                           .arg(seq * 10);
+            sql << QString("INSERT INTO TRANSPARCELAS (TRANSACAO_ID, PARCELA_ID, TIPO_TRANSACAO, BANCO_ID, ECF, "
+                           "DATA, DT_VENCIMENTO, VALOR, DUPLICATA) VALUES (%1, '1', 'T', 0, %2, current_date, "
+                           "current_date + 30, 30, 'D%1')")
+                       .arg(origem)
+                       .arg(n);
+            sql << QString("INSERT INTO FECHAMENTO_CUPOM (CUPOM, CAIXA_ID, OPERADOR_ID, FINALIZADORA_ID, LEGENDA, "
+                           "DATA, HORA, VALOR_CUPOM, VALOR_FINALIZADORA, FISCAL, ENTIDADE_ID, CLIENTE_ID) VALUES "
+                           "(lpad('%1', 8, '0'), %2, 3, 1, 'FIN 1', current_date, '10:16:00', 30, 30, 'S', 0, 7)")
+                       .arg(s.numDoc())
+                       .arg(n);
+            sql << QString("INSERT INTO COMPL_NFCEFISCAL (TRANSACAO_ID, DT_SAIDA, HR_SAIDA, CHAVE_NFCE, "
+                           "EMPRESA_ID, ECF, TRANSMISSAO, DT_EMISSAO, VALOR, NO_DOC_FISCAL, ARQUIVO_XML, "
+                           "ERRO_ENVIO) VALUES (%1, current_date, '10:15:00', 'CHAVE%1', 1, '%2', 'OK', "
+                           "current_date, 30, %3, '<nfe/>', '')")
+                       .arg(origem, numEcf(n), s.numDoc());
             rung.push_back(s);
         }
+        // One transaction, as a till writes a sale: the import sees all or none.
+        pdv(n).exec("BEGIN; " + sql.join("; ") + "; COMMIT");
     }
 
     // What the tills' software does after a sale; straight to the cluster.
