@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Soak: the demo store's tills (scripts/simulator.sh) ring up several sales a
-# second over three terminals, with cancellations and customer changes, for
+# Soak: the demo store's tills (scripts/simulator.sh, one per terminal, all at
+# once) ring up several sales a second over three terminals, with
+# cancellations and customer changes, for
 # QS_SOAK_MINUTES against the program, which runs offscreen from a folder of
 # its own. At the end the tills stop, the last requests are served, and the
 # report says what was rung up and imported, what still waits on the
@@ -13,16 +14,18 @@
 #
 # Settings (environment):
 #   QS_SOAK_MINUTES    minutes the tills ring up (30)
-#   QS_SOAK_INTERVAL   seconds between two till events (0.25)
+#   QS_SOAK_INTERVAL   seconds between two events of one till (0.5); a till also
+#                      waits until its previous sale was imported
 #   QS_SOAK_WARMUP     seconds before the warm-up sample (60, at most a third of the run)
 #   QS_BUILD_DIR       build folder holding quiborsync (build)
+#   QS_SOAK_WRAP       a command to run the program under (heaptrack, valgrind ...)
 # Runs as root (the cluster runs as the postgres user). Everything it starts
 # is stopped again on exit; its files stay in /tmp/quiborsync-soak.XXXXXX.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 minutes=${QS_SOAK_MINUTES:-30}
-interval=${QS_SOAK_INTERVAL:-0.25}
+interval=${QS_SOAK_INTERVAL:-0.5}
 warmup=${QS_SOAK_WARMUP:-60}
 build=${QS_BUILD_DIR:-$root/build}
 for n in "$minutes" "$warmup"; do
@@ -46,9 +49,8 @@ work=$(mktemp -d /tmp/quiborsync-soak.XXXXXX)
 chmod 755 "$work"
 pgdir=$work/pg
 prog=$work/program
-sim_log=$work/simulator.log
 samples=$work/samples.tsv
-sim_pid= prog_pid=
+sim_pids=() prog_pid=
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 
@@ -67,7 +69,7 @@ stop_pid() {
 
 cleanup() {
   set +e
-  stop_pid "$sim_pid"
+  for pid in "${sim_pids[@]}"; do stop_pid "$pid"; done
   stop_pid "$prog_pid"
   "$root/scripts/pg_cluster.sh" stop "$pgdir"
 }
@@ -88,19 +90,30 @@ cp "$exe" "$prog/quiborsync"
 "$root/scripts/write_ini.sh" "$prog/Quibor.ini" 127.0.0.1 "$port" "$server_db" "$user" "$password"
 
 say "QuiborSync, offscreen"
-QT_QPA_PLATFORM=offscreen "$prog/quiborsync" >"$work/quiborsync.log" 2>&1 &
+# shellcheck disable=SC2086 # the wrapper may carry its own arguments
+QT_QPA_PLATFORM=offscreen ${QS_SOAK_WRAP:-} "$prog/quiborsync" >"$work/quiborsync.log" 2>&1 &
 prog_pid=$!
+# Under a wrapper the program is a child of it: measure the program itself.
+program_pid() {
+  local p
+  for p in /proc/[0-9]*; do
+    [ "$(readlink "$p/exe" 2>/dev/null)" = "$prog/quiborsync" ] && { echo "${p#/proc/}"; return; }
+  done
+  echo "$prog_pid"
+}
 # Started once both windows have connected (two server sessions).
 for ((k = 0; k < 300; k++)); do
   [ "$(admin -d postgres -c "SELECT count(*) FROM pg_stat_activity WHERE datname = '$server_db' AND usename = '$user'")" -ge 2 ] && break
   kill -0 "$prog_pid" 2>/dev/null || { tail -20 "$work/quiborsync.log"; echo "QuiborSync ended" >&2; exit 1; }
   sleep 0.2
 done
+prog_pid=$(program_pid)
 
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$prog_pid/status" 2>/dev/null || echo 0; }
 fds() { find "/proc/$prog_pid/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
 printf 'second\trss_kb\tfds\trung\tserver_sales\n' >"$samples"
-count_events() { awk -F'\t' -v e="$1" '$2 == e { n++ } END { print n + 0 }' "$sim_log" 2>/dev/null || echo 0; }
+sim_logs() { cat "$work"/simulator-*.log 2>/dev/null; }
+count_events() { sim_logs | awk -F'\t' -v e="$1" '$2 == e { n++ } END { print n + 0 }'; }
 server_sales() {
   admin -d "$server_db" -c "SELECT count(*) FROM TRANSACOES WHERE MODELO = '65' AND CONDUTA IS DISTINCT FROM '18'
                               AND BANCO_ID IN (SELECT CAST(NUM_ECF AS integer) FROM LICENCA_IF)" 2>/dev/null || echo "?"
@@ -110,11 +123,13 @@ sample() { printf '%s\t%s\t%s\t%s\t%s\n' "$1" "$(rss_kb)" "$(fds)" "$(count_even
 start_rss=$(rss_kb) start_fds=$(fds)
 sample 0
 
-say "Tills ringing up every ${interval}s for $minutes min"
-: >"$sim_log"
-QS_SIM_INTERVAL=$interval QS_SIM_PARENT=$$ QS_SIM_USER=$user QS_SIM_PASSWORD=$password \
-  QS_SIM_MAX_SECONDS=$((seconds + 60)) bash "$root/scripts/simulator.sh" "$port" "$sim_log" >"$work/simulator.out" 2>&1 &
-sim_pid=$!
+say "Tills ringing up, each every ${interval}s, for $minutes min"
+for ecf in "${terminals[@]}"; do
+  QS_SIM_ECF=$ecf QS_SIM_INTERVAL=$interval QS_SIM_PARENT=$$ QS_SIM_USER=$user QS_SIM_PASSWORD=$password \
+    QS_SIM_MAX_SECONDS=$((seconds + 60)) QS_SIM_SEED=$((10#$ecf)) \
+    bash "$root/scripts/simulator.sh" "$port" "$work/simulator-$ecf.log" >"$work/simulator-$ecf.out" 2>&1 &
+  sim_pids+=($!)
+done
 
 warm_rss= warm_fds=
 for ((s = 1; s <= seconds; s++)); do
@@ -131,8 +146,8 @@ for ((s = 1; s <= seconds; s++)); do
 done
 
 say "Tills stopped; serving the last requests"
-stop_pid "$sim_pid"
-sim_pid=
+for pid in "${sim_pids[@]}"; do stop_pid "$pid"; done
+sim_pids=()
 waiting_rows() {
   admin -d "quibor_pdv$1" <<'SQL'
 SELECT sum(n) FROM (
@@ -166,7 +181,7 @@ say "Report"
 rung=$(count_events venda)
 cancelled=$(count_events cancelamento)
 touched=$(count_events clientes)
-values=$(awk -F'\t' '$2 == "venda" { printf "%s(%d, %c%s%c, %d)", sep, $3 + 0, 39, $4, 39, $8; sep = ",\n" }' "$sim_log")
+values=$(sim_logs | awk -F'\t' '$2 == "venda" { printf "%s(%d, %c%s%c, %d)", sep, $3 + 0, 39, $4, 39, $8; sep = ",\n" }')
 once=0 missing=0 twice=0 complete=0
 if [ "$rung" -gt 0 ]; then
   IFS=$'\t' read -r once missing twice complete < <(admin -d "$server_db" <<SQL
@@ -190,7 +205,7 @@ pct() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "-"; else printf "%+.
 within() { awk -v a="$1" -v b="$2" 'BEGIN { d = a - b; if (d < 0) d = -d; print (b > 0 && d <= 0.1 * b) ? "yes" : "no" }'; }
 rate=$(awk -v n="$rung" -v s="$seconds" 'BEGIN { printf "%.2f", n / s }')
 
-printf '    %-40s %s\n' "run:" "$minutes min, one till event every ${interval}s over ${#terminals[@]} terminals"
+printf '    %-40s %s\n' "run:" "$minutes min, ${#terminals[@]} tills at once, each ringing every ${interval}s at most"
 printf '    %-40s %s\n' "sales rung up:" "$rung ($rate a second; $cancelled cancelled on the till later)"
 printf '    %-40s %s\n' "customer changes (\"clientes\"):" "$touched"
 printf '    %-40s %s\n' "sales on the server exactly once:" "$once of $rung ($missing missing, $twice more than once)"
@@ -199,4 +214,4 @@ printf '    %-40s %s\n' "rows left waiting on the terminals:" "$left"
 printf '    %-40s %s\n' "resident memory (kB):" "start $start_rss, after ${warmup}s $warm_rss, end $end_rss ($(pct "$end_rss" "$warm_rss") since warm-up; within 10 %: $(within "$end_rss" "$warm_rss"))"
 printf '    %-40s %s\n' "open descriptors:" "start $start_fds, after ${warmup}s $warm_fds, end $end_fds ($(pct "$end_fds" "$warm_fds") since warm-up; within 10 %: $(within "$end_fds" "$warm_fds"))"
 printf '    %-40s %s\n' "samples each minute:" "$samples"
-printf '    %-40s %s\n' "logs:" "$work/quiborsync.log, $sim_log, $work/simulator.out"
+printf '    %-40s %s\n' "logs:" "$work/quiborsync.log, $work/simulator-*.log, $work/simulator-*.out"

@@ -178,6 +178,7 @@ void TFrmConversor_Vendas::buildControls()
     Memo5 = makePane(this, "Memo5", {columns[1], 392, 211, 119});
     Memo6 = makePane(this, "Memo6", {columns[2], 392, 211, 119});
     for (QPlainTextEdit* pane : {Memo1, Memo2, Memo3, Memo4, Memo5, Memo6}) {
+        pane->setMaximumBlockCount(kMonitorPaneLines);
         QPalette p = pane->palette();
         p.setColor(QPalette::Base, Qt::white);
         pane->setPalette(p);

@@ -42,6 +42,11 @@ class Consistir_Vendas;
 class TFrmConversor_Vendas : public QWidget, public SalesView, public terminals::StatusLinesView {
     Q_OBJECT
 public:
+    // The sale monitor panes keep this many latest lines: every imported
+    // sale adds lines, and a program that runs for weeks must not grow
+    // without end.
+    static constexpr int kMonitorPaneLines = 2000;
+
     explicit TFrmConversor_Vendas(QWidget* parent = nullptr);
     ~TFrmConversor_Vendas() override;
 
