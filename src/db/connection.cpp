@@ -112,7 +112,8 @@ struct Connection::Impl {
         std::shared_ptr<PolledConnect> attempt = pending;
         if (!attempt) {
             const QString conninfo = params.toConninfo() + sessionSettings(connectTimeout);
-            attempt = std::make_shared<PolledConnect>(conninfo.toUtf8(), std::chrono::seconds(connectTimeout));
+            attempt = std::make_shared<PolledConnect>(conninfo.toUtf8(), std::chrono::seconds(connectTimeout),
+                                                      params.value(QStringLiteral("Server")));
             pending = attempt;
         }
         struct Done {

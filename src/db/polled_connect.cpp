@@ -15,15 +15,53 @@ constexpr int kSliceMs = 10;
 
 void ignoreNotice(void*, const char*) {}
 
+QByteArray quoted(const QString& value)
+{
+    QString v = value;
+    v.replace(u'\\', QStringLiteral("\\\\"));
+    v.replace(u'\'', QStringLiteral("\\'"));
+    return ('\'' + v + '\'').toUtf8();
+}
+
 } // namespace
 
-PolledConnect::PolledConnect(const QByteArray& conninfo, std::chrono::milliseconds timeout)
-    : conn_(PQconnectStart(conninfo.constData()))
-    , timeoutMs_(timeout.count())
+PolledConnect::PolledConnect(const QByteArray& conninfo, std::chrono::milliseconds timeout, const QString& hostName)
+    : timeoutMs_(timeout.count())
 {
     clock_.start();
+    if (HostLookup::needed(hostName)) {
+        hostName_ = hostName.trimmed();
+        conninfo_ = conninfo;
+        lookup_ = std::make_unique<HostLookup>(hostName_);
+        return;
+    }
+    start(conninfo);
+}
+
+void PolledConnect::start(const QByteArray& conninfo)
+{
+    conn_.reset(PQconnectStart(conninfo.constData()));
     if (!conn_ || PQstatus(conn_.get()) == CONNECTION_BAD)
         fail(connectionMessage(conn_.get()));
+}
+
+bool PolledConnect::stepLookup(int sliceMs, qint64 leftMs)
+{
+    if (!lookup_->wait(std::chrono::milliseconds(std::min<qint64>(leftMs, sliceMs))))
+        return false;
+    const QStringList addresses = lookup_->addresses();
+    const QString failure = lookup_->failure();
+    lookup_.reset();
+    if (addresses.isEmpty()) {
+        fail(failure);
+        return true;
+    }
+    // One host entry per address, so the library tries them in order.
+    QStringList hosts;
+    for (int i = 0; i < addresses.size(); ++i)
+        hosts << hostName_;
+    start(conninfo_ + " host=" + quoted(hosts.join(u',')) + " hostaddr=" + quoted(addresses.join(u',')));
+    return true;
 }
 
 bool PolledConnect::step(int sliceMs)
@@ -35,6 +73,8 @@ bool PolledConnect::step(int sliceMs)
         fail(QStringLiteral("timeout expired after %1 s").arg((timeoutMs_ + 999) / 1000));
         return true;
     }
+    if (lookup_)
+        return stepLookup(sliceMs, left);
     const int fd = PQsocket(conn_.get());
     if (fd >= 0) {
         pollfd p{fd, static_cast<short>(polling_ == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
@@ -78,6 +118,7 @@ void PolledConnect::fail(const QString& why)
     state_ = State::Failed;
     failure_ = why.isEmpty() ? QStringLiteral("could not connect to the server") : why;
     conn_.reset();
+    lookup_.reset();
 }
 
 } // namespace db

@@ -5,19 +5,23 @@
 // costs the caller its time-out, but the windows repaint and serve their
 // buttons meanwhile.
 
+#include "db/host_lookup.h"
 #include "db/pg_handles.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
 #include <chrono>
+#include <memory>
 
 namespace db {
 
 class PolledConnect {
 public:
-    // Starts the handshake; nothing is waited for yet.
-    PolledConnect(const QByteArray& conninfo, std::chrono::milliseconds timeout);
+    // Starts the handshake; nothing is waited for yet. A `hostName` that is
+    // a name is looked up first, within the same time-out, and the library
+    // is given its addresses (it keeps the name for authentication).
+    PolledConnect(const QByteArray& conninfo, std::chrono::milliseconds timeout, const QString& hostName = {});
     PolledConnect(const PolledConnect&) = delete;
     PolledConnect& operator=(const PolledConnect&) = delete;
 
@@ -44,8 +48,13 @@ public:
 
 private:
     enum class State { Running, Succeeded, Failed };
+    void start(const QByteArray& conninfo);
+    bool stepLookup(int sliceMs, qint64 leftMs);
     void fail(const QString& why);
 
+    std::unique_ptr<HostLookup> lookup_;
+    QString hostName_;
+    QByteArray conninfo_;
     PgConnPtr conn_;
     State state_ = State::Running;
     PostgresPollingStatusType polling_ = PGRES_POLLING_WRITING;

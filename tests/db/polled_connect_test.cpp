@@ -103,6 +103,28 @@ TEST_F(PolledConnectTest, ClosedWhileConnectingNobodyGetsTheLink)
     EXPECT_TRUE(conn_.connected());
 }
 
+TEST_F(PolledConnectTest, AHostNameIsLookedUpAsideAndAnUnknownOneFailsWithItsName)
+{
+    const db::ConnectionParams byAddress = through(proxy_, db_);
+    db::ConnectionParams p;
+    for (const QString& line : byAddress.lines())
+        p.add(line.startsWith("Server") ? QString("Server= localhost") : line);
+    db::Connection byName(p);
+    byName.open();
+    EXPECT_GT(dbtest::backendPid(byName), 0);
+
+    db::ConnectionParams unknown;
+    unknown.add("Server=no-such-host.invalid");
+    unknown.add("Database=" + db_.name());
+    db::Connection lost(unknown);
+    try {
+        lost.open();
+        FAIL() << "an unknown name cannot be connected";
+    } catch (const db::BrokenConnection& e) {
+        EXPECT_TRUE(e.message().contains("no-such-host.invalid")) << e.what();
+    }
+}
+
 TEST_F(PolledConnectTest, AServerLinkLostWhileTheHostIsSilentReconnectsOnceItAnswers)
 {
     conn_.setAutoReconnect(true);
