@@ -16,7 +16,8 @@
 #   QS_SOAK_MINUTES    minutes the tills ring up (30)
 #   QS_SOAK_INTERVAL   seconds between two events of one till (0.5); a till also
 #                      waits until its previous sale was imported
-#   QS_SOAK_WARMUP     seconds before the warm-up sample (60, at most a third of the run)
+#   QS_SOAK_WARMUP     seconds before the warm-up sample (300, at most a third of the
+#                      run): the monitor panes fill up to their bound meanwhile
 #   QS_BUILD_DIR       build folder holding quiborsync (build)
 #   QS_SOAK_WRAP       a command to run the program under (heaptrack, valgrind ...)
 # Runs as root (the cluster runs as the postgres user). Everything it starts
@@ -26,7 +27,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 minutes=${QS_SOAK_MINUTES:-30}
 interval=${QS_SOAK_INTERVAL:-0.5}
-warmup=${QS_SOAK_WARMUP:-60}
+warmup=${QS_SOAK_WARMUP:-300}
 build=${QS_BUILD_DIR:-$root/build}
 for n in "$minutes" "$warmup"; do
   [[ $n =~ ^[0-9]+$ ]] || { echo "QS_SOAK_MINUTES and QS_SOAK_WARMUP take whole numbers" >&2; exit 2; }

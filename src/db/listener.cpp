@@ -75,6 +75,7 @@ void Listener::setActive(bool on)
     active_ = false;
     notifier_.reset();
     queue_.clear();
+    catchUpQueued_ = false;
     if (connectionAlive_ && connection_.connected()) {
         for (const QString& ch : channels_)
             connection_.executeDirect("UNLISTEN " + quotedIdentifier(ch));

@@ -45,7 +45,7 @@ public:
     // The sale monitor panes keep this many latest lines: every imported
     // sale adds lines, and a program that runs for weeks must not grow
     // without end.
-    static constexpr int kMonitorPaneLines = 2000;
+    static constexpr int kMonitorPaneLines = 500;
 
     explicit TFrmConversor_Vendas(QWidget* parent = nullptr);
     ~TFrmConversor_Vendas() override;
