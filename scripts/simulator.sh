@@ -20,6 +20,8 @@
 #   QS_SIM_SERVER_DB    server database (quibor_server)
 #   QS_SIM_PARENT       stop as soon as this process is gone
 #   QS_SIM_SEED         seed of the random choices
+#   QS_SIM_ECF          only this terminal (NUM_ECF, e.g. 002): one simulator per
+#                       till rings up in parallel with the others
 #   QS_SIM_MAX_SECONDS  (28800), QS_SIM_MAX_EVENTS (20000): hard bounds
 set -uo pipefail
 
@@ -34,6 +36,11 @@ wait_limit=${QS_SIM_WAIT:-4}
 srv_user=${QS_SIM_USER:-quibor}
 srv_password=${QS_SIM_PASSWORD:-'Loja "Centro" #1'}
 srv_db=${QS_SIM_SERVER_DB:-quibor_server}
+only_ecf=${QS_SIM_ECF:-}
+if [ -n "$only_ecf" ] && ! [[ $only_ecf =~ ^[0-9]{3}$ ]]; then
+  echo "simulator: QS_SIM_ECF takes a terminal number of three digits" >&2
+  exit 2
+fi
 parent=${QS_SIM_PARENT:-}
 max_seconds=${QS_SIM_MAX_SECONDS:-28800}
 max_events=${QS_SIM_MAX_EVENTS:-20000}
@@ -92,7 +99,7 @@ while IFS=$'\t' read -r ecf banco usuario senha porta; do
   t_ecf+=("$ecf") t_num+=($((10#$ecf))) t_db+=("$banco") t_user+=("$usuario")
   t_pass+=("$senha") t_port+=("$porta")
 done < <(srv -c "SELECT NUM_ECF, BANCO, USUARIO, SENHA, PORTA FROM LICENCA_IF
-                  WHERE IP = '127.0.0.1' ORDER BY NUM_ECF")
+                  WHERE IP = '127.0.0.1' ${only_ecf:+AND NUM_ECF = '$only_ecf'} ORDER BY NUM_ECF")
 nterm=${#t_ecf[@]}
 if [ "$nterm" -eq 0 ]; then
   echo "simulator: no terminal on 127.0.0.1 in LICENCA_IF of $srv_db on port $port" >&2

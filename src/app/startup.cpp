@@ -57,6 +57,9 @@ std::unique_ptr<ProgramWindows> createWindows()
         if (update)
             update->Habilitarbotoes();
     });
+    // The update window's notifications clear every request, sales requests
+    // included: after an outage the sales window serves its own first.
+    windows->update->setBeforeCatchUp([sales = windows->sales.get()] { sales->catchUpAfterOutage(); });
     return windows;
 }
 

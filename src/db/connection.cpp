@@ -5,10 +5,14 @@
 #include "db/listener.h"
 #include "db/pg_error.h"
 #include "db/pg_handles.h"
+#include "db/polled_connect.h"
 #include "db/prepared_cache.h"
 #include "db/result_data.h"
 #include "db/value_text.h"
 
+#include "common/event_pump.h"
+
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <algorithm>
 #include <chrono>
@@ -56,6 +60,17 @@ bool writesNothing(const QString& sql)
            || word == QLatin1String("LISTEN") || word == QLatin1String("UNLISTEN");
 }
 
+// Lets events run for about `ms` without holding the thread.
+void pausePumping(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        common::pumpEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<qint64>(5, ms - clock.elapsed())));
+    }
+}
+
 bool valueNeedsTypes(const std::vector<Value>& params)
 {
     return std::any_of(params.begin(), params.end(),
@@ -99,9 +114,10 @@ struct Connection::Impl {
     bool statementSent = false;
     // The server said it is ending the session.
     bool sessionEnding = false;
-    quint64 generation = 0;
+    quint64 generation = 0; // links adopted or closed so far
     PreparedCache cache;
     std::vector<Listener*> listeners;
+    std::shared_ptr<PolledConnect> pending; // the connect in flight
 
     void endTransaction()
     {
@@ -120,13 +136,28 @@ struct Connection::Impl {
         return status == PQTRANS_INTRANS || status == PQTRANS_INERROR || status == PQTRANS_ACTIVE;
     }
 
-    PgConnPtr connectNew() const
+    // Makes a new link and adopts it. Events run while it waits; a caller
+    // nested inside them (a click, a notification) joins the connect in
+    // flight instead of starting a second one or using a half-open link.
+    void establish()
     {
-        const QString conninfo = params.toConninfo() + sessionSettings(connectTimeout);
-        PgConnPtr fresh(PQconnectdb(conninfo.toUtf8().constData()));
-        if (!fresh || PQstatus(fresh.get()) != CONNECTION_OK)
-            throw BrokenConnection(connectionMessage(fresh.get()));
-        return fresh;
+        std::shared_ptr<PolledConnect> attempt = pending;
+        if (!attempt) {
+            const QString conninfo = params.toConninfo() + sessionSettings(connectTimeout);
+            attempt = std::make_shared<PolledConnect>(conninfo.toUtf8(), std::chrono::seconds(connectTimeout),
+                                                      params.value(QStringLiteral("Server")));
+            pending = attempt;
+        }
+        common::ScopeExit done([this, &attempt] {
+            if (pending == attempt)
+                pending.reset();
+        });
+        attempt->driveToEnd();
+        if (!attempt->succeeded())
+            throw BrokenConnection(attempt->failure());
+        // Empty when a nested caller has adopted it already.
+        if (PgConnPtr fresh = attempt->take())
+            adopt(std::move(fresh));
     }
 
     // The server's notices are not the program's business (by default the
@@ -272,16 +303,18 @@ struct Connection::Impl {
 
     void reconnect()
     {
+        const quint64 before = generation;
         QString lastFailure;
         for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
             if (attempt > 0) {
                 // A restarting server refuses at once; give it a moment.
-                std::this_thread::sleep_for(std::chrono::milliseconds(250 * attempt));
+                pausePumping(250 * attempt);
+                // A caller nested in the pause may have made the link already.
+                if (generation != before && conn && PQstatus(conn.get()) == CONNECTION_OK)
+                    return;
             }
             try {
-                PgConnPtr fresh = connectNew();
-                conn.reset();
-                adopt(std::move(fresh));
+                establish();
                 return;
             } catch (const BrokenConnection& e) {
                 lastFailure = e.message();
@@ -316,7 +349,7 @@ struct Connection::Impl {
         common::ScopeExit notify([this] { afterStatement(); });
 
         if (!conn)
-            adopt(connectNew());
+            establish();
         if (transactionLost)
             throw BrokenConnection(
                 QStringLiteral("The link to the server was lost inside a transaction; its work is gone"), {}, sql);
@@ -382,11 +415,17 @@ void Connection::open()
 {
     if (impl_->conn)
         return;
-    impl_->adopt(impl_->connectNew());
+    impl_->establish();
 }
 
 void Connection::close()
 {
+    // A connect in flight (its caller lets events run) is for lines that
+    // may be about to change: nobody gets that link.
+    if (impl_->pending) {
+        impl_->pending->cancel(QStringLiteral("the connection was closed while connecting"));
+        impl_->pending.reset();
+    }
     if (!impl_->conn)
         return;
     impl_->conn.reset();

@@ -20,9 +20,9 @@ QString quotedIdentifier(const QString& name)
     return u'"' + inner + u'"';
 }
 
-// A server that stays away is tried again at this pace, so the UI thread
-// is not held by connect attempts most of the time.
-constexpr int kRecoveryRetryMs = 30000;
+// A server that stays away is tried again at this pace. Connects let the
+// windows run meanwhile, so a short pace costs nothing but a socket.
+constexpr int kRecoveryRetryMs = 5000;
 // Passes over the channel list when the link changes under a subscription.
 constexpr int kSubscribePasses = 3;
 
@@ -76,6 +76,7 @@ void Listener::setActive(bool on)
     active_ = false;
     notifier_.reset();
     queue_.clear();
+    catchUpQueued_ = false;
     if (connectionAlive_ && connection_.connected()) {
         for (const QString& ch : channels_)
             connection_.executeDirect("UNLISTEN " + quotedIdentifier(ch));
@@ -94,6 +95,13 @@ void Listener::subscribe()
             break;
     }
     watchSocket();
+    if (catchUpDue_) {
+        catchUpDue_ = false;
+        queueCatchUp();
+    }
+    // Whatever arrived while subscribing waited for the LISTENs to finish.
+    if (!queue_.empty())
+        scheduleDrain();
 }
 
 void Listener::watchSocket()
@@ -119,6 +127,11 @@ void Listener::afterStatement()
     // event loop polls it again.
     if (!conn || PQstatus(conn) == CONNECTION_BAD || (notifier_ && notifier_->socket() != PQsocket(conn)))
         notifier_.reset();
+    scheduleDrain();
+}
+
+void Listener::scheduleDrain()
+{
     if (drainQueued_)
         return;
     drainQueued_ = true;
@@ -129,6 +142,9 @@ void Listener::afterReconnect()
 {
     if (!active_ || !connectionAlive_)
         return;
+    // Notifications raised while the link was down are lost: once subscribed
+    // again, the owner looks for what they asked.
+    catchUpDue_ = true;
     if (subscribing_) {
         relisten_ = true;
         return;
@@ -139,6 +155,15 @@ void Listener::afterReconnect()
         notifier_.reset();
         scheduleRecovery(0);
     }
+}
+
+void Listener::queueCatchUp()
+{
+    if (!resubscribed_ || catchUpQueued_)
+        return;
+    catchUpQueued_ = true;
+    queue_.push_back({QString(), QString(), true});
+    scheduleDrain();
 }
 
 void Listener::linkClosed()
@@ -182,8 +207,10 @@ void Listener::readWaiting()
 void Listener::deliverQueued()
 {
     // One at a time: a notification read while the handler runs (it may let
-    // events run) waits in the queue until the handler returns.
-    if (delivering_)
+    // events run) waits in the queue until the handler returns. Nothing is
+    // handed over before the LISTENs are in place: a catch-up must look for
+    // pending requests only once later ones are sure to be heard.
+    if (delivering_ || subscribing_)
         return;
     QPointer<Listener> self(this);
     delivering_ = true;
@@ -195,6 +222,12 @@ void Listener::deliverQueued()
     while (self && active_ && !queue_.empty()) {
         const Notification n = std::move(queue_.front());
         queue_.pop_front();
+        if (n.catchUp) {
+            catchUpQueued_ = false;
+            if (const auto resubscribed = resubscribed_)
+                resubscribed();
+            continue;
+        }
         if (!handler_)
             continue;
         const Handler handler = handler_; // the handler may replace itself
@@ -215,7 +248,8 @@ void Listener::scheduleRecovery(int delayMs)
 
 void Listener::recoverLink()
 {
-    if (!active_ || !connectionAlive_ || !connection_.connected())
+    // A recovery lets events run while it connects; one at a time.
+    if (recovering_ || !active_ || !connectionAlive_ || !connection_.connected())
         return;
     PGconn* conn = connection_.handle();
     if (conn && PQstatus(conn) == CONNECTION_OK) {
@@ -233,11 +267,19 @@ void Listener::recoverLink()
         scheduleRecovery(kRecoveryRetryMs);
         return;
     }
+    QPointer<Listener> self(this);
+    recovering_ = true;
+    bool failed = false;
     try {
         connection_.reconnect(); // subscribes again through afterReconnect
-    } catch (const BrokenConnection&) {
-        scheduleRecovery(kRecoveryRetryMs);
+    } catch (const Error&) {
+        failed = true;
     }
+    if (!self)
+        return;
+    recovering_ = false;
+    if (failed)
+        scheduleRecovery(kRecoveryRetryMs);
 }
 
 } // namespace db

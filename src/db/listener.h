@@ -27,6 +27,12 @@ public:
     const QStringList& channels() const { return channels_; }
     void setHandler(Handler handler) { handler_ = std::move(handler); }
 
+    // Called once the listener has subscribed again on a new link (after a
+    // lost link or a close and open): notifications raised meanwhile were
+    // lost, so the owner looks for requests still pending. Delivered like a
+    // notification: on the UI thread, never inside a running handler.
+    void setResubscribedHandler(std::function<void()> handler) { resubscribed_ = std::move(handler); }
+
     // On: LISTEN to every channel; off: UNLISTEN and stop watching.
     void setActive(bool on);
     bool active() const { return active_; }
@@ -45,6 +51,7 @@ private:
     struct Notification {
         QString channel;
         QString payload;
+        bool catchUp = false; // the resubscribed call, not a notification
     };
 
     void subscribe();
@@ -53,10 +60,13 @@ private:
     void deliverQueued();     // queue_ to the handler, in order
     void recoverLink();       // the socket broke while idle
     void scheduleRecovery(int delayMs);
+    void queueCatchUp();
+    void scheduleDrain();
 
     Connection& connection_;
     QStringList channels_;
     Handler handler_;
+    std::function<void()> resubscribed_;
     bool active_ = false;
     bool delivering_ = false;
     bool drainQueued_ = false;
@@ -66,6 +76,9 @@ private:
     bool recoveryScheduled_ = false;
     bool subscribing_ = false;
     bool relisten_ = false;   // the link changed while subscribing
+    bool recovering_ = false;
+    bool catchUpQueued_ = false;
+    bool catchUpDue_ = false;  // a new link: catch up once subscribed
 };
 
 } // namespace db

@@ -2,6 +2,7 @@
 
 #include "common/event_pump.h"
 #include "common/log_path.h"
+#include "common/scope_exit.h"
 #include "db/connection.h"
 #include "db/copy/copy_run.h"
 #include "db/query.h"
@@ -95,10 +96,7 @@ void Carga_Registro::run()
     if (impl_->running)
         return;
     impl_->running = true;
-    struct Done {
-        bool& running;
-        ~Done() { running = false; }
-    } done { impl_->running };
+    common::ScopeExit done([this] { impl_->running = false; });
 
     ImportsBusy busy(impl_->links.importacaoLivre);
     impl_->runAll();

@@ -2,6 +2,7 @@
 
 #include "common/event_pump.h"
 #include "common/formatar_numero.h"
+#include "common/scope_exit.h"
 #include "db/connection.h"
 #include "db/query.h"
 #include "sales/atualizar_dados.h"
@@ -76,16 +77,12 @@ void Consistir_Vendas::run()
     if (running_)
         return;
     running_ = true;
-    struct Done {
-        Consistir_Vendas& check;
-        ~Done()
-        {
-            check.running_ = false;
-            // A check that failed must not leave the label saying one runs.
-            if (check.links_.statusLabel)
-                check.links_.statusLabel(QString());
-        }
-    } done { *this };
+    common::ScopeExit done([this] {
+        running_ = false;
+        // A check that failed must not leave the label saying one runs.
+        if (links_.statusLabel)
+            links_.statusLabel(QString());
+    });
     runCheck();
 }
 

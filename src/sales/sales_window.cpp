@@ -1,5 +1,6 @@
 #include "sales/sales_window.h"
 
+#include "common/scope_exit.h"
 #include "config/ini_file.h"
 #include "config/ini_keys.h"
 #include "platform/process_ender.h"
@@ -162,6 +163,7 @@ void TFrmConversor_Vendas::buildControls()
     Memo5 = makePane(this, "Memo5", {columns[1], 392, 211, 119});
     Memo6 = makePane(this, "Memo6", {columns[2], 392, 211, 119});
     for (QPlainTextEdit* pane : {Memo1, Memo2, Memo3, Memo4, Memo5, Memo6}) {
+        pane->setMaximumBlockCount(kMonitorPaneLines);
         QPalette p = pane->palette();
         p.setColor(QPalette::Base, Qt::white);
         pane->setPalette(p);
@@ -201,6 +203,7 @@ void TFrmConversor_Vendas::switchListenerOn()
         EventoVendaPdv_->setHandler([this](db::Listener& sender, const QString& channel, const QString& payload) {
             ui::runHandler([&] { EventoTransacaoPdvAlert(sender, channel, payload); });
         });
+        EventoVendaPdv_->setResubscribedHandler([this] { ui::runHandler([this] { catchUpAfterOutage(); }); });
     }
     EventoVendaPdv_->setActive(true);
 }
@@ -238,6 +241,19 @@ SalesRuns TFrmConversor_Vendas::runs()
             });
         },
     };
+}
+
+void TFrmConversor_Vendas::catchUpAfterOutage()
+{
+    // One at a time: the update window's catch-up may arrive while this
+    // one's import lets events run.
+    if (catchingUp_ || !EventoVendaPdv_)
+        return;
+    catchingUp_ = true;
+    common::ScopeExit done([this] { catchingUp_ = false; });
+    // IMPORTACAO 1 goes with "venda", 3 with "registro".
+    for (const char* channel : {"venda", "registro"})
+        EventoTransacaoPdvAlert(*EventoVendaPdv_, QString::fromLatin1(channel), QString());
 }
 
 void TFrmConversor_Vendas::Button1Click()

@@ -45,6 +45,11 @@ class Consistir_Vendas;
 class TFrmConversor_Vendas : public QWidget, public SalesView, public terminals::StatusLinesView {
     Q_OBJECT
 public:
+    // The sale monitor panes keep this many latest lines: every imported
+    // sale adds lines, and a program that runs for weeks must not grow
+    // without end.
+    static constexpr int kMonitorPaneLines = 500;
+
     explicit TFrmConversor_Vendas(QWidget* parent = nullptr);
     ~TFrmConversor_Vendas() override;
 
@@ -78,6 +83,11 @@ public:
     // in the standard error box. Button2Click and Button3Click are also
     // called by the update window's manual customer export.
     void EventoTransacaoPdvAlert(db::Listener& sender, const QString& channel, const QString& payload);
+    // The listener is subscribed again after a lost link: the requests
+    // raised meanwhile got no notification, so the handler runs once for
+    // each channel of the sales requests. Also called by the update window
+    // before its own catch-up.
+    void catchUpAfterOutage();
     void Button1Click();   // "Sair dos Sistema"
     void Button2Click();   // "Atualizar Dados"
     void Button3Click();   // "Desabilitar Monitor" / "Habilitar Monitor"
@@ -133,6 +143,7 @@ private:
     std::function<void()> habilitarbotoes_;
     SalesFlags flags_;
     bool shownOnce_ = false;
+    bool catchingUp_ = false;
 
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;

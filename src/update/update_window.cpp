@@ -16,6 +16,7 @@
 #include "update/produtos_export.h"
 #include "update/reference_export.h"
 #include "update/widget_export_view.h"
+#include "update/update_catch_up.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -234,6 +235,7 @@ void TFrmConversor::switchListenerOn()
             [this](db::Listener& sender, const QString& channel, const QString& payload) {
                 runEvent([&] { EventoTransacaoSeverAlert(sender, channel, payload); });
             });
+        EventoTransacaoServer_->setResubscribedHandler([this] { runEvent([this] { catchUpAfterOutage(); }); });
     }
     EventoTransacaoServer_->setActive(true);
 }
@@ -275,6 +277,14 @@ void TFrmConversor::Todas_EcfsClick()
 void TFrmConversor::EventoTransacaoSeverAlert(db::Listener&, const QString& channel, const QString&)
 {
     handleUpdateNotification(channel, Quibor_Server_, QConfig_, flags_, *this);
+}
+
+void TFrmConversor::catchUpAfterOutage()
+{
+    if (beforeCatchUp_)
+        beforeCatchUp_();
+    for (const QString& channel : catchUpChannels(Quibor_Server_))
+        EventoTransacaoSeverAlert(*EventoTransacaoServer_, channel, QString());
 }
 
 void TFrmConversor::btn_exportar_clienteClick()

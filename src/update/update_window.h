@@ -57,6 +57,12 @@ public:
     void Chk_TotalClick();
     void Todas_EcfsClick();
     void EventoTransacaoSeverAlert(db::Listener& sender, const QString& channel, const QString& payload);
+    // The listener is subscribed again after a lost link: serve what the
+    // notifications lost meanwhile would have started.
+    void catchUpAfterOutage();
+    // Runs first in every catch-up: the handler clears every request, the
+    // sales window's too, so that window serves its own before (set in app).
+    void setBeforeCatchUp(std::function<void()> call) { beforeCatchUp_ = std::move(call); }
 
     // Export runs, started by their buttons or by the notification handler.
     void btn_exportar_clienteClick();
@@ -124,6 +130,7 @@ private:
     std::unique_ptr<ClientesControls> clientesView_;
     std::unique_ptr<ExportacaoClientes> clientes_;
     std::unique_ptr<WidgetExportView> exportView_;
+    std::function<void()> beforeCatchUp_;
 
     QWidget* Panel_Exporta = nullptr;
     QPushButton* btn_exportar_cliente = nullptr;

@@ -139,6 +139,26 @@ TEST_F(ListenerTest, RecoversALinkLostWhileIdle)
     EXPECT_NE(dbtest::backendPid(conn_), before);
 }
 
+TEST_F(ListenerTest, CatchesUpOnceSubscribedAgainAfterALostLink)
+{
+    int catchUps = 0;
+    listener_.setResubscribedHandler([&] {
+        ++catchUps;
+        // Already listening: a request raised now is heard, not lost.
+        notifyFromOutside("venda", "during catch-up");
+    });
+    notifyFromOutside("venda", "before");
+    ASSERT_TRUE(heard(1));
+    EXPECT_EQ(catchUps, 0) << "the first subscription is no catch-up";
+
+    ASSERT_TRUE(dbtest::killBackend(dbtest::backendPid(conn_)));
+    ASSERT_TRUE(waitFor([&] { return catchUps > 0; }, 15000));
+    ASSERT_TRUE(heard(2));
+    EXPECT_EQ(heard_, QStringList({"venda:before", "venda:during catch-up"}));
+    waitFor([] { return false; }, 200);
+    EXPECT_EQ(catchUps, 1);
+}
+
 TEST_F(ListenerTest, ATerminalConnectionIsNotRevivedBehindTheCallersBack)
 {
     conn_.setAutoReconnect(false);
