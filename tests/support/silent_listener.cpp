@@ -1,5 +1,7 @@
 #include "support/silent_listener.h"
 
+#include "support/loopback.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -15,15 +17,6 @@ namespace {
 [[noreturn]] void fail(const char* what)
 {
     throw std::runtime_error(std::string("silent listener: ") + what + ": " + std::to_string(errno));
-}
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
 }
 
 int boundPort(int fd)

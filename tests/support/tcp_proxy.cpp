@@ -1,5 +1,6 @@
 #include "support/tcp_proxy.h"
 
+#include "support/loopback.h"
 #include "support/test_db.h"
 
 #include <arpa/inet.h>
@@ -30,15 +31,6 @@ void closeFd(int& fd)
     if (fd >= 0)
         ::close(fd);
     fd = -1;
-}
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
 }
 
 void setNonBlocking(int fd)
