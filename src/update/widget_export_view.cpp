@@ -1,5 +1,7 @@
 #include "update/widget_export_view.h"
 
+#include "update/ecf_box.h"
+
 #include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -61,15 +63,21 @@ void WidgetExportView::setButtonEnabled(const QString& buttonName, bool enabled)
     required<QPushButton>(window_, buttonName)->setEnabled(enabled);
 }
 
+QCheckBox* WidgetExportView::terminalBox(int n) const
+{
+    return box(QStringLiteral("Ecf%1").arg(n, 3, 10, QLatin1Char('0')));
+}
+
 bool WidgetExportView::terminalChecked(int n) const
 {
-    const QCheckBox* b = box(QStringLiteral("Ecf%1").arg(n, 3, 10, QLatin1Char('0')));
+    const QCheckBox* b = terminalBox(n);
     return b && b->isChecked();
 }
 
 bool WidgetExportView::checkTerminalBox(const QString& numEcf)
 {
-    QCheckBox* b = box(QStringLiteral("Ecf") + numEcf);
+    const int n = caixaDoNumEcf(numEcf);
+    QCheckBox* b = n ? terminalBox(n) : nullptr;
     if (!b)
         return false;
     b->setChecked(true);

@@ -31,6 +31,7 @@ public:
 private:
     QPlainTextEdit* pane(ExportPane p) const;
     QCheckBox* box(const QString& name) const;
+    QCheckBox* terminalBox(int n) const;
 
     QWidget& window_;
 };
