@@ -214,5 +214,15 @@ printf '    %-40s %s\n' "with all their items:" "$complete of $rung"
 printf '    %-40s %s\n' "rows left waiting on the terminals:" "$left"
 printf '    %-40s %s\n' "resident memory (kB):" "start $start_rss, after ${warmup}s $warm_rss, end $end_rss ($(pct "$end_rss" "$warm_rss") since warm-up; within 10 %: $(within "$end_rss" "$warm_rss"))"
 printf '    %-40s %s\n' "open descriptors:" "start $start_fds, after ${warmup}s $warm_fds, end $end_fds ($(pct "$end_fds" "$warm_fds") since warm-up; within 10 %: $(within "$end_fds" "$warm_fds"))"
+# One sample moves with the terminal links an import happens to hold open;
+# growth shows in the highest count of the last third against the middle one.
+fds_growth=$(awk -F'\t' -v warm="$warmup" -v total="$seconds" '
+  NR > 1 && $1 >= warm && $1 <= total {
+    if ($1 < warm + (total - warm) * 2 / 3) { if ($3 > mid) mid = $3 } else if ($3 > last) last = $3
+    if (min == "" || $3 < min) min = $3; if ($3 > max) max = $3
+  }
+  END { printf "%s to %s after warm-up; highest in the last third %s against %s before: %s", min, max, last, mid,
+        (last <= mid * 1.1 || last <= mid + 1) ? "flat" : "growing" }' "$samples")
+printf '    %-40s %s\n' "open descriptors, each minute:" "$fds_growth"
 printf '    %-40s %s\n' "samples each minute:" "$samples"
 printf '    %-40s %s\n' "logs:" "$work/quiborsync.log, $work/simulator-*.log, $work/simulator-*.out"
