@@ -78,7 +78,8 @@ PgConn connectTo(const testsupport::TestDatabase& db, int port)
 db::ConnectionParams paramsOn(const testsupport::TestDatabase& db, int port)
 {
     db::ConnectionParams p;
-    for (const QString& line : db.params().lines())
+    const db::ConnectionParams given = db.params();
+    for (const QString& line : given.lines())
         if (!line.startsWith("Port="))
             p.add(line);
     p.add("Port= " + QString::number(port));
