@@ -194,7 +194,9 @@ void Pipeline::open(Query& read)
     PGconn* conn = impl_->connection.handle();
     Impl::Entry& e = impl_->entry(read.positionalSql_);
     if (!impl_->ready(e, conn)) {
+        // Its first time: prepared now, so it can travel with writes later.
         settle();
+        impl_->ready(e, conn);
         read.open();
         return;
     }
