@@ -178,7 +178,15 @@ void Pipeline::send(Query& write)
         settle();
         impl_->ready(e, conn);
     }
-    impl_->sendOne(conn, *e.statement, values, write.positionalSql_);
+    try {
+        impl_->sendOne(conn, *e.statement, values, write.positionalSql_);
+    } catch (...) {
+        // Nothing else waits: the connection leaves pipeline mode for the
+        // statements that follow.
+        if (!pending())
+            impl_->leave(conn);
+        throw;
+    }
     impl_->pendingSql.push_back(write.positionalSql_);
 }
 
