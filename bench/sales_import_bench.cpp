@@ -19,6 +19,8 @@
 #include "support/recording_dialogs.h"
 #include "support/bare_pg.h"
 #include "support/test_db.h"
+#include "support/delay_proxy.h"
+#include "sales_bench_store.h"
 
 #include <benchmark/benchmark.h>
 #include <libpq-fe.h>
@@ -34,25 +36,9 @@
 
 namespace {
 
-constexpr int kTerminals = 3;
-constexpr int kSales = 2000;
-constexpr int kItemsPerSale = 5;
 constexpr int kProbeEvery = 8; // event-loop turns between two floor samples
 constexpr int kTightRounds = 2000;
-constexpr int kHistorySales = 20000; // already on the server, from an earlier day
-
-// Statements the import must send per sale (duplicate tests, sale lookups,
-// sequence draws and inserts of the six hooked branches), and per terminal
-// (marking, readers and writers, cancellation listing, request reset, last
-// sale, monitor), not counting the status pass.
-constexpr int kReadsPerSale = 2 + kItemsPerSale * 2 + 2 + 2 + 2;
-constexpr int kWritesPerSale = 1 + kItemsPerSale + 1 + 1 + 1;
-constexpr int kReadsPerTerminal
-    = 7 /* new rows? */ + 5 /* readers */ + 5 /* writers */ + 1 /* cancellations */
-    + 6 /* monitor */;
-constexpr int kWritesPerTerminal = 5 /* 0 -> 1 */ + 5 /* 1 -> 2 */ + 1 /* request */ + 1 /* ULTIMA_TRANS */
-    + 2 /* touches */;
-constexpr int kReadsPerRun = 1; // the request list
+using namespace salesbench;
 
 using Clock = std::chrono::steady_clock;
 
@@ -75,9 +61,29 @@ public:
 using testsupport::PgConn;
 using testsupport::PgResult;
 
-PgConn connectTo(const testsupport::TestDatabase& db)
+// A bare connection to `db` on `port` (the cluster's, or a delay proxy's).
+PgConn connectTo(const testsupport::TestDatabase& db, int port)
 {
-    return testsupport::connectBare(db.name());
+    const QString conninfo = QString("host=%1 port=%2 dbname=%3 user=%4 password='%5'")
+                                 .arg(testsupport::testHost())
+                                 .arg(port)
+                                 .arg(db.name(), testsupport::testUser(), testsupport::testPassword());
+    PgConn conn(PQconnectdb(conninfo.toUtf8().constData()));
+    if (PQstatus(conn.get()) != CONNECTION_OK)
+        throw std::runtime_error(PQerrorMessage(conn.get()));
+    return conn;
+}
+
+// The program's parameter lines for `db`, reached on `port`.
+db::ConnectionParams paramsOn(const testsupport::TestDatabase& db, int port)
+{
+    db::ConnectionParams p;
+    const db::ConnectionParams given = db.params();
+    for (const QString& line : given.lines())
+        if (!line.startsWith("Port="))
+            p.add(line);
+    p.add("Port= " + QString::number(port));
+    return p;
 }
 
 void check(PGconn* conn, PGresult* r)
@@ -148,121 +154,23 @@ private:
     int samples_ = 0;
 };
 
-void fillTerminal(testsupport::TestDatabase& pdv, int n, int sales)
-{
-    const QString range = QString("generate_series(1, %1) k").arg(sales);
-    pdv.exec(QString("INSERT INTO LICENCA_IF (NUM_ECF, BANCO, STATUS, SERIAL) VALUES ('%1', '%2', 'A', 'SN')")
-                 .arg(n, 3, 10, QChar('0'))
-                 .arg(pdv.name()));
-    pdv.exec(
-        QString("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, "
-                "DT_MOVIMENTO, DT_ENT_SAI, MODELO, CONDUTA, CLIENTE_ID, VALOR, VALOR_PRODUTOS, EMPRESA_ID, "
-                "CONTA_ID, FUNCIONARIO_ID, HORA, COND_PAGTO, ITENS, UNIDADES, CHAVE_NFE, EXPORTADO) "
-                "SELECT k, 100000 + k, %1, k::text, '2024-03-05', '2024-03-05', '2024-03-05', '65', '01', 7, "
-                "50, 50, 1, 11, 21, '10:15:00', 'A VISTA', 5, 5, 'CHAVE' || k, 0 FROM %2")
-            .arg(n)
-            .arg(range));
-    pdv.exec(
-        QString("INSERT INTO TRANSITENS (TRANSACAO_ID, SEQUENCIA, BANCO_ID, DATA, PRODUTO_ID, DESCRICAO, "
-                "QUANTIDADE, VR_UNITARIO, VR_TOTAL, CST, CFOP, TP_PROD_SERV, EXPORTADO) "
-                "SELECT 100000 + k, s, %1, '2024-03-05', 1000 + s, 'PRODUTO ' || s, 1, 10, 10, '000', "
-                "'5102', 'P', 0 FROM %2, generate_series(1, %3) s")
-            .arg(n)
-            .arg(range)
-            .arg(kItemsPerSale));
-    pdv.exec(
-        QString("INSERT INTO TRANSPARCELAS (TRANSACAO_ID, PARCELA_ID, TIPO_TRANSACAO, BANCO_ID, ECF, DATA, "
-                "DT_VENCIMENTO, VALOR, DUPLICATA) SELECT 100000 + k, '1', 'T', 0, %1, '2024-03-05', "
-                "'2024-04-05', 50, 'D' || k FROM %2")
-            .arg(n)
-            .arg(range));
-    pdv.exec(
-        QString("INSERT INTO FECHAMENTO_CUPOM (CUPOM, CAIXA_ID, OPERADOR_ID, FINALIZADORA_ID, LEGENDA, DATA, "
-                "HORA, VALOR_CUPOM, VALOR_FINALIZADORA, FISCAL, ENTIDADE_ID, CLIENTE_ID) "
-                "SELECT lpad(k::text, 8, '0'), %1, 3, 1, 'DINHEIRO', '2024-03-05', '10:16:00', 50, 50, 'S', "
-                "0, 7 FROM %2")
-            .arg(n)
-            .arg(range));
-    pdv.exec(QString(
-        "INSERT INTO COMPL_NFCEFISCAL (TRANSACAO_ID, DT_SAIDA, HR_SAIDA, CHAVE_NFCE, EMPRESA_ID, ECF, "
-        "TRANSMISSAO, DT_EMISSAO, VALOR, NO_DOC_FISCAL, ARQUIVO_XML, ERRO_ENVIO) "
-        "SELECT 100000 + k, '2024-03-05', '10:15:00', 'CHAVE' || k, 1, '%1', 'OK', '2024-03-05', 50, "
-        "k, '<nfe>' || k || '</nfe>', '' FROM %2")
-                 .arg(n, 3, 10, QChar('0'))
-                 .arg(range));
-    pdv.exec("ANALYZE");
-}
-
-// A store's server is never empty: earlier days' sales, analysed, so the
-// import's lookups meet the plans they meet in a shop.
-void fillHistory(testsupport::TestDatabase& server)
-{
-    const QString range = QString("generate_series(1, %1) k").arg(kHistorySales);
-    server.exec(
-        QString("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, "
-                "DT_MOVIMENTO, MODELO, CONDUTA, CLIENTE_ID, VALOR) SELECT k, 100000 + k / 3, 1 + k % 3, "
-                "(k / 3)::text, '2024-02-01'::date + k % 28, '2024-02-01'::date + k % 28, '65', '01', 7, "
-                "50 FROM %1")
-            .arg(range));
-    server.exec(
-        QString("INSERT INTO TRANSITENS (TRANSACAO_ID, SEQUENCIA, BANCO_ID, DATA, PRODUTO_ID, VR_TOTAL) "
-                "SELECT k, s, 1, '2024-02-01', 1000 + s, 10 FROM %1, generate_series(1, %2) s")
-            .arg(range)
-            .arg(kItemsPerSale));
-    server.exec(QString("INSERT INTO TRANSPARCELAS (TRANSACAO_ID, PARCELA_ID, ECF, DATA, VALOR) "
-                        "SELECT k, '1', 1, '2024-02-01', 50 FROM %1")
-                    .arg(range));
-    server.exec(QString("INSERT INTO FECHAMENTO_CUPOM (FECHAMENTO_ID, CUPOM, CAIXA_ID, DATA, VALOR_CUPOM, "
-                        "VALOR_FINALIZADORA) SELECT k, lpad((k / 3)::text, 8, '0'), 1 + k % 3, "
-                        "'2024-02-01'::date + k % 28, 50, 50 FROM %1")
-                    .arg(range));
-    server.exec(QString("INSERT INTO COMPL_NFCEFISCAL (TRANSACAO_ID, DT_SAIDA, ECF, VALOR) "
-                        "SELECT k, '2024-02-01', '001', 50 FROM %1")
-                    .arg(range));
-    server.exec(
-        QString("SELECT setval('GEN_TRANSACOES', %1), setval('GEN_FECHAMENTO', %1)").arg(kHistorySales));
-    server.exec("ANALYZE");
-}
-
-struct Store {
-    testsupport::TestDatabase server { testsupport::Template::Server };
-    std::vector<std::unique_ptr<testsupport::TestDatabase>> terminals;
-    QTemporaryDir folder;
-
-    Store()
-    {
-        server.exec("INSERT INTO CONFIG (CONTROLE_ESTQ_LOC) VALUES ('False')");
-        server.exec("INSERT INTO ABERTURA (DT_MOVIMENTO) VALUES ('2024-03-05')");
-        server.exec("INSERT INTO CLIENTES (CLIENTE_ID, NOME) VALUES (7, 'CLIENTE')");
-        fillHistory(server);
-        for (int n = 1; n <= kTerminals; ++n) {
-            auto pdv = std::make_unique<testsupport::TestDatabase>(testsupport::Template::Terminal);
-            const int sales = kSales / kTerminals + (n <= kSales % kTerminals ? 1 : 0);
-            fillTerminal(*pdv, n, sales);
-            server.exec(
-                QString("INSERT INTO LICENCA_IF (NUM_ECF, BANCO, USUARIO, SENHA, IP, PORTA, STATUS, "
-                        "ECF_STATUS, IMPORTACAO) VALUES ('%1', '%2', '%3', '%4', '%5', '%6', 'A', 0, 1)")
-                    .arg(n, 3, 10, QChar('0'))
-                    .arg(pdv->name(), testsupport::testUser(), testsupport::testPassword(),
-                        testsupport::testHost())
-                    .arg(testsupport::testPort()));
-            terminals.push_back(std::move(pdv));
-        }
-        QDir(folder.path()).mkdir("QuiborSync_Logs");
-        common::setProgramFolder(folder.path());
-    }
-};
-
+// Argument: the delay each way of the link to the databases, in
+// microseconds (0: plain loopback; else a delay proxy in between).
 void BM_SalesImport(benchmark::State& state)
 {
+    const auto delay = std::chrono::microseconds(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
-        Store store;
+        std::unique_ptr<testsupport::DelayProxy> proxy;
+        if (delay.count() > 0)
+            proxy = std::make_unique<testsupport::DelayProxy>(testsupport::testHost(), testsupport::testPort(), delay);
+        const int port = proxy ? proxy->port() : testsupport::testPort();
+        Store store(port);
         testsupport::ScopedRecordingDialogs dialogs;
         NullView view;
         bool importacaoLivre = true;
 
-        db::Connection server(store.server.params());
+        db::Connection server(paramsOn(store.server, port));
         server.open();
         db::Query config(server);
         config.setText("SELECT * FROM CONFIG");
@@ -275,7 +183,7 @@ void BM_SalesImport(benchmark::State& state)
         sales::Carga_Vendas carga(sales::SalesImportLinks {
             server, view, importacaoLivre, {}, [] { return QString("loja"); }, config, abertura });
 
-        PgConn probeConnection = connectTo(store.server);
+        PgConn probeConnection = connectTo(store.server, port);
         FloorProbe probe(probeConnection.get());
         state.ResumeTiming();
 
@@ -310,8 +218,8 @@ void BM_SalesImport(benchmark::State& state)
         if (imported != kSales || items != kSales * kItemsPerSale || !dialogs->shown.empty())
             state.SkipWithError("the import did not bring every sale and item");
 
-        const double reads = double(kReadsPerSale) * kSales + kReadsPerTerminal * kTerminals + kReadsPerRun;
-        const double writes = double(kWritesPerSale) * kSales + kWritesPerTerminal * kTerminals;
+        const double reads = kReads;
+        const double writes = kWrites;
         const double floor = reads * readCost + writes * writeCost;
         const auto [tightRead, tightWrite] = probe.tightLoop(kTightRounds);
         const double tightFloor = reads * tightRead + writes * tightWrite;
@@ -326,17 +234,18 @@ void BM_SalesImport(benchmark::State& state)
         state.counters["pump_turns"] = turns;
         state.counters["floor_samples"] = probe.samples();
         std::printf(
-            "import %.3f s (%.0f sales/s); floor %.3f s = %.0f reads x %.1f us + %.0f writes x %.1f us "
+            "link delay %d us each way: import %.3f s (%.0f sales/s); floor %.3f s = %.0f reads x %.1f us + %.0f writes x %.1f us "
             "(sampled during the import); ratio %.2f; back-to-back floor %.3f s (%.1f us, %.1f us), "
             "ratio %.2f; longest gap between event-loop turns %.1f ms over %d turns\n",
-            seconds, kSales / seconds, floor, reads, readCost * 1e6, writes, writeCost * 1e6, seconds / floor,
+            int(delay.count()), seconds, kSales / seconds, floor, reads, readCost * 1e6, writes, writeCost * 1e6, seconds / floor,
             tightFloor, tightRead * 1e6, tightWrite * 1e6, seconds / tightFloor, maxGap * 1000, turns);
+        std::fflush(stdout);
         common::setProgramFolder(QString());
         state.ResumeTiming();
     }
 }
 
-BENCHMARK(BM_SalesImport)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_SalesImport)->Arg(0)->Arg(250)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 

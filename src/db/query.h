@@ -85,6 +85,8 @@ public:
     std::shared_ptr<ResultData> resultData() const;
 
 private:
+    friend class Pipeline; // sends the bound text and hands back its result
+
     void parseIfNeeded();
     std::vector<Value> orderedValues() const;
     bool hasCell(int column) const;

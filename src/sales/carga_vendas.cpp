@@ -216,6 +216,7 @@ void Carga_Vendas::Impl::copy(const SaleTableCopy& t)
     {
         Transferir_banco::Executing executing(hook, t.table);
         db::CopyRun(config).run();
+        hook.settle();
         handedBack = hook.takeGivenBack();
     }
     giveBack(t, handedBack);

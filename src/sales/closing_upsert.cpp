@@ -54,8 +54,7 @@ const std::vector<qint64>& serverLines(UpsertContext& ctx, const ClosingKey& key
         return it->second;
     db::Query& lookup = ctx.statement(kClosingLookup);
     bindKey(lookup, key);
-    lookup.prepare();
-    lookup.open();
+    ctx.findsRow(lookup);
     std::vector<qint64> ids;
     for (; !lookup.eof(); lookup.next())
         ids.push_back(lookup.field("FECHAMENTO_ID").asInteger());
@@ -98,8 +97,15 @@ void upsertFechamento(UpsertContext& ctx, const SourceRow& s)
 {
     const qint64 own = ownServerLine(ctx, s);
 
+    auto failed = [&ctx, rowKey = UpsertContext::keyOf(s, saleTable(SaleTable::FechamentoCupom).giveBackKey)](
+                      const std::exception& e) {
+        ctx.givenBack.push_back(rowKey);
+        ui::dialogs().error(QStringLiteral("Erro Fechamento Cupom:\rErro: ") + ui::failureText(e));
+    };
     try {
+        db::Query* write = nullptr;
         if (own == 0) {
+            ctx.settle(); // the draw below goes on its own
             const qint64 id = db::nextFechamentoId(ctx.server);
             db::Query& insert = ctx.statement(kInsertClosing);
             insert.bindInteger("FECHAMENTO_ID", id);
@@ -111,19 +117,19 @@ void upsertFechamento(UpsertContext& ctx, const SourceRow& s)
             insert.bindDateTime("DATA", s.dateTime("DATA"));
             for (const char* c : { "VALOR_CUPOM", "ACRESCIMO", "DESCONTO", "VALOR_FINALIZADORA" })
                 insert.bindFloat(c, s.decimal(c));
-            execute(insert);
+            write = &insert;
         } else {
             db::Query& update = ctx.statement(kUpdateClosing);
             update.bindInteger("FECHAMENTO_ID", own);
             update.bindText("LEGENDA", s.text("LEGENDA"));
             update.bindInteger("FINALIZADORA_ID", s.integer("FINALIZADORA_ID"));
             update.bindText("FISCAL", s.text("FISCAL"));
-            execute(update);
+            write = &update;
         }
-        common::pumpEvents();
+        common::pumpEvents(); // before the write is held back, never while it is
+        ctx.sendWrite(*write, [] { }, failed);
     } catch (const std::exception& e) {
-        ctx.giveBack(s, saleTable(SaleTable::FechamentoCupom).giveBackKey);
-        ui::dialogs().error(QStringLiteral("Erro Fechamento Cupom:\rErro: ") + ui::failureText(e));
+        failed(e);
     }
 }
 

@@ -137,12 +137,24 @@ void upsertTransacao(UpsertContext& ctx, const SourceRow& s)
         duplicate.bindText("NUM_DOC", s.text("NUM_DOC"));
     duplicate.bindInteger("BANCO_ID", s.integer("BANCO_ID"));
     duplicate.bindDateTime("DT_TRANS", s.dateTime("DT_TRANS"));
-    if (openFindsRow(duplicate))
+    if (ctx.findsRow(duplicate))
         return;
 
     // The cells name the last sale that reached the server: a failed insert
     // puts them back (Novo_Id keeps the id drawn).
     const ImportCells before = ctx.cells;
+    const QStringList& key = saleTable(SaleTable::Transacoes).giveBackKey;
+    auto failed = [&ctx, before, rowKey = UpsertContext::keyOf(s, key)](
+                      const std::exception& e, qint64 newId) {
+        // A later sale may already stand in the cells: it stays.
+        if (newId == 0 || ctx.cells.Ultima_Transacao == newId) {
+            ctx.cells.Ultima_Transacao = before.Ultima_Transacao;
+            ctx.cells.Ultimo_Cupom = before.Ultimo_Cupom;
+            ctx.cells.Ultimo_Caixa = before.Ultimo_Caixa;
+        }
+        ctx.givenBack.push_back(rowKey);
+        ui::dialogs().error(QStringLiteral("Erro Transacoes principal:\rErro: ") + ui::failureText(e));
+    };
     try {
         const qint64 newId = db::nextTransacaoId(ctx.server);
         ctx.cells.Novo_Id = newId;
@@ -152,17 +164,17 @@ void upsertTransacao(UpsertContext& ctx, const SourceRow& s)
 
         db::Query& insert = ctx.statement(kInsertTransacao);
         bindSale(insert, s, newId);
-        execute(insert);
-        ctx.saleInserted = true;
-        ctx.knownSales.remember(
-            { s.integer("TRANSACAO_ORIGEM"), s.integer("BANCO_ID"), s.dateTime("DT_TRANS") }, newId);
-        common::pumpEvents();
+        const SaleLink link { s.integer("TRANSACAO_ORIGEM"), s.integer("BANCO_ID"), s.dateTime("DT_TRANS") };
+        common::pumpEvents(); // before the insert is held back, never while it is
+        ctx.sendWrite(
+            insert,
+            [&ctx, link, newId] {
+                ctx.saleInserted = true;
+                ctx.knownSales.remember(link, newId);
+            },
+            [failed, newId](const std::exception& e) { failed(e, newId); });
     } catch (const std::exception& e) {
-        ctx.cells.Ultima_Transacao = before.Ultima_Transacao;
-        ctx.cells.Ultimo_Cupom = before.Ultimo_Cupom;
-        ctx.cells.Ultimo_Caixa = before.Ultimo_Caixa;
-        ctx.giveBack(s, saleTable(SaleTable::Transacoes).giveBackKey);
-        ui::dialogs().error(QStringLiteral("Erro Transacoes principal:\rErro: ") + ui::failureText(e));
+        failed(e, 0);
     }
 }
 
@@ -183,32 +195,39 @@ void upsertTransitem(UpsertContext& ctx, const SourceRow& s)
     duplicate.bindInteger("TRANSACAO_ID", saleId);
     duplicate.bindInteger("PRODUTO_ID", s.integer("PRODUTO_ID"));
     duplicate.bindInteger("SEQUENCIA", s.integer("SEQUENCIA"));
-    if (openFindsRow(duplicate))
+    if (ctx.findsRow(duplicate))
         return;
 
+    auto failed = [&ctx, rowKey = UpsertContext::keyOf(s, key)](const std::exception& e) {
+        ctx.givenBack.push_back(rowKey);
+        ui::dialogs().error(QStringLiteral("Erro transitens:\rErro: ") + ui::failureText(e));
+    };
     try {
         db::Query& insert = ctx.statement(kInsertTransitem);
         bindItem(insert, s, saleId, data);
-        execute(insert);
+        if (!ctx.stock.enabled) {
+            common::pumpEvents(); // before the insert is held back, never while it is
+            ctx.sendWrite(insert, [] { }, failed);
+            return;
+        }
 
-        if (ctx.stock.enabled) {
-            // A missing stock-location row must not cost the item.
-            try {
-                db::Query& location = ctx.statement(kInsertLocalizacao);
-                location.bindInteger("PRODUTO_ID", s.integer("PRODUTO_ID"));
-                location.bindInteger("LOCALIZACAO_ID", ctx.stock.localizacaoId);
-                location.bindText("DESCRICAO", ctx.stock.descricao);
-                location.bindDateTime("DT_SAIDA", data);
-                location.bindFloat("QUANTIDADE", s.decimal("QUANTIDADE"));
-                location.bindInteger("TRANSACAO_ID", saleId);
-                execute(location);
-            } catch (const std::exception&) {
-            }
+        // The stock-location row follows only an item that is in.
+        execute(insert);
+        // A missing stock-location row must not cost the item.
+        try {
+            db::Query& location = ctx.statement(kInsertLocalizacao);
+            location.bindInteger("PRODUTO_ID", s.integer("PRODUTO_ID"));
+            location.bindInteger("LOCALIZACAO_ID", ctx.stock.localizacaoId);
+            location.bindText("DESCRICAO", ctx.stock.descricao);
+            location.bindDateTime("DT_SAIDA", data);
+            location.bindFloat("QUANTIDADE", s.decimal("QUANTIDADE"));
+            location.bindInteger("TRANSACAO_ID", saleId);
+            execute(location);
+        } catch (const std::exception&) {
         }
         common::pumpEvents();
     } catch (const std::exception& e) {
-        ctx.giveBack(s, key);
-        ui::dialogs().error(QStringLiteral("Erro transitens:\rErro: ") + ui::failureText(e));
+        failed(e);
     }
 }
 
@@ -224,7 +243,7 @@ void upsertTransparcela(UpsertContext& ctx, const SourceRow& s)
     db::Query& duplicate = ctx.statement(kInstalmentDuplicate);
     duplicate.bindInteger("TRANSACAO_ID", saleId);
     duplicate.bindText("PARCELA_ID", s.text("PARCELA_ID"));
-    if (openFindsRow(duplicate))
+    if (ctx.findsRow(duplicate))
         return;
 
     db::Query& insert = ctx.statement(kInsertTransparcela);
@@ -236,8 +255,9 @@ void upsertTransparcela(UpsertContext& ctx, const SourceRow& s)
     for (const char* c : { "DT_VENCIMENTO", "DATA" })
         insert.bindDateTime(c, s.dateTime(c));
     insert.bindFloat("VALOR", s.decimal("VALOR"));
-    execute(insert);
-    common::pumpEvents();
+    common::pumpEvents(); // before the insert is held back, never while it is
+    // A failed instalment ends its table's phase, as soon as its answer is in.
+    ctx.sendWrite(insert, [] { }, {});
 }
 
 } // namespace sales

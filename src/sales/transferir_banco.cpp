@@ -41,12 +41,15 @@ void Transferir_banco::Transferir_bancoFindDestRecord(db::CopyRun& ASender, bool
         upsertFechamento(ctx_, source);
         break;
     case SaleTable::ComplNfceFiscal:
+        ctx_.settle();
         upsertComplNfce(ctx_, source);
         break;
     case SaleTable::NotasCanceladasNfce:
+        ctx_.settle();
         upsertNotaCancelada(ctx_, source);
         break;
     case SaleTable::ChequesRecebidos:
+        ctx_.settle();
         AFound = chequeOnServer(ctx_, source);
         break;
     }
@@ -70,6 +73,9 @@ Transferir_banco::Executing::Executing(Transferir_banco& hook, SaleTable table)
 
 Transferir_banco::Executing::~Executing()
 {
+    // A run that ended by an error still hears its last writes out; one
+    // that ended well was settled by its driver.
+    hook_.ctx_.settleQuietly();
     hook_.executing_.reset();
     hook_.ctx_.terminal = nullptr;
 }

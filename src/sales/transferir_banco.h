@@ -41,6 +41,9 @@ public:
 
     void Transferir_bancoFindDestRecord(db::CopyRun& ASender, bool& AFound);
 
+    // Hears out the writes still unanswered at the end of a copy run.
+    void settle() { ctx_.settle(); }
+
     // Keys of the rows of the last copy run that must be sent again.
     std::vector<RowKey> takeGivenBack();
 

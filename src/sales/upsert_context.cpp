@@ -1,12 +1,14 @@
 #include "sales/upsert_context.h"
 
 #include "db/errors.h"
+#include "sales/statement_cycle.h"
 
 namespace sales {
 
 UpsertContext::UpsertContext(db::Connection& server_, ImportCells& cells_)
     : server(server_)
     , cells(cells_)
+    , pipeline_(server_)
 {
 }
 
@@ -23,11 +25,106 @@ db::Query& UpsertContext::statement(const char* sql)
 
 void UpsertContext::giveBack(const SourceRow& source, const QStringList& keyColumns)
 {
+    givenBack.push_back(keyOf(source, keyColumns));
+}
+
+RowKey UpsertContext::keyOf(const SourceRow& source, const QStringList& keyColumns)
+{
     RowKey key;
     key.reserve(keyColumns.size());
     for (const QString& column : keyColumns)
         key.push_back(source.dataset().field(column).value());
-    givenBack.push_back(std::move(key));
+    return key;
+}
+
+void UpsertContext::sendWrite(
+    db::Query& write, std::function<void()> succeeded, std::function<void(const std::exception&)> failed)
+{
+    if (!pipeline_.usable()) {
+        // Inside a transaction, or before the link is up: one at a time.
+        settle();
+        try {
+            write.prepare();
+            write.exec();
+        } catch (const std::exception& e) {
+            if (!failed)
+                throw;
+            failed(e);
+            return;
+        }
+        succeeded();
+        return;
+    }
+    try {
+        pipeline_.send(write);
+    } catch (const std::exception& e) {
+        report();
+        if (!failed)
+            throw;
+        failed(e);
+        return;
+    }
+    held_.push_back({ std::move(succeeded), std::move(failed) });
+}
+
+bool UpsertContext::findsRow(db::Query& read)
+{
+    if (!pipeline_.pending())
+        return openFindsRow(read);
+    read.prepare();
+    try {
+        pipeline_.open(read);
+    } catch (...) {
+        // The read's own error; a held write's that ends the run comes first.
+        report();
+        throw;
+    }
+    report();
+    return !read.isEmpty();
+}
+
+void UpsertContext::settle()
+{
+    if (!pipeline_.pending())
+        return;
+    pipeline_.settle();
+    report();
+}
+
+void UpsertContext::report()
+{
+    std::exception_ptr raised;
+    for (const std::exception_ptr& outcome : pipeline_.takeOutcomes()) {
+        if (held_.empty())
+            break;
+        HeldWrite write = std::move(held_.front());
+        held_.pop_front();
+        if (!outcome) {
+            write.succeeded();
+            continue;
+        }
+        if (!write.failed) {
+            if (!raised)
+                raised = outcome;
+            continue;
+        }
+        try {
+            std::rethrow_exception(outcome);
+        } catch (const std::exception& e) {
+            write.failed(e);
+        }
+    }
+    if (raised)
+        std::rethrow_exception(raised);
+}
+
+void UpsertContext::settleQuietly() noexcept
+{
+    try {
+        settle();
+    } catch (...) {
+        held_.clear();
+    }
 }
 
 qint64 findSale(UpsertContext& ctx, const char* lookupSql, const SaleLink& link)
@@ -38,9 +135,7 @@ qint64 findSale(UpsertContext& ctx, const char* lookupSql, const SaleLink& link)
     lookup.bindInteger("TRANSACAO_ORIGEM", link.origem);
     lookup.bindInteger("BANCO_ID", link.bancoId);
     lookup.bindDateTime("DATA", link.dtTrans);
-    lookup.prepare();
-    lookup.open();
-    if (lookup.isEmpty())
+    if (!ctx.findsRow(lookup))
         return 0;
     const qint64 id = lookup.field("TRANSACAO_ID").asInteger();
     ctx.knownSales.remember(link, id);

@@ -4,12 +4,14 @@
 // connection), the process-wide cells, the stock-location settings, and the
 // rows the hook could not bring to the server.
 
+#include "db/pipeline.h"
 #include "db/query.h"
 #include "db/value.h"
 #include "sales/import_cells.h"
 
 #include <QDateTime>
 #include <QString>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <map>
@@ -134,6 +136,26 @@ struct UpsertContext {
     // Remembers the source row's key so the driver hands the row back to
     // the next import instead of marking it imported.
     void giveBack(const SourceRow& source, const QStringList& keyColumns);
+    static RowKey keyOf(const SourceRow& source, const QStringList& keyColumns);
+
+    // A write whose outcome decides nothing sent next: sent at once, its
+    // answer read with that of the next statement (findsRow()), or by
+    // settle(). Exactly one of the two is called then, in sending order;
+    // without `failed`, its error is raised by the call that reads it, once
+    // every answer read with it has been handled.
+    // No statement and no turn of the event loop may come between; run
+    // common::pumpEvents() before, never after it.
+    void sendWrite(db::Query& write, std::function<void()> succeeded,
+        std::function<void(const std::exception&)> failed);
+    // openFindsRow() behind the writes still unanswered (one round trip for
+    // all); their outcomes are handled first.
+    bool findsRow(db::Query& read);
+    // Hears every unanswered write out. Before any other statement on the
+    // server and at the end of every copy run.
+    void settle();
+    // The same where nothing may raise (a run ended by an error, whose rows
+    // all stay marked for the next import anyway).
+    void settleQuietly() noexcept;
 
     db::Connection& server;
     ImportCells& cells;
@@ -146,7 +168,15 @@ struct UpsertContext {
     db::Connection* terminal = nullptr; // the executing copy run reads from it
 
 private:
+    struct HeldWrite {
+        std::function<void()> succeeded;
+        std::function<void(const std::exception&)> failed;
+    };
+    void report();
+
     TextMap<std::unique_ptr<db::Query>> statements_;
+    db::Pipeline pipeline_;
+    std::deque<HeldWrite> held_;
 };
 
 // The server id of the sale `link` names, 0 when it is not on the server:

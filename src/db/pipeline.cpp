@@ -1,0 +1,250 @@
+#include "db/pipeline.h"
+
+#include "db/connection.h"
+#include "db/errors.h"
+#include "db/pg_error.h"
+#include "db/pg_handles.h"
+#include "db/prepared_statement.h"
+#include "db/query.h"
+#include "db/result_data.h"
+#include "db/value_text.h"
+
+#include <libpq-fe.h>
+
+#include <QHash>
+#include <deque>
+#include <optional>
+
+namespace db {
+namespace {
+
+// Keeps the parameter texts alive while the client library reads them.
+struct Texts {
+    std::vector<std::optional<QByteArray>> texts;
+    std::vector<const char*> pointers;
+
+    Texts(const std::vector<Value>& values, const std::vector<Oid>& types)
+    {
+        texts.reserve(values.size());
+        pointers.reserve(values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const bool toBytea = i < types.size() && fieldKindForType(types[i]) == FieldKind::Bytes;
+            texts.push_back(parameterText(values[i], toBytea));
+            pointers.push_back(texts.back() ? texts.back()->constData() : nullptr);
+        }
+    }
+};
+
+} // namespace
+
+struct Pipeline::Impl {
+    explicit Impl(Connection& c) : connection(c) {}
+
+    struct Entry {
+        std::shared_ptr<PreparedStatement> statement;
+        bool ready = false; // prepared, its parameter types known
+    };
+
+    // Statements of this unit, prepared under names of their own (the
+    // connection's cache prepares synchronously, which pipeline mode forbids),
+    // with their parameter types known before the first send.
+    Entry& entry(const QString& sql)
+    {
+        if (generation != connection.linkGeneration()) {
+            for (Entry& e : statements) {
+                e.statement->forget();
+                e.ready = false;
+            }
+            generation = connection.linkGeneration();
+        }
+        auto it = statements.find(sql);
+        if (it == statements.end())
+            it = statements.insert(sql, Entry { std::make_shared<PreparedStatement>(sql.toUtf8()) });
+        return *it;
+    }
+
+    // Whether `e` can be sent now; preparing waits for the server, so only
+    // outside pipeline mode.
+    bool ready(Entry& e, PGconn* conn)
+    {
+        if (!e.ready && PQpipelineStatus(conn) == PQ_PIPELINE_OFF) {
+            e.statement->paramTypes(conn);
+            e.ready = true;
+        }
+        return e.ready;
+    }
+
+    // Sends one prepared statement and its sync: the statement then commits
+    // (or fails) on its own.
+    void sendOne(PGconn* conn, PreparedStatement& s, const std::vector<Value>& values, const QString& sql)
+    {
+        if (PQpipelineStatus(conn) == PQ_PIPELINE_OFF && !PQenterPipelineMode(conn))
+            raiseFailure(conn, nullptr, QStringLiteral("pipeline mode"));
+        const Texts texts(values, s.paramTypes(conn));
+        if (!s.send(conn, texts.pointers.data(), static_cast<int>(texts.pointers.size())) || !PQpipelineSync(conn))
+            raiseFailure(conn, nullptr, sql);
+    }
+
+    // One statement's answer: its result, the null after it, and its sync.
+    PgResultPtr readOne(PGconn* conn, const QString& sql, std::exception_ptr& error)
+    {
+        PgResultPtr result(PQgetResult(conn));
+        if (!result) {
+            error = failure(conn, nullptr, sql);
+            return nullptr;
+        }
+        if (!succeeded(result.get()))
+            error = failure(conn, result.get(), sql);
+        PgResultPtr end(PQgetResult(conn)); // the null that ends the statement's results
+        PgResultPtr sync(PQgetResult(conn));
+        if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC) {
+            if (!error)
+                error = failure(conn, sync.get(), QStringLiteral("pipeline sync"));
+            lost = true;
+        }
+        return result;
+    }
+
+    static std::exception_ptr failure(PGconn* conn, const PGresult* result, const QString& sql)
+    {
+        try {
+            raiseFailure(conn, result, sql);
+        } catch (...) {
+            return std::current_exception();
+        }
+    }
+
+    // Reads the answers of the pending writes into `outcomes`; after a lost
+    // link every one still unanswered fails with it.
+    void readWrites(PGconn* conn)
+    {
+        while (!pendingSql.empty()) {
+            const QString sql = pendingSql.front();
+            pendingSql.pop_front();
+            std::exception_ptr error;
+            if (lost || PQstatus(conn) != CONNECTION_OK) {
+                lost = true;
+                error = std::make_exception_ptr(BrokenConnection(connectionMessage(conn), {}, sql));
+            } else {
+                readOne(conn, sql, error);
+            }
+            outcomes.push_back(error);
+        }
+    }
+
+    void leave(PGconn* conn)
+    {
+        if (PQpipelineStatus(conn) != PQ_PIPELINE_OFF)
+            PQexitPipelineMode(conn);
+        lost = false;
+        // A NOTIFY may have come in with the answers.
+        connection.statementsRan();
+    }
+
+    Connection& connection;
+    quint64 generation = 0;
+    QHash<QString, Entry> statements;
+    std::deque<QString> pendingSql;
+    std::vector<std::exception_ptr> outcomes;
+    bool lost = false;
+};
+
+Pipeline::Pipeline(Connection& connection) : impl_(std::make_unique<Impl>(connection)) {}
+
+Pipeline::~Pipeline()
+{
+    try {
+        settle();
+    } catch (...) {
+    }
+}
+
+bool Pipeline::usable() const
+{
+    PGconn* conn = impl_->connection.handle();
+    return conn && PQstatus(conn) == CONNECTION_OK && !impl_->connection.inTransaction();
+}
+
+void Pipeline::send(Query& write)
+{
+    write.parseIfNeeded();
+    write.close();
+    const std::vector<Value> values = write.orderedValues();
+    Connection& connection = impl_->connection;
+    connection.open();
+    PGconn* conn = connection.handle();
+    Impl::Entry& e = impl_->entry(write.positionalSql_);
+    if (!impl_->ready(e, conn)) {
+        settle();
+        impl_->ready(e, conn);
+    }
+    try {
+        impl_->sendOne(conn, *e.statement, values, write.positionalSql_);
+    } catch (...) {
+        // Nothing else waits: the connection leaves pipeline mode for the
+        // statements that follow.
+        if (!pending())
+            impl_->leave(conn);
+        throw;
+    }
+    impl_->pendingSql.push_back(write.positionalSql_);
+}
+
+void Pipeline::open(Query& read)
+{
+    read.parseIfNeeded();
+    read.close();
+    const std::vector<Value> values = read.orderedValues();
+    if (!pending()) {
+        read.open();
+        return;
+    }
+    PGconn* conn = impl_->connection.handle();
+    Impl::Entry& e = impl_->entry(read.positionalSql_);
+    if (!impl_->ready(e, conn)) {
+        // Its first time: prepared now, so it can travel with writes later.
+        settle();
+        impl_->ready(e, conn);
+        read.open();
+        return;
+    }
+    std::exception_ptr error;
+    bool sent = true;
+    try {
+        impl_->sendOne(conn, *e.statement, values, read.positionalSql_);
+    } catch (...) {
+        error = std::current_exception();
+        sent = false;
+    }
+    impl_->readWrites(conn);
+    PgResultPtr result;
+    if (sent && !impl_->lost && PQstatus(conn) == CONNECTION_OK)
+        result = impl_->readOne(conn, read.positionalSql_, error);
+    else if (sent)
+        error = std::make_exception_ptr(BrokenConnection(connectionMessage(conn), {}, read.positionalSql_));
+    impl_->leave(conn);
+    if (error)
+        std::rethrow_exception(error);
+    read.result_ = std::make_shared<ResultData>(std::move(result));
+    read.first();
+}
+
+void Pipeline::settle()
+{
+    if (!pending())
+        return;
+    PGconn* conn = impl_->connection.handle();
+    impl_->readWrites(conn);
+    impl_->leave(conn);
+}
+
+bool Pipeline::pending() const { return !impl_->pendingSql.empty(); }
+
+std::vector<std::exception_ptr> Pipeline::takeOutcomes()
+{
+    std::vector<std::exception_ptr> taken;
+    taken.swap(impl_->outcomes);
+    return taken;
+}
+
+} // namespace db
