@@ -13,6 +13,7 @@
 #include "sales/carga_vendas.h"
 #include "sales/consistir_vendas.h"
 #include "sales/sales_view.h"
+#include "sales_server.h"
 #include "support/bare_pg.h"
 #include "support/recording_dialogs.h"
 #include "support/test_db.h"
@@ -171,19 +172,9 @@ void BM_ConsistencyCheck(benchmark::State& state)
         NullView view;
         bool importacaoLivre = true;
         bool pendente = true;
-        db::Connection server(store.server.params());
-        server.open();
-        db::Query config(server);
-        config.setText("SELECT * FROM CONFIG");
-        config.prepare();
-        config.open();
-        db::Query abertura(server);
-        abertura.setText("SELECT * FROM ABERTURA");
-        abertura.prepare();
-        abertura.open();
-        sales::Carga_Vendas vendas(sales::SalesImportLinks {
-            server, view, importacaoLivre, {}, [] { return QString("loja"); }, config, abertura });
-        sales::Consistir_Vendas check(sales::ConsistirLinks { server, config, view, view, {},
+        salesbench::SalesServer server(store.server.params());
+        sales::Carga_Vendas vendas(server.links(view, importacaoLivre));
+        sales::Consistir_Vendas check(sales::ConsistirLinks { server.connection(), server.config(), view, view, {},
             [&](const db::Dataset& row) -> db::Connection& { return vendas.novaConexaoPdv(row); },
             [&] { return vendas.conexaoPdv(); }, pendente });
         PgConn bare = testsupport::connectBare(store.server.name());

@@ -13,6 +13,7 @@
 #include "sales/carga_registro.h"
 #include "sales/carga_vendas.h"
 #include "sales/sales_view.h"
+#include "sales_server.h"
 #include "support/bare_pg.h"
 #include "support/recording_dialogs.h"
 #include "support/test_db.h"
@@ -57,16 +58,7 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-class NullView : public sales::SalesView {
-public:
-    void appendMonitorLine(sales::MonitorPane, const QString&) override { }
-    void showDatabaseLabel(const QString&) override { }
-    void clearLabel9() override { }
-    void repaintWindow() override { }
-    void repaintStatusPane() override { }
-    void setProgress(int) override { }
-    void repaintProgress() override { }
-};
+using salesbench::NullView;
 
 void expectStatus(PGconn* conn, PGresult* r, ExecStatusType wanted)
 {
@@ -152,18 +144,8 @@ void BM_FiscalImport(benchmark::State& state)
         testsupport::ScopedRecordingDialogs dialogs;
         NullView view;
         bool importacaoLivre = true;
-        db::Connection server(store.server.params());
-        server.open();
-        db::Query config(server);
-        config.setText("SELECT * FROM CONFIG");
-        config.prepare();
-        config.open();
-        db::Query abertura(server);
-        abertura.setText("SELECT * FROM ABERTURA");
-        abertura.prepare();
-        abertura.open();
-        const sales::SalesImportLinks links { server, view, importacaoLivre, {},
-            [] { return QString("loja"); }, config, abertura };
+        salesbench::SalesServer server(store.server.params());
+        const sales::SalesImportLinks links = server.links(view, importacaoLivre);
         sales::Carga_Vendas vendas(links);
         sales::Carga_Registro registro(links, vendas);
         PgConn source = testsupport::connectBare(store.pdv.name());

@@ -16,6 +16,7 @@
 #include "db/query.h"
 #include "sales/carga_vendas.h"
 #include "sales/sales_view.h"
+#include "sales_server.h"
 #include "support/recording_dialogs.h"
 #include "support/bare_pg.h"
 #include "support/test_db.h"
@@ -47,16 +48,7 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class NullView : public sales::SalesView {
-public:
-    void appendMonitorLine(sales::MonitorPane, const QString&) override { }
-    void showDatabaseLabel(const QString&) override { }
-    void clearLabel9() override { }
-    void repaintWindow() override { }
-    void repaintStatusPane() override { }
-    void setProgress(int) override { }
-    void repaintProgress() override { }
-};
+using salesbench::NullView;
 
 using testsupport::PgConn;
 using testsupport::PgResult;
@@ -170,18 +162,8 @@ void BM_SalesImport(benchmark::State& state)
         NullView view;
         bool importacaoLivre = true;
 
-        db::Connection server(paramsOn(store.server, port));
-        server.open();
-        db::Query config(server);
-        config.setText("SELECT * FROM CONFIG");
-        config.prepare();
-        config.open();
-        db::Query abertura(server);
-        abertura.setText("SELECT * FROM ABERTURA");
-        abertura.prepare();
-        abertura.open();
-        sales::Carga_Vendas carga(sales::SalesImportLinks {
-            server, view, importacaoLivre, {}, [] { return QString("loja"); }, config, abertura });
+        salesbench::SalesServer server(paramsOn(store.server, port));
+        sales::Carga_Vendas carga(server.links(view, importacaoLivre));
 
         PgConn probeConnection = connectTo(store.server, port);
         FloorProbe probe(probeConnection.get());

@@ -25,6 +25,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
+#include <utility>
 #include <QTableView>
 
 namespace sales {
@@ -215,6 +216,14 @@ bool TFrmConversor_Vendas::listenerActive() const
 
 void TFrmConversor_Vendas::EventoTransacaoPdvAlert(db::Listener&, const QString& channel, const QString&)
 {
+    // The start-up lets events run while it connects, so a notification can
+    // arrive before the window shows; imports are not free until then, and
+    // the request would be withdrawn unserved. It waits for the show.
+    if (!shownOnce_) {
+        if (!heldUntilShown_.contains(channel))
+            heldUntilShown_ << channel;
+        return;
+    }
     handleSalesNotification(channel, Quibor_Server_, flags_, runs());
 }
 
@@ -338,6 +347,16 @@ void TFrmConversor_Vendas::showEvent(QShowEvent* event)
         return;
     shownOnce_ = true;
     ui::runHandler([this] { FormShow(); });
+    const QStringList held = std::exchange(heldUntilShown_, {});
+    if (!held.isEmpty())
+        QMetaObject::invokeMethod(
+            this,
+            [this, held] {
+                for (const QString& channel : held)
+                    if (EventoVendaPdv_)
+                        ui::runHandler([&] { EventoTransacaoPdvAlert(*EventoVendaPdv_, channel, QString()); });
+            },
+            Qt::QueuedConnection);
 }
 
 void TFrmConversor_Vendas::closeEvent(QCloseEvent* event)

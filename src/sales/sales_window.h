@@ -13,6 +13,7 @@
 #include "terminals/status_view.h"
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -143,6 +144,7 @@ private:
     std::function<void()> habilitarbotoes_;
     SalesFlags flags_;
     bool shownOnce_ = false;
+    QStringList heldUntilShown_; // channels notified before the window showed
     bool catchingUp_ = false;
 
     QLabel* Label5 = nullptr;

@@ -6,6 +6,7 @@
 #include "app/startup.h"
 #include "common/event_pump.h"
 #include "db/connection.h"
+#include "db/listener.h"
 #include "sales/carga_vendas.h"
 #include "sales/sales_window.h"
 #include "sales/venda_notification.h"
@@ -97,6 +98,32 @@ TEST_F(SalesWindow, VendaRunsTheImportAndShowsTheSale)
     EXPECT_FALSE(sales().flags().Consistir_Pendente);
     EXPECT_TRUE(sales().flags().Saida_Liberada);
     EXPECT_TRUE(dialogs->shown.empty()) << dialogs->texts().join(" / ").toStdString();
+}
+
+TEST_F(SalesWindow, VendaArrivingBeforeTheWindowShowsIsServedOnceItShows)
+{
+    TestDatabase pdv(Template::Terminal);
+    store.add({.num = "001", .banco = pdv.name()});
+    store.db.exec("INSERT INTO CLIENTES (CLIENTE_ID, NOME) VALUES (7, 'CLIENTE SETE')");
+    pdv.exec("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, DT_MOVIMENTO, "
+             "DT_ENT_SAI, MODELO, CONDUTA, CLIENTE_ID, VALOR, EMPRESA_ID, CONTA_ID, FUNCIONARIO_ID, HORA, COND_PAGTO, "
+             "ITENS, UNIDADES, CHAVE_NFE, EXPORTADO) VALUES (1, 501, 1, '57', current_date, current_date, "
+             "current_date, '2D', '01', 7, 30, 1, 11, 21, '10:15:00', 'A VISTA', 1, 1, 'CHAVE1', 0)");
+    store.useIni(folder);
+    windows = app::createWindows();
+    store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 1");
+    // As when the start-up's connects let the notification through early.
+    auto* listener = sales().findChild<db::Listener*>("EventoVendaPdv");
+    ASSERT_NE(listener, nullptr);
+    sales().EventoTransacaoPdvAlert(*listener, "venda", QString());
+    EXPECT_EQ(importacao("001"), "1") << "withdrawn before imports were free";
+
+    sales().show();
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return importacao("001") == "0"; })) << importacao("001").toStdString();
+    ASSERT_TRUE(testsupport::waitFor([&] { return sales().flags().Importacao_Livre; }));
+    EXPECT_EQ(pdv.scalar("SELECT exportado FROM transacoes"), "2");
+    EXPECT_EQ(store.db.scalar("SELECT count(*) FROM transacoes"), "1");
 }
 
 TEST_F(SalesWindow, ExitAsksFirstAndIsRefusedWhileAnImportRuns)
