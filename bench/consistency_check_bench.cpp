@@ -75,15 +75,8 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-class NullView : public sales::SalesView, public terminals::StatusLinesView {
+class NullView : public salesbench::NullView, public terminals::StatusLinesView {
 public:
-    void appendMonitorLine(sales::MonitorPane, const QString&) override { }
-    void showDatabaseLabel(const QString&) override { }
-    void clearLabel9() override { }
-    void repaintWindow() override { }
-    void repaintStatusPane() override { }
-    void setProgress(int) override { }
-    void repaintProgress() override { }
     void clearStatusLines() override { }
     void addStatusLine(const QString&, terminals::LineColor) override { ++lines; }
     int lines = 0;

@@ -38,6 +38,16 @@ protected:
         ASSERT_TRUE(dialogs->shown.empty()) << dialogs->texts().join(" / ").toStdString();
     }
 
+    // One sale of customer 7 rung up on `pdv`, not yet imported.
+    void ringUpSale(TestDatabase& pdv)
+    {
+        store.db.exec("INSERT INTO CLIENTES (CLIENTE_ID, NOME) VALUES (7, 'CLIENTE SETE')");
+        pdv.exec("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, DT_MOVIMENTO, "
+                 "DT_ENT_SAI, MODELO, CONDUTA, CLIENTE_ID, VALOR, EMPRESA_ID, CONTA_ID, FUNCIONARIO_ID, HORA, "
+                 "COND_PAGTO, ITENS, UNIDADES, CHAVE_NFE, EXPORTADO) VALUES (1, 501, 1, '57', current_date, "
+                 "current_date, current_date, '2D', '01', 7, 30, 1, 11, 21, '10:15:00', 'A VISTA', 1, 1, 'CHAVE1', 0)");
+    }
+
     sales::TFrmConversor_Vendas& sales() { return *windows->sales; }
     QPushButton* button(const char* name) { return sales().findChild<QPushButton*>(name); }
     QPlainTextEdit* pane(const char* name) { return sales().findChild<QPlainTextEdit*>(name); }
@@ -76,11 +86,7 @@ TEST_F(SalesWindow, VendaRunsTheImportAndShowsTheSale)
 {
     TestDatabase pdv(Template::Terminal);
     store.add({.num = "001", .banco = pdv.name()});
-    store.db.exec("INSERT INTO CLIENTES (CLIENTE_ID, NOME) VALUES (7, 'CLIENTE SETE')");
-    pdv.exec("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, DT_MOVIMENTO, "
-             "DT_ENT_SAI, MODELO, CONDUTA, CLIENTE_ID, VALOR, EMPRESA_ID, CONTA_ID, FUNCIONARIO_ID, HORA, COND_PAGTO, "
-             "ITENS, UNIDADES, CHAVE_NFE, EXPORTADO) VALUES (1, 501, 1, '57', current_date, current_date, "
-             "current_date, '2D', '01', 7, 30, 1, 11, 21, '10:15:00', 'A VISTA', 1, 1, 'CHAVE1', 0)");
+    ringUpSale(pdv);
     store.db.exec("UPDATE CONFIG SET CONSISTIR_PDV = 'True'");
     start();
     ASSERT_TRUE(sales().flags().Consistir_Pendente);
@@ -104,11 +110,7 @@ TEST_F(SalesWindow, VendaArrivingBeforeTheWindowShowsIsServedOnceItShows)
 {
     TestDatabase pdv(Template::Terminal);
     store.add({.num = "001", .banco = pdv.name()});
-    store.db.exec("INSERT INTO CLIENTES (CLIENTE_ID, NOME) VALUES (7, 'CLIENTE SETE')");
-    pdv.exec("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, DT_MOVIMENTO, "
-             "DT_ENT_SAI, MODELO, CONDUTA, CLIENTE_ID, VALOR, EMPRESA_ID, CONTA_ID, FUNCIONARIO_ID, HORA, COND_PAGTO, "
-             "ITENS, UNIDADES, CHAVE_NFE, EXPORTADO) VALUES (1, 501, 1, '57', current_date, current_date, "
-             "current_date, '2D', '01', 7, 30, 1, 11, 21, '10:15:00', 'A VISTA', 1, 1, 'CHAVE1', 0)");
+    ringUpSale(pdv);
     store.useIni(folder);
     windows = app::createWindows();
     store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 1");
