@@ -7,6 +7,7 @@
 // Needs the test cluster's address in QS_TEST_PGHOST / QS_TEST_PGPORT /
 // QS_TEST_PGUSER (scripts/bench.sh consistency_check_bench sets them).
 
+#include "bench_timing.h"
 #include "common/log_path.h"
 #include "db/connection.h"
 #include "db/query.h"
@@ -58,22 +59,11 @@ const char* const kWithoutComplement = "SELECT TRANSACAO_ID, BANCO_ID , TRANSACA
                                        "TRANSACAO_ID FROM COMPL_NFISCAL WHERE DT_SAIDA "
                                        "BETWEEN $1 AND $2))\nORDER BY DT_TRANS";
 
-using Clock = std::chrono::steady_clock;
+using benchtiming::Clock;
+using benchtiming::secondsSince;
+using benchtiming::median;
 using testsupport::PgConn;
 using testsupport::PgResult;
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 class NullView : public salesbench::NullView, public terminals::StatusLinesView {
 public:

@@ -7,6 +7,7 @@
 // Needs the test cluster's address in QS_TEST_PGHOST / QS_TEST_PGPORT /
 // QS_TEST_PGUSER (scripts/bench.sh fiscal_import_bench sets them).
 
+#include "bench_timing.h"
 #include "common/log_path.h"
 #include "db/connection.h"
 #include "db/query.h"
@@ -41,22 +42,11 @@ const char* const k60IColumns
 const char* const k60DColumns = "DT_EMISSAO, NUM_SERIE, COD_PRODUTO, QUANTIDADE, VR_UNITARIO, "
                                 "BASE_CALC_ICMS, SIT_TRIBUTARIA, VALOR_ICMS";
 
-using Clock = std::chrono::steady_clock;
+using benchtiming::Clock;
+using benchtiming::secondsSince;
+using benchtiming::median;
 using testsupport::PgConn;
 using testsupport::PgResult;
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 using salesbench::NullView;
 

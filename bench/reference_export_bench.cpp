@@ -8,6 +8,7 @@
 // QS_TEST_PGUSER, like the tests (scripts/bench.sh reference_export_bench
 // sets them).
 
+#include "bench_timing.h"
 #include "common/event_pump.h"
 #include "common/log_path.h"
 #include "db/connection.h"
@@ -42,20 +43,9 @@ namespace {
 constexpr int kTerminals = 33;
 constexpr int kIbptRows = 20000;
 
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using benchtiming::Clock;
+using benchtiming::secondsSince;
+using benchtiming::median;
 
 // The window as the runs see it: every terminal box enabled.
 class BenchView : public update::ExportView {

@@ -10,6 +10,7 @@
 // QS_TEST_PGUSER (scripts/bench.sh sales_import_bench sets them).
 
 #include <cstdlib>
+#include "bench_timing.h"
 #include "common/event_pump.h"
 #include "common/log_path.h"
 #include "db/connection.h"
@@ -41,12 +42,8 @@ constexpr int kProbeEvery = 8; // event-loop turns between two floor samples
 constexpr int kTightRounds = 2000;
 using namespace salesbench;
 
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using benchtiming::Clock;
+using benchtiming::secondsSince;
 
 using salesbench::NullView;
 

@@ -13,6 +13,7 @@
 // Needs the test cluster's address in QS_TEST_PGHOST / QS_TEST_PGPORT /
 // QS_TEST_PGUSER (scripts/bench.sh sales_program_bench sets them).
 
+#include "bench_timing.h"
 #include "sales_bench_store.h"
 #include "support/bare_pg.h"
 #include "support/delay_proxy.h"
@@ -33,7 +34,8 @@
 namespace {
 
 using namespace salesbench;
-using Clock = std::chrono::steady_clock;
+using benchtiming::Clock;
+using benchtiming::secondsSince;
 using testsupport::PgConn;
 using testsupport::PgResult;
 
@@ -50,11 +52,6 @@ void createLogin()
     testsupport::execAdmin(QString("DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = '%1') THEN "
                                    "CREATE ROLE %1 LOGIN SUPERUSER PASSWORD '%2'; END IF; END $$")
                                .arg(kUser, kPassword));
-}
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 PgConn connectOn(const QString& database, int port)
