@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config ccache lld
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
   libpq-dev postgresql-15 postgresql-client-15
   libgtest-dev libgmock-dev libbenchmark-dev
