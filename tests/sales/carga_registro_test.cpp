@@ -6,6 +6,7 @@
 #include "common/event_pump.h"
 #include "sales/carga_registro.h"
 #include "sales/venda_notification.h"
+#include "support/copy_log_sections.h"
 #include "support/program_fixture.h"
 
 #include <QFile>
@@ -351,6 +352,37 @@ TEST(CargaRegistro, ARowTheServerRefusesFailsItsTableAloneAndIsRetried)
         EXPECT_EQ(serverCount(store, c.table, "NUM_SERIE = 'SN2'"), QString::number(c.rows));
         EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
     }
+}
+
+// A run over several terminals keeps every terminal's refused rows in the
+// table's one log, each under its terminal's header; the next run starts the
+// file anew.
+TEST(CargaRegistro, TheLogOfARunHoldsEveryTerminalsSection)
+{
+    FiscalStore store(2);
+    store.server.exec("CREATE FUNCTION refuse_t2() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF "
+                      "NEW.SIT_TRIBUTARIA = 'T2' THEN RAISE EXCEPTION 'totalizador recusado de %', "
+                      "NEW.NUM_SERIE; END IF; RETURN NEW; END $$");
+    store.server.exec("CREATE TRIGGER refuse_t2 BEFORE INSERT ON REGISTRO_60A FOR EACH ROW EXECUTE FUNCTION "
+                      "refuse_t2()");
+    addRows(store.pdv(1), "REGISTRO_60A", "SN1", "2024-03-05", 3);
+    addRows(store.pdv(2), "REGISTRO_60A", "SN2", "2024-03-05", 3);
+
+    store.runFiscal();
+
+    std::vector<testsupport::LogSection> log = testsupport::logSections("Registro60a.log");
+    ASSERT_EQ(testsupport::logSectionTitles(log), (QStringList { "Ecf 001", "Ecf 002" }));
+    EXPECT_TRUE(log[0].entries.contains("totalizador recusado de SN1")) << log[0].entries.toStdString();
+    EXPECT_TRUE(log[1].entries.contains("totalizador recusado de SN2")) << log[1].entries.toStdString();
+    for (const testsupport::LogSection& section : log)
+        EXPECT_TRUE(section.entries.startsWith("Cópia iniciada em ")) << section.entries.toStdString();
+
+    // Only terminal 2 asks again: the file is this run's alone.
+    store.requestFiscal(2);
+    store.registro.run();
+    log = testsupport::logSections("Registro60a.log");
+    ASSERT_EQ(testsupport::logSectionTitles(log), QStringList { "Ecf 002" });
+    EXPECT_TRUE(log[0].entries.contains("totalizador recusado de SN2")) << log[0].entries.toStdString();
 }
 
 TEST(CargaRegistro, ImportsAreFreeAgainHoweverTheRunEnds)
