@@ -1,6 +1,7 @@
 // The customer exports run by the update window as the program creates it,
 // against a server database and terminal databases the test made.
 
+#include "support/copy_log_sections.h"
 #include "support/program_fixture.h"
 
 #include "common/event_pump.h"
@@ -278,6 +279,7 @@ TEST_F(ClientesExport, LongNameIsCutAndATerminalThatRefusesTheRowFailsAlone)
 {
     for (int n = 1; n <= 3; ++n)
         addPdv(n);
+    pdv(1).exec("ALTER TABLE CLIENTES ALTER COLUMN NOME TYPE varchar(10)");
     pdv(3).exec("ALTER TABLE CLIENTES ALTER COLUMN NOME TYPE varchar(10)");
     const QString longName = QString(80, 'M');
     customer(7, longName);
@@ -285,13 +287,17 @@ TEST_F(ClientesExport, LongNameIsCutAndATerminalThatRefusesTheRowFailsAlone)
 
     notifyClientes();
 
-    EXPECT_EQ(pdv(1).scalar("SELECT nome FROM clientes"), longName.left(70));
+    EXPECT_TRUE(clientesOf(1).isEmpty());
     EXPECT_EQ(pdv(2).scalar("SELECT nome FROM clientes"), longName.left(70));
     EXPECT_TRUE(clientesOf(3).isEmpty());
-    EXPECT_EQ(stamps(), (QStringList{"001|t", "002|t", "003|f"}));
-    // The log of the last copy is the refused terminal's, with its error.
-    EXPECT_TRUE(logText("LogClientes_auto.log").contains("character varying(10)"))
+    EXPECT_EQ(stamps(), (QStringList{"001|f", "002|t", "003|f"}));
+    // One log for the run, a section for each terminal with its own errors.
+    const std::vector<testsupport::LogSection> log = testsupport::logSections("LogClientes_auto.log");
+    ASSERT_EQ(testsupport::logSectionTitles(log), (QStringList{"Ecf 001", "Ecf 002", "Ecf 003"}))
         << logText("LogClientes_auto.log").toStdString();
+    EXPECT_TRUE(log[0].entries.contains("character varying(10)")) << log[0].entries.toStdString();
+    EXPECT_TRUE(log[1].entries.endsWith("nenhum erro registrado")) << log[1].entries.toStdString();
+    EXPECT_TRUE(log[2].entries.contains("character varying(10)")) << log[2].entries.toStdString();
     EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
 }
 
@@ -394,6 +400,10 @@ TEST_F(ClientesExport, AllTerminalsModeStampsOnlyTheTerminalsServed)
                               "exportacao <> 0"),
               "0");
     EXPECT_EQ(memo("Memo1"), (QStringList{"", "******Clientes alterados - 1 Ecf: 03! ******", "Finalizado Clientes!"}));
+    // The run's log tells about each terminal copied to, not the last one only.
+    EXPECT_EQ(testsupport::logSectionTitles(testsupport::logSections("LogClientes.log")),
+              (QStringList{"Ecf 001", "Ecf 003"}))
+        << logText("LogClientes.log").toStdString();
     EXPECT_TRUE(ticked().isEmpty());
     EXPECT_FALSE(box("Todas_Ecfs")->isChecked());
     EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
