@@ -199,7 +199,7 @@ TEST_F(ProgramStart, TerminalNumberThatIsNotANumberStopsOnlyTheTerminalPass)
     EXPECT_EQ(store.db.scalar("SELECT versao_sync FROM config"), "2.0.1|01-11-2022");
 }
 
-TEST_F(ProgramStart, ConsistencySwitchesOfConfig)
+TEST_F(ProgramStart, CheckButtonNeedsDaysOrConsistirPdvExactlyTrueWhichAlsoQueuesACheck)
 {
     struct Case {
         const char* consistirPdv;

@@ -199,7 +199,7 @@ TEST(ConsistirVendas, ATerminalThatCannotBeReflaggedIsSkippedAndTheCheckComplete
     EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
 }
 
-TEST(ConsistirVendas, AnyOtherFailureEndsTheCheckButNotTheImportAfterIt)
+TEST(ConsistirVendas, AServerFailureRaisesKeepsTheCheckPendingAndBeforeAnImportIsOnlyLogged)
 {
     CheckStore store(1);
     store.add({ .id = 101, .banco = 1, .items = {} }, 1);

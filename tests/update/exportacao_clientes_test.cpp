@@ -355,14 +355,6 @@ TEST_F(ClientesExport, RequestRowsThatNameNoBoxAreIgnored)
               (QStringList{"003|0|0", "036|10|0", "041|10|0", "7|10|0"}));
     EXPECT_EQ(stamps(), (QStringList{"003|t", "036|f", "041|f", "7|f"}));
     EXPECT_EQ(memo("Memo1").back(), "Finalizado Clientes!");
-
-    struct Case {
-        const char* numEcf;
-        int box;
-    };
-    for (const Case c : {Case{"001", 1}, Case{"033", 33}, Case{"040", 40}, Case{"041", 0}, Case{"000", 0},
-                         Case{"7", 0}, Case{" 07", 0}, Case{"0007", 0}, Case{"A1", 0}, Case{"", 0}})
-        EXPECT_EQ(update::caixaDoNumEcf(c.numEcf), c.box) << c.numEcf;
 }
 
 TEST_F(ClientesExport, AllTerminalsModeStampsOnlyTheTerminalsServed)
