@@ -501,7 +501,7 @@ TEST(RegistroNotification, AFiscalRequestBringsTheDayOnceAndASecondReplacesIt)
 
     store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 3");
     store.db.exec("NOTIFY registro");
-    ASSERT_TRUE(testsupport::waitFor(settled));
+    ASSERT_TRUE(testsupport::waitFor(settled, testsupport::kWindowRunMs));
     for (const QString& table : kTables)
         EXPECT_EQ(store.db.scalar("SELECT count(*) FROM " + table), "4") << table.toStdString();
     EXPECT_TRUE(windows->sales->findChild<QLabel*>("Label6")->text().startsWith("Banco: "));
@@ -511,7 +511,7 @@ TEST(RegistroNotification, AFiscalRequestBringsTheDayOnceAndASecondReplacesIt)
     addRows(pdv, "REGISTRO_60I", "SN1", "2024-03-05", 2);
     store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 3");
     store.db.exec("NOTIFY registro");
-    ASSERT_TRUE(testsupport::waitFor(settled));
+    ASSERT_TRUE(testsupport::waitFor(settled, testsupport::kWindowRunMs));
     EXPECT_EQ(store.db.rows("SELECT NUM_SERIE, DT_EMISSAO, count(*) FROM REGISTRO_60I GROUP BY 1, 2"),
         QStringList { "SN1|2024-03-05|2" });
     EXPECT_EQ(store.db.scalar("SELECT count(*) FROM REDUCOES_Z"), "4");

@@ -1,12 +1,9 @@
 // The import's writes travel with the next row's lookup instead of waiting
 // for their own answer: what it promises must hold all the same. Every row
-// arrives once, a repeated sale included; a row the server refuses is handed
-// back for the next import, whether the refusal comes mid-run or with the
-// run's last write; nothing names a sale that did not arrive.
+// arrives once, a repeated sale included, and a refusal read with a later
+// row's lookup leaves every row of its phase for the next import.
 
 #include "sales_store.h"
-
-#include "sales/import_cells.h"
 
 #include <gtest/gtest.h>
 
@@ -49,49 +46,6 @@ TEST(HeldWrites, ARepeatedSaleArrivesOnceAndEveryCopyIsMarkedDone)
     EXPECT_EQ(store.states(1, "TRANSACOES"), (QStringList { "2", "2", "2" }));
     EXPECT_EQ(store.states(1, "TRANSITENS", "SEQUENCIA"), (QStringList { "2", "2" }));
     EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
-}
-
-// The refused sale is in the middle (its refusal read with the next sale's
-// lookup) or the last (read when the run ends).
-TEST(HeldWrites, ARefusedSaleIsHandedBackWithItsPartsAndNamesNoCell)
-{
-    for (const QString& refused : { QString("12"), QString("13") }) {
-        SCOPED_TRACE(refused.toStdString());
-        SalesStore store;
-        for (int id = 1; id <= 3; ++id) {
-            const Sale s { .id = id, .numDoc = QString::number(10 + id) };
-            store.addSale(1, s);
-            store.addItem(1, s, 1, 10);
-            store.addInstalment(1, s);
-        }
-        refuse(store, "TRANSACOES", "NEW.NUM_DOC = '" + refused + "'");
-
-        store.importAll();
-
-        ASSERT_EQ(store.dialogs->texts().size(), 1);
-        EXPECT_TRUE(store.dialogs->texts()[0].startsWith("Erro Transacoes principal:\rErro: "));
-        QStringList arrived { "11", "12", "13" };
-        arrived.removeAll(refused);
-        EXPECT_EQ(store.server.rows("SELECT NUM_DOC FROM TRANSACOES ORDER BY 1"), arrived);
-        // The items and instalments of the sales that arrived, and none else.
-        EXPECT_EQ(store.count("TRANSITENS"), "2");
-        EXPECT_EQ(store.count("TRANSPARCELAS"), "2");
-        const QStringList expected = refused == "12" ? QStringList { "2", "0", "2" } : QStringList { "2", "2", "0" };
-        for (const char* table : { "TRANSACOES", "TRANSITENS", "TRANSPARCELAS" })
-            EXPECT_EQ(store.states(1, table), expected) << table;
-        const QString last = store.server.scalar("SELECT TRANSACAO_ID FROM TRANSACOES WHERE NUM_DOC = '" + arrived.last() + "'");
-        EXPECT_EQ(store.import->cells().Ultima_Transacao, last.toLongLong());
-        EXPECT_EQ(store.import->cells().Ultimo_Cupom, arrived.last().toLongLong());
-        EXPECT_EQ(store.server.scalar("SELECT ULTIMA_TRANS FROM LICENCA_IF"), last);
-
-        allow(store, "TRANSACOES");
-        store.importAll();
-        EXPECT_EQ(store.server.rows("SELECT NUM_DOC FROM TRANSACOES ORDER BY 1"), (QStringList { "11", "12", "13" }));
-        EXPECT_EQ(store.count("TRANSITENS"), "3");
-        EXPECT_EQ(store.count("TRANSPARCELAS"), "3");
-        for (const char* table : { "TRANSACOES", "TRANSITENS", "TRANSPARCELAS" })
-            EXPECT_EQ(store.states(1, table), (QStringList { "2", "2", "2" })) << table;
-    }
 }
 
 // A refused instalment ends its table's phase, its answer read with the

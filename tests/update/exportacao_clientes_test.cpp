@@ -342,6 +342,35 @@ TEST_F(ClientesExport, ManualExportServesTheRequestedTerminalWithEveryCustomer)
     EXPECT_TRUE(logText("LogClientes.log").size() > 0);
 }
 
+// "Exportar todos Registros" left clear: only the customers changed today
+// go, and a terminal's copy of any other customer is left as it was.
+TEST_F(ClientesExport, ManualExportWithoutSendAllSendsOnlyTodaysChanges)
+{
+    addPdv(1);
+    addPdv(2);
+    customer(1, "CARLOS");
+    customer(2, "BRUNO", false);
+    instalment(2, "150.50", 3);
+    customer(3, "ANA", false);
+    pdv(1).exec("INSERT INTO CLIENTES (CLIENTE_ID, NOME, SALDO) VALUES (2, 'BRUNO NO PDV', 5)");
+    create();
+    recordTurns();
+    QTest::mouseClick(box(1), Qt::LeftButton);
+
+    QTest::mouseClick(button(), Qt::LeftButton);
+
+    EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
+    ASSERT_FALSE(turns.empty());
+    EXPECT_FALSE(turns.front().total);
+    EXPECT_EQ(clientesOf(1), (QStringList{"1|CARLOS|0.00|1899-12-30|0.00", "2|BRUNO NO PDV|5.00|<null>|0.00"}));
+    EXPECT_TRUE(clientesOf(2).isEmpty());
+    EXPECT_EQ(stamps(), (QStringList{"001|t", "002|f"}));
+    EXPECT_EQ(turns.back().memo1, "Exportando 1 Clientes: -> Ecf: 01\n Aguarde...");
+    EXPECT_EQ(memo("Memo2"), QStringList{"000001 - CARLOS - R$0"});
+    EXPECT_EQ(memo("Memo1"), (QStringList{"", "******Clientes alterados - 1 Ecf: 01! ******", "Finalizado Clientes!"}));
+    EXPECT_EQ(sales.atualizar, 1); // no request was served
+}
+
 TEST_F(ClientesExport, RequestRowsThatNameNoBoxAreIgnored)
 {
     addPdv(3, {.importacao = 10});
@@ -361,14 +390,6 @@ TEST_F(ClientesExport, RequestRowsThatNameNoBoxAreIgnored)
               (QStringList{"003|0|0", "036|10|0", "041|10|0", "7|10|0"}));
     EXPECT_EQ(stamps(), (QStringList{"003|t", "036|f", "041|f", "7|f"}));
     EXPECT_EQ(memo("Memo1").back(), "Finalizado Clientes!");
-
-    struct Case {
-        const char* numEcf;
-        int box;
-    };
-    for (const Case c : {Case{"001", 1}, Case{"033", 33}, Case{"040", 40}, Case{"041", 0}, Case{"000", 0},
-                         Case{"7", 0}, Case{" 07", 0}, Case{"0007", 0}, Case{"A1", 0}, Case{"", 0}})
-        EXPECT_EQ(update::caixaDoNumEcf(c.numEcf), c.box) << c.numEcf;
 }
 
 TEST_F(ClientesExport, AllTerminalsModeStampsOnlyTheTerminalsServed)
