@@ -163,6 +163,27 @@ TEST_F(ListenerTest, CatchesUpOnceSubscribedAgainAfterALostLink)
     EXPECT_EQ(catchUps, 1);
 }
 
+// A catch-up queued behind a running handler belongs to the subscription
+// that was switched off: switched on again, the listener does not run it.
+TEST_F(ListenerTest, SwitchedOffItForgetsTheCatchUpItHadQueued)
+{
+    int catchUps = 0;
+    listener_.setResubscribedHandler([&] { ++catchUps; });
+    onHeard_ = [&](const QString&) {
+        if (heard_.size() != 1)
+            return;
+        conn_.reconnect(); // subscribes again: a catch-up waits for this handler
+        ASSERT_EQ(listener_.queued(), 1u);
+        listener_.setActive(false);
+    };
+    notifyFromOutside("venda", "1");
+    ASSERT_TRUE(heard(1));
+    listener_.setActive(true);
+    notifyFromOutside("venda", "2");
+    ASSERT_TRUE(heard(2));
+    EXPECT_EQ(catchUps, 0);
+}
+
 TEST_F(ListenerTest, ATerminalConnectionIsNotRevivedBehindTheCallersBack)
 {
     conn_.setAutoReconnect(false);
