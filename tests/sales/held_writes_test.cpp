@@ -5,7 +5,11 @@
 
 #include "sales_store.h"
 
+#include "common/event_pump.h"
+#include "common/scope_exit.h"
+
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 
 using namespace salestest;
 
@@ -70,6 +74,40 @@ TEST(HeldWrites, ARefusedInstalmentEndsItsPhaseAndNothingArrivesTwice)
     EXPECT_EQ(store.server.rows("SELECT VALOR FROM TRANSPARCELAS ORDER BY TRANSACAO_ID"),
         (QStringList { "30.00", "66.60", "30.00" }));
     EXPECT_EQ(store.states(1, "TRANSPARCELAS"), (QStringList { "2", "2", "2" }));
+}
+
+// A receipt paid twice with the same amount, imported again: the second
+// line finds its server row from what the first line read, so its update
+// follows the first one's without a lookup between them. An event turn (a
+// click or a notification that sends on the same link) must never run while
+// a write is still unanswered there.
+TEST(HeldWrites, NoEventTurnRunsWhileAClosingUpdateIsUnanswered)
+{
+    SalesStore store;
+    const Sale sale { .id = 1, .numDoc = "70" };
+    store.addSale(1, sale);
+    store.addClosing(1, sale, 1, "15.00");
+    store.addClosing(1, sale, 2, "15.00");
+    store.importAll();
+    ASSERT_EQ(store.count("FECHAMENTO_CUPOM"), "2");
+
+    store.pdv(1).exec("UPDATE FECHAMENTO_CUPOM SET EXPORTADO = 0, LEGENDA = 'NOVA'");
+    int turns = 0;
+    int turnsWithWritesUnanswered = 0;
+    common::setEventPump([&] {
+        ++turns;
+        if (PGconn* c = store.serverConnection->handle(); c && PQpipelineStatus(c) != PQ_PIPELINE_OFF)
+            ++turnsWithWritesUnanswered;
+    });
+    common::ScopeExit restore([] { common::setEventPump({}); });
+    store.importAll();
+
+    EXPECT_GT(turns, 0);
+    EXPECT_EQ(turnsWithWritesUnanswered, 0);
+    EXPECT_EQ(store.server.rows("SELECT LEGENDA FROM FECHAMENTO_CUPOM ORDER BY FINALIZADORA_ID"),
+        (QStringList { "NOVA", "NOVA" }));
+    EXPECT_EQ(store.states(1, "FECHAMENTO_CUPOM", "FINALIZADORA_ID"), (QStringList { "2", "2" }));
+    EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
 }
 
 } // namespace
