@@ -64,6 +64,7 @@ public:
         checked[n] = true;
         return true;
     }
+    bool todasChecked() const override { return false; }
     void checkTodasEcfs() override
     {
         for (int n = 1; n <= kTerminals; ++n)

@@ -1,6 +1,8 @@
 #pragma once
-// The two questions the program answers from a shell: `--version` and
-// `--help`. Any other start, with or without arguments, opens the windows.
+// What the program answers from a shell: `--version`, `--help`, and the
+// usage for anything it does not know. Without arguments, or with only the
+// window toolkit's own options (-platform offscreen, -style fusion, ...),
+// it opens the windows.
 
 #include <QString>
 #include <QStringList>
@@ -8,13 +10,19 @@
 
 namespace app {
 
-// The text to print for `arguments` (argv, program name first), or nothing
-// when the program should start its windows. `programFolder` ends with a
-// separator.
-std::optional<QString> commandLineAnswer(const QStringList& arguments, const QString& programFolder);
+struct CommandLineAnswer {
+    QString text;
+    int exitCode = 0;        // 0 answered, 2 a command line it does not know
+    bool toErrorStream = false;
+};
 
-// Answers `--version` and `--help` on standard output without a display;
-// returns the exit code, or nothing when the windows are to start.
+// The answer for `arguments` (argv, program name first), or nothing when
+// the program should start its windows. `programFolder` ends with a
+// separator.
+std::optional<CommandLineAnswer> commandLineAnswer(const QStringList& arguments, const QString& programFolder);
+
+// Prints the answer without a display; returns the exit code, or nothing
+// when the windows are to start.
 std::optional<int> answerCommandLine(int& argc, char** argv);
 
 } // namespace app

@@ -2,6 +2,7 @@
 // the update window, then the message loop.
 
 #include "app/command_line.h"
+#include "app/display_opening.h"
 #include "app/startup.h"
 
 #include <QApplication>
@@ -15,6 +16,8 @@ int main(int argc, char* argv[])
     // time conversion, and the imports convert dates for every row.
     if (!std::getenv("TZ"))
         setenv("TZ", ":/etc/localtime", 0);
+    app::DisplayOpening opening;
     QApplication application(argc, argv);
+    opening.done();
     return app::runProgram(application);
 }

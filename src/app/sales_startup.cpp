@@ -1,8 +1,8 @@
 #include "app/sales_startup.h"
 
+#include "app/instance_guard.h"
 #include "config/ini_file.h"
 #include "config/ini_keys.h"
-#include "platform/instance_marker.h"
 #include "config/server_params.h"
 #include "config/version.h"
 #include "db/query.h"
@@ -115,12 +115,10 @@ StartOutcome runSalesStartup(sales::TFrmConversor_Vendas& w)
         w.setConsistirEnabled(consistirEnabled(w.config()));
         // Before this copy's update window exists, so a mark found belongs
         // to another copy.
-        if (otherCopyRunning()) {
-            ui::dialogs().info(QStringLiteral("Sistema j\u00e1 est\u00e1 em execu\u00e7\u00e3o, favor verificar."));
-            anotherRunning = true;
-        } else {
+        if (noOtherCopyRuns())
             QCoreApplication::setApplicationName(QStringLiteral("QuiborSync.EXE"));
-        }
+        else
+            anotherRunning = true;
     });
     if (anotherRunning)
         return StartOutcome::AnotherRunning;

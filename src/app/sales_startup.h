@@ -13,7 +13,8 @@ namespace app {
 enum class StartOutcome {
     Started,        // every step ran; this copy goes on
     Interrupted,    // an unguarded step failed (standard error box shown); the window stays
-    AnotherRunning, // a copy with an update window already runs: this one must end
+    AnotherRunning, // a copy with an update window already runs, or the guard
+                    // could not tell: this one must end
 };
 
 StartOutcome runSalesStartup(sales::TFrmConversor_Vendas& window);

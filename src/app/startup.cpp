@@ -1,6 +1,6 @@
 #include "app/startup.h"
 
-#include "platform/instance_marker.h"
+#include "app/instance_guard.h"
 #include "app/sales_startup.h"
 #include "sales/sales_window.h"
 #include "update/update_window.h"
@@ -8,19 +8,6 @@
 #include <QApplication>
 
 namespace app {
-namespace {
-
-// Keeps the single-instance mark for exactly as long as the update window
-// it belongs to.
-class MarkHolder : public QObject {
-public:
-    explicit MarkHolder(QObject* owner) : QObject(owner) {}
-
-private:
-    InstanceMarker marker_;
-};
-
-} // namespace
 
 ProgramWindows::ProgramWindows() = default;
 
@@ -33,12 +20,19 @@ std::unique_ptr<ProgramWindows> createWindows()
 {
     auto windows = std::make_unique<ProgramWindows>();
     windows->sales = std::make_unique<sales::TFrmConversor_Vendas>();
-    windows->mustEnd = runSalesStartup(*windows->sales) == StartOutcome::AnotherRunning;
+    const StartOutcome outcome = runSalesStartup(*windows->sales);
+    windows->mustEnd = outcome == StartOutcome::AnotherRunning;
 
     windows->update = new update::TFrmConversor();
     windows->update->FormCreate();
-    if (!windows->mustEnd)
-        new MarkHolder(windows->update);
+    // The mark goes with this copy's update window. A copy whose start
+    // checked for others and then cannot hold it must not run beside one
+    // that may; a start cut short never checked, and keeps its old way.
+    if (!windows->mustEnd) {
+        const bool checked = outcome == StartOutcome::Started;
+        if (!holdMarkFor(windows->update, checked) && checked)
+            windows->mustEnd = true;
+    }
 
     // The sales window lives as long as the program, so the update window
     // may always call it.

@@ -38,7 +38,19 @@ public:
     {
     }
 
-    QString text(const char* column) const { return row_.field(QLatin1String(column)).asString(); }
+    // The value as the data layer writes it; a decimal column's point
+    // becomes the locale's separator (3.305 reads 3,305 where the comma is
+    // the decimal separator, not three thousand). Whole numbers, codes,
+    // texts and dates stay as they are.
+    QString text(const char* column) const
+    {
+        const QLatin1String name(column);
+        QString value = row_.field(name).asString();
+        const db::FieldKind kind = row_.fieldKind(row_.fieldIndex(name));
+        if (kind == db::FieldKind::Float || kind == db::FieldKind::Numeric)
+            value.replace(u'.', QLocale().decimalPoint());
+        return value;
+    }
     QString date(const char* column) const
     {
         return QLocale().toString(

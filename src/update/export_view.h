@@ -29,7 +29,8 @@ public:
     // Ticks the box named "Ecf" + numEcf. A number no box carries ("041",
     // "7") ticks nothing and returns false.
     virtual bool checkTerminalBox(const QString& numEcf) = 0;
-    // Ticks "Todas as Ecfs", whose own reaction ticks every enabled box.
+    // "Todas as Ecfs"; ticking it ticks every enabled box by its own reaction.
+    virtual bool todasChecked() const = 0;
     virtual void checkTodasEcfs() = 0;
     virtual void enableTodasEcfs() = 0;
     // "Exportar todos Registros".

@@ -15,6 +15,7 @@
 #include "ui/dialogs.h"
 #include "update/clientes_view.h"
 #include "update/ecf_box.h"
+#include "update/escolha_alvos.h"
 #include "update/saldo_clientes.h"
 #include "update/update_flags.h"
 #include "update/vendas_link.h"
@@ -328,12 +329,15 @@ void ExportacaoClientes::Impl::exportacaoManual()
             view.enableTodasEcfs();
         }
     }
+    // Nothing above lets an event through; from the first event turn on,
+    // another export may untick the boxes, so the run keeps to this copy.
+    const EscolhaAlvos escolha = EscolhaAlvos::copiar(view);
 
     const bool criada = criarTabela(Fdac_Temp, [](const QString& text) { ui::dialogs().plain(text); });
     if (criada) {
         db::MemTable& tabela = *Fdac_Temp;
         db::Query clientes(links.server);
-        clientes.setText(QString::fromUtf8(view.chkTotal() ? kTodosClientes : kClientesDeHoje));
+        clientes.setText(QString::fromUtf8(escolha.total() ? kTodosClientes : kClientesDeHoje));
         clientes.prepare();
         clientes.open();
         if (!clientes.isEmpty()) {
@@ -343,7 +347,7 @@ void ExportacaoClientes::Impl::exportacaoManual()
 
         view.clearMemo1();
         for (int n = 1; terminals::hasSlot(n); ++n) {
-            if (!view.ecfChecked(n))
+            if (!escolha.ecf(n))
                 continue;
             db::Query marcar(links.server);
             marcar.setText(QString::fromUtf8(kMarcarAlvo));
@@ -366,7 +370,7 @@ void ExportacaoClientes::Impl::exportacaoManual()
                               .arg(numEcf.mid(1, 2)));
             try {
                 copiar(alvos, tabela, kLogManual, logs);
-                if (!view.todasEcfs())
+                if (!escolha.todas())
                     carimbar(links.server, kCarimboManual, numEcf);
                 else
                     servidos << numEcf;
@@ -379,7 +383,7 @@ void ExportacaoClientes::Impl::exportacaoManual()
         }
         terminarProgresso();
 
-        if (view.todasEcfs() || !servidos.isEmpty()) {
+        if (escolha.todas()) {
             execute(links.server, kFecharPedidosTodas);
             const Carimbo agora;
             for (const QString& numEcf : servidos)

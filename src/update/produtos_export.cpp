@@ -12,6 +12,7 @@
 #include "terminals/terminal_number.h"
 #include "terminals/update_status_pass.h"
 #include "ui/dialogs.h"
+#include "update/escolha_alvos.h"
 #include "update/export_links.h"
 #include "update/export_view.h"
 #include "update/produtos_query.h"
@@ -177,11 +178,11 @@ void aplicarPedidos(const ExportLinks& l)
     }
 }
 
-void marcarAlvos(const ExportLinks& l)
+void marcarAlvos(const ExportLinks& l, const EscolhaAlvos& escolha)
 {
     db::Query marcar(l.server);
     for (int n = 1; n <= terminals::kSlotCount; ++n) {
-        if (!l.view.terminalChecked(n))
+        if (!escolha.ecf(n))
             continue;
         marcar.setText(QString::fromLatin1(kMarcarAlvo));
         marcar.bindText("NUM_ECF", terminals::numEcfText(n));
@@ -288,7 +289,10 @@ void Exportar_Produtos(const ExportLinks& l)
     recarimbarAlteradosHoje(l.server);
     l.view.clearPane(ExportPane::Memo1);
     aplicarPedidos(l);
-    marcarAlvos(l);
+    // From the first event turn on another export may untick the boxes; the
+    // run keeps to what was chosen now.
+    const EscolhaAlvos escolha = EscolhaAlvos::copiar(l.view);
+    marcarAlvos(l, escolha);
 
     const std::vector<terminals::RowRead> alvos = lerAlvos(l.server, kAlvosManuais);
     l.view.clearPane(ExportPane::Memo1);
@@ -304,7 +308,7 @@ void Exportar_Produtos(const ExportLinks& l)
             try {
                 const terminals::LicencaRow& row = alvo.get();
                 const std::unique_ptr<db::Connection> terminal = conectar(row);
-                if (l.view.totalChecked()) {
+                if (escolha.total()) {
                     pedirCarga(*terminal, kPedido102, row.numEcf);
                     ultimaConsulta = ProdutosQuery::todos();
                 } else {
@@ -322,7 +326,7 @@ void Exportar_Produtos(const ExportLinks& l)
     }
 
     if (ultimaConsulta) {
-        const bool total = l.view.totalChecked();
+        const bool total = escolha.total();
         listarProdutos(l.view, *ultimaConsulta, l.server, [total](int n) {
             return QStringLiteral("******Produtos alterados - ") + QString::number(n)
                    + (total ? QStringLiteral("******") : QStringLiteral("!******"));

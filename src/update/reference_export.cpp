@@ -13,6 +13,7 @@
 #include "terminals/terminal_number.h"
 #include "terminals/update_status_pass.h"
 #include "ui/dialogs.h"
+#include "update/escolha_alvos.h"
 #include "update/export_links.h"
 #include "update/export_view.h"
 
@@ -170,10 +171,13 @@ void Exportar_Referencia(Referencia which, const ExportLinks& l)
     l.statusPass.VerificarConexao();
     l.view.clearPane(ExportPane::Memo1);
     aplicarPedidos(m, l);
+    // The IBPT run lets events through between terminals, and an error box
+    // does for every member: another export may untick the boxes meanwhile.
+    const EscolhaAlvos escolha = EscolhaAlvos::copiar(l.view);
 
     db::CopyLogBook logs;
     for (int n = 1; n <= terminals::kSlotCount; ++n) {
-        const bool servir = l.view.terminalChecked(n) && (!ibpt || l.statusPass.Ecf_Online(n));
+        const bool servir = escolha.ecf(n) && (!ibpt || l.statusPass.Ecf_Online(n));
         if (servir) {
             l.view.addLine(ExportPane::Memo1, text(m.progressPrefix) + terminals::SlotSet::slotLabel(n)
                                                   + QStringLiteral("\r") + QStringLiteral(" Aguarde..."));

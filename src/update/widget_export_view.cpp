@@ -84,6 +84,11 @@ bool WidgetExportView::checkTerminalBox(const QString& numEcf)
     return true;
 }
 
+bool WidgetExportView::todasChecked() const
+{
+    return required<QCheckBox>(window_, QStringLiteral("Todas_Ecfs"))->isChecked();
+}
+
 void WidgetExportView::checkTodasEcfs()
 {
     required<QCheckBox>(window_, QStringLiteral("Todas_Ecfs"))->setChecked(true);

@@ -21,6 +21,7 @@ public:
     void setButtonEnabled(const QString& buttonName, bool enabled) override;
     bool terminalChecked(int n) const override;
     bool checkTerminalBox(const QString& numEcf) override;
+    bool todasChecked() const override;
     void checkTodasEcfs() override;
     void enableTodasEcfs() override;
     bool totalChecked() const override;

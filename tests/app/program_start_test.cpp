@@ -250,15 +250,35 @@ TEST_F(ProgramStart, SecondStartIsRefusedWhileTheFirstRuns)
     // The mark goes with the first copy's update window: the second copy
     // leaving changes nothing, the first one's window closing frees it.
     second.reset();
-    EXPECT_TRUE(app::otherCopyRunning());
+    EXPECT_EQ(app::otherCopy(), app::OtherCopy::Running);
     first->update->close();
     ASSERT_TRUE(testsupport::waitFor([&] { return first->update.isNull(); }));
-    EXPECT_FALSE(app::otherCopyRunning());
+    EXPECT_EQ(app::otherCopy(), app::OtherCopy::None);
 
     dialogs->shown.clear();
     auto third = app::createWindows();
     EXPECT_FALSE(third->mustEnd);
     EXPECT_TRUE(dialogs->shown.empty());
+}
+
+// A mark that cannot be read is no proof that no other copy runs: the copy
+// says why and ends, its start otherwise run as a second copy's is.
+TEST_F(ProgramStart, StartThatCannotReadTheMarkEndsAndSaysWhy)
+{
+    Store store;
+    store.useIni(folder);
+    const QString unreachable = folder.dir.filePath("missing/instance.lock");
+    app::setInstanceMarkerPath(unreachable);
+
+    auto w = app::createWindows();
+
+    EXPECT_TRUE(w->mustEnd);
+    ASSERT_EQ(dialogs->shown.size(), 1u) << dialogs->texts().join(" / ").toStdString();
+    EXPECT_EQ(dialogs->shown[0].kind, "error");
+    EXPECT_TRUE(dialogs->shown[0].text.startsWith("N\u00e3o foi poss\u00edvel verificar se o sistema j\u00e1 est\u00e1 "
+                                                  "em execu\u00e7\u00e3o:\r"));
+    EXPECT_TRUE(dialogs->shown[0].text.contains(unreachable));
+    EXPECT_TRUE(w->update);
 }
 
 TEST_F(ProgramStart, MarkOfACopyThatDiesDisappearsWithIt)
@@ -280,11 +300,11 @@ TEST_F(ProgramStart, MarkOfACopyThatDiesDisappearsWithIt)
     ASSERT_EQ(read(ready[0], &held, 1), 1);
     close(ready[0]);
     EXPECT_EQ(held, 'y');
-    EXPECT_TRUE(app::otherCopyRunning());
+    EXPECT_EQ(app::otherCopy(), app::OtherCopy::Running);
 
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
-    EXPECT_FALSE(app::otherCopyRunning());
+    EXPECT_EQ(app::otherCopy(), app::OtherCopy::None);
 }
 
 // The update window reaches the sales window and its current company only

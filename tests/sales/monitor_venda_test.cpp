@@ -29,7 +29,7 @@ protected:
             "INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, "
             "DT_ENT_SAI, MODELO, CLIENTE_ID, VALOR, HORA, COND_PAGTO, ITENS, UNIDADES, CHAVE_NFE) "
             "VALUES (900, 1, 3, '57', '2024-03-05', '2024-03-05', '65', 7, 1234.5, '10:15:00', "
-            "'A PRAZO', 2, 3.5, 'CHAVE57')");
+            "'PRAZO 30.60', 2, 3.305, 'CHAVE57')");
         store.server.exec(
             "INSERT INTO TRANSITENS (TRANSACAO_ID, SEQUENCIA, PRODUTO_ID, DESCRICAO, QUANTIDADE, "
             "VR_UNITARIO, VR_TOTAL) VALUES (900, 2, 20, 'FEIJAO', 1, 10, 1222), "
@@ -66,14 +66,16 @@ TEST_F(MonitorVenda, ShowsEveryPaneInTheLocalesSeparators)
     show(900, 57, 3);
 
     const QString date = QLocale().toString(QDate(2024, 3, 5), QLocale::ShortFormat);
+    // Decimal columns shown as they are stored take the decimal comma; whole
+    // numbers, codes and texts (a dot in "PRAZO 30.60") keep theirs.
     EXPECT_EQ(store.view.pane(MonitorPane::Memo2),
-        (QStringList { "Transação: 900", "Data : " + date, "Hora: 10:15:00", "Pagamento: A PRAZO",
-            "Código Cliente: 7", "Ecf.: 3", "Documento: 57", "Itens: 2", "Unidades: 3.500",
+        (QStringList { "Transação: 900", "Data : " + date, "Hora: 10:15:00", "Pagamento: PRAZO 30.60",
+            "Código Cliente: 7", "Ecf.: 3", "Documento: 57", "Itens: 2", "Unidades: 3,305",
             "Valor: 1234,5" }));
     EXPECT_EQ(store.view.pane(MonitorPane::Memo3),
-        (QStringList { "Transação: 900", "Produto : 10", "Descrição: ARROZ", "QUANTIDADE: 2.500",
-            "Vr. Unitario: 5.000", "Valor Total: 12,5", "Transação: 900", "Produto : 20", "Descrição: FEIJAO",
-            "QUANTIDADE: 1.000", "Vr. Unitario: 10.000", "Valor Total: 1222" }));
+        (QStringList { "Transação: 900", "Produto : 10", "Descrição: ARROZ", "QUANTIDADE: 2,500",
+            "Vr. Unitario: 5,000", "Valor Total: 12,5", "Transação: 900", "Produto : 20", "Descrição: FEIJAO",
+            "QUANTIDADE: 1,000", "Vr. Unitario: 10,000", "Valor Total: 1222" }));
     EXPECT_TRUE(store.view.pane(MonitorPane::Memo4).isEmpty());
     EXPECT_EQ(store.view.pane(MonitorPane::Memo1),
         (QStringList { "Cupom: 00000057", "Data : " + date, "Hora: 10:16:00", "Legenda: DINHEIRO",

@@ -5,6 +5,7 @@
 #include "export_fixture.h"
 
 #include "app/startup.h"
+#include "common/event_pump.h"
 #include "db/connection.h"
 #include "db/query.h"
 #include "update/produtos_query.h"
@@ -206,6 +207,43 @@ TEST_F(ProdutosExport, ManualTotalRequestWrites102AndListsTheWholeCatalogue)
                                           "Conclu\u00eddo as cargas de  Produtos!"}));
     expectManualRunClosed();
     EXPECT_TRUE(window->findChild<QGroupBox*>("GroupBox1")->isEnabled());
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+}
+
+// The run lets events through between terminals; another export started
+// there unticks every box at its end, "Exportar todos Registros" included,
+// and the run still sends the whole load it began with.
+TEST_F(ProdutosExport, ManualTotalLoadHoldsWhenAnotherExportRunsInBetween)
+{
+    addTerminal({.num = "001"});
+    addTerminal({.num = "002"});
+    add({.id = 1, .descricao = "ARROZ"});
+    add({.id = 2, .descricao = "BOLO", .dt = "current_date - 30"});
+    open();
+    QTest::mouseClick(box(1), Qt::LeftButton);
+    QTest::mouseClick(box(2), Qt::LeftButton);
+    QTest::mouseClick(box("Chk_Total"), Qt::LeftButton);
+    bool started = false;
+    bool untickedInBetween = false;
+    common::setEventPump([&] {
+        if (started)
+            return;
+        started = true;
+        QTest::mouseClick(button("btn_finalizadoras"), Qt::LeftButton);
+        untickedInBetween = !anyBoxChecked();
+    });
+    struct PumpBack {
+        ~PumpBack() { common::setEventPump({}); }
+    } pumpBack;
+
+    clickExport();
+
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(untickedInBetween);
+    EXPECT_EQ(ownCode("001"), "102");
+    EXPECT_EQ(ownCode("002"), "102");
+    EXPECT_EQ(pane("Memo2").back(), "******Produtos alterados - 2******");
+    expectManualRunClosed();
     EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
 }
 

@@ -5,6 +5,8 @@
 #include "export_fixture.h"
 #include "support/copy_log_sections.h"
 
+#include "common/event_pump.h"
+
 #include <QTest>
 
 namespace {
@@ -216,6 +218,43 @@ TEST_F(ReferenceExport, IbptSkipsACheckedTerminalThatDidNotAnswer)
     EXPECT_FALSE(stamped("003"));
     EXPECT_EQ(pane("Memo1"), progressLines("Exportando IBTP: ", 1) << "Finalzidado IBTP!");
     EXPECT_EQ(progress(), 0);
+    EXPECT_FALSE(anyBoxChecked());
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+}
+
+// The IBPT run lets events through between terminals; another export
+// started there unticks every box at its end, and the run still serves the
+// rest of the terminals it began with.
+TEST_F(ReferenceExport, IbptServesItsTerminalsWhenAnotherExportRunsInBetween)
+{
+    addTerminal({.num = "001"});
+    addTerminal({.num = "002"});
+    store.db.exec("INSERT INTO IBTP (IBTP_ID, CODIGO) VALUES (1, '00000001')");
+    request("001", 16);
+    request("002", 16);
+    open();
+    bool started = false;
+    bool untickedInBetween = false;
+    common::setEventPump([&] {
+        if (started)
+            return;
+        started = true;
+        click("btn_finalizadoras");
+        untickedInBetween = !anyBoxChecked();
+    });
+    struct PumpBack {
+        ~PumpBack() { common::setEventPump({}); }
+    } pumpBack;
+
+    window->Btn_IbtpClick();
+
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(untickedInBetween);
+    for (const char* num : {"001", "002"}) {
+        EXPECT_EQ(pdv(num).scalar("SELECT count(*) FROM ibtp"), "1") << num;
+        EXPECT_TRUE(stamped(num)) << num;
+    }
+    EXPECT_EQ(pane("Memo1").back(), "Finalzidado IBTP!");
     EXPECT_FALSE(anyBoxChecked());
     EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
 }
