@@ -37,8 +37,16 @@ void RunGate::released()
     due.swap(waiting_);
     if (!context_)
         return;
-    for (auto& [key, work] : due)
-        QMetaObject::invokeMethod(context_, std::move(work), Qt::QueuedConnection);
+    for (auto& [key, work] : due) {
+        ++due_;
+        QMetaObject::invokeMethod(
+            context_,
+            [this, work = std::move(work)] {
+                --due_;
+                work();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 } // namespace sales

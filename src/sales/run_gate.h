@@ -23,6 +23,8 @@ public:
 
     // A check or an import is running.
     bool busy() const { return running_ > 0; }
+    // Nothing runs and no held-back work is left to run.
+    bool settled() const { return running_ == 0 && waiting_.empty() && due_ == 0; }
 
     // Runs `work` once no check or import runs any more. Work held back
     // under a key that already waits is held once.
@@ -45,6 +47,7 @@ private:
 
     QPointer<QObject> context_;
     int running_ = 0;
+    int due_ = 0; // held-back work queued, not yet run
     std::vector<std::pair<QString, std::function<void()>>> waiting_;
 };
 

@@ -252,8 +252,21 @@ SalesRuns TFrmConversor_Vendas::runs()
     };
 }
 
+bool TFrmConversor_Vendas::holdUntilRunsEnd(const QString& key, std::function<void()> work)
+{
+    if (!gate_.busy())
+        return false;
+    gate_.holdBack(key, std::move(work));
+    return true;
+}
+
 void TFrmConversor_Vendas::catchUpAfterOutage()
 {
+    // The link mostly drops during an import, so the catch-up mostly arrives
+    // inside one, while imports are not free: handled now, it would withdraw
+    // the requests it is meant to serve.
+    if (holdUntilRunsEnd(QStringLiteral("catch-up"), [this] { ui::runHandler([this] { catchUpAfterOutage(); }); }))
+        return;
     // One at a time: the update window's catch-up may arrive while this
     // one's import lets events run.
     if (catchingUp_ || !EventoVendaPdv_)

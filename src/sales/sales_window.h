@@ -87,8 +87,15 @@ public:
     // The listener is subscribed again after a lost link: the requests
     // raised meanwhile got no notification, so the handler runs once for
     // each channel of the sales requests. Also called by the update window
-    // before its own catch-up.
+    // before its own catch-up. While a check or an import runs it waits
+    // for the run's end.
     void catchUpAfterOutage();
+    // While a check or an import runs, holds `work` back under `key` until
+    // the run ends and returns true; otherwise holds nothing and returns
+    // false.
+    bool holdUntilRunsEnd(const QString& key, std::function<void()> work);
+    // No check or import runs and none is held back.
+    bool runsSettled() const { return gate_.settled(); }
     void Button1Click();   // "Sair dos Sistema"
     void Button2Click();   // "Atualizar Dados"
     void Button3Click();   // "Desabilitar Monitor" / "Habilitar Monitor"

@@ -23,6 +23,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
@@ -281,8 +282,15 @@ void TFrmConversor::EventoTransacaoSeverAlert(db::Listener&, const QString& chan
 
 void TFrmConversor::catchUpAfterOutage()
 {
-    if (beforeCatchUp_)
-        beforeCatchUp_();
+    if (!EventoTransacaoServer_)
+        return;
+    const QPointer<TFrmConversor> self(this);
+    const auto replay = [self] {
+        if (self)
+            self->runEvent([&] { self->catchUpAfterOutage(); });
+    };
+    if (beforeCatchUp_ && !beforeCatchUp_(replay))
+        return;
     for (const QString& channel : catchUpChannels(Quibor_Server_))
         EventoTransacaoSeverAlert(*EventoTransacaoServer_, channel, QString());
 }

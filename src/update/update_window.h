@@ -62,7 +62,12 @@ public:
     void catchUpAfterOutage();
     // Runs first in every catch-up: the handler clears every request, the
     // sales window's too, so that window serves its own before (set in app).
-    void setBeforeCatchUp(std::function<void()> call) { beforeCatchUp_ = std::move(call); }
+    // While that window runs an import or a check, it keeps `replay` to run
+    // once the run ends and returns false: the catch-up then waits.
+    void setBeforeCatchUp(std::function<bool(std::function<void()> replay)> call)
+    {
+        beforeCatchUp_ = std::move(call);
+    }
 
     // Export runs, started by their buttons or by the notification handler.
     void btn_exportar_clienteClick();
@@ -130,7 +135,7 @@ private:
     std::unique_ptr<ClientesControls> clientesView_;
     std::unique_ptr<ExportacaoClientes> clientes_;
     std::unique_ptr<WidgetExportView> exportView_;
-    std::function<void()> beforeCatchUp_;
+    std::function<bool(std::function<void()>)> beforeCatchUp_;
 
     QWidget* Panel_Exporta = nullptr;
     QPushButton* btn_exportar_cliente = nullptr;

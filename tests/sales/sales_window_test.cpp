@@ -5,6 +5,7 @@
 
 #include "app/startup.h"
 #include "common/event_pump.h"
+#include "common/scope_exit.h"
 #include "db/connection.h"
 #include "db/listener.h"
 #include "sales/carga_vendas.h"
@@ -39,13 +40,18 @@ protected:
     }
 
     // One sale of customer 7 rung up on `pdv`, not yet imported.
-    void ringUpSale(TestDatabase& pdv)
+    void ringUpSale(TestDatabase& pdv, int id = 1)
     {
-        store.db.exec("INSERT INTO CLIENTES (CLIENTE_ID, NOME) VALUES (7, 'CLIENTE SETE')");
-        pdv.exec("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, DT_MOVIMENTO, "
-                 "DT_ENT_SAI, MODELO, CONDUTA, CLIENTE_ID, VALOR, EMPRESA_ID, CONTA_ID, FUNCIONARIO_ID, HORA, "
-                 "COND_PAGTO, ITENS, UNIDADES, CHAVE_NFE, EXPORTADO) VALUES (1, 501, 1, '57', current_date, "
-                 "current_date, current_date, '2D', '01', 7, 30, 1, 11, 21, '10:15:00', 'A VISTA', 1, 1, 'CHAVE1', 0)");
+        store.db.exec("INSERT INTO CLIENTES (CLIENTE_ID, NOME) SELECT 7, 'CLIENTE SETE' "
+                      "WHERE NOT EXISTS (SELECT 1 FROM CLIENTES WHERE CLIENTE_ID = 7)");
+        pdv.exec(QString("INSERT INTO TRANSACOES (TRANSACAO_ID, TRANSACAO_ORIGEM, BANCO_ID, NUM_DOC, DT_TRANS, "
+                         "DT_MOVIMENTO, DT_ENT_SAI, MODELO, CONDUTA, CLIENTE_ID, VALOR, EMPRESA_ID, CONTA_ID, "
+                         "FUNCIONARIO_ID, HORA, COND_PAGTO, ITENS, UNIDADES, CHAVE_NFE, EXPORTADO) VALUES (%1, %2, "
+                         "1, '%3', current_date, current_date, current_date, '2D', '01', 7, 30, 1, 11, 21, "
+                         "'10:15:00', 'A VISTA', 1, 1, 'CHAVE%1', 0)")
+                     .arg(id)
+                     .arg(500 + id)
+                     .arg(56 + id));
     }
 
     sales::TFrmConversor_Vendas& sales() { return *windows->sales; }
@@ -126,6 +132,72 @@ TEST_F(SalesWindow, VendaArrivingBeforeTheWindowShowsIsServedOnceItShows)
     ASSERT_TRUE(testsupport::waitFor([&] { return sales().flags().Importacao_Livre; }, testsupport::kWindowRunMs));
     EXPECT_EQ(pdv.scalar("SELECT exportado FROM transacoes"), "2");
     EXPECT_EQ(store.db.scalar("SELECT count(*) FROM transacoes"), "1");
+}
+
+// The server link mostly drops during an import, so a catch-up mostly
+// arrives inside one: the sales listener's own, or the update window's,
+// whose handler clears every request afterwards. The sale and the fiscal
+// request raised meanwhile are served once the import ends.
+TEST_F(SalesWindow, ACatchUpDuringAnImportServesTheRequestsAfterIt)
+{
+    TestDatabase importing(Template::Terminal);
+    TestDatabase vendas(Template::Terminal);
+    TestDatabase fiscal(Template::Terminal);
+    store.add({.num = "001", .banco = importing.name()});
+    store.add({.num = "002", .banco = vendas.name()});
+    store.add({.num = "003", .banco = fiscal.name()});
+    start();
+    // The update window's catch-up needs its listener.
+    windows->update->show();
+    ASSERT_TRUE(testsupport::waitFor([&] { return windows->update->listenerActive(); }));
+
+    struct Case {
+        const char* listener;
+        std::function<void()> catchUp;
+    };
+    const Case cases[] = {
+        {"sales", [&] { sales().catchUpAfterOutage(); }},
+        {"update", [&] { windows->update->catchUpAfterOutage(); }},
+    };
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.listener);
+        ++round;
+        ringUpSale(importing, round);
+        ringUpSale(vendas, 10 + round);
+        fiscal.exec(QString("INSERT INTO REGISTRO_60A (DT_EMISSAO, NUM_SERIE, SIT_TRIBUTARIA, VALOR_TOTALIZADOR, "
+                            "EXPORTADO) VALUES (DATE '2024-03-05' + %1, 'SN3', 'T1', 100, 0)")
+                        .arg(round));
+
+        bool caughtUp = false;
+        common::setEventPump([&] {
+            if (!caughtUp && !sales().flags().Importacao_Livre) {
+                caughtUp = true;
+                store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 1 WHERE NUM_ECF = '002'");
+                store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 3 WHERE NUM_ECF = '003'");
+                c.catchUp();
+            }
+            QCoreApplication::processEvents();
+        });
+        common::ScopeExit pumpBack([] { common::setEventPump({}); });
+        store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 1 WHERE NUM_ECF = '001'");
+        store.db.exec("NOTIFY venda");
+
+        const auto served = [&] {
+            return vendas.scalar("SELECT count(*) FROM TRANSACOES WHERE EXPORTADO <> 2") == "0"
+                && fiscal.scalar("SELECT count(*) FROM REGISTRO_60A WHERE EXPORTADO <> 2") == "0";
+        };
+        ASSERT_TRUE(testsupport::waitFor(served, 15000))
+            << store.db.rows("SELECT num_ecf, importacao FROM licenca_if ORDER BY 1").join(" ").toStdString();
+        ASSERT_TRUE(testsupport::waitFor([&] {
+            return sales().runsSettled() && importacao("002") == "0" && importacao("003") == "0";
+        }));
+        EXPECT_TRUE(caughtUp);
+        EXPECT_EQ(importing.scalar("SELECT count(*) FROM TRANSACOES WHERE EXPORTADO <> 2"), "0");
+        EXPECT_EQ(store.db.scalar("SELECT count(*) FROM TRANSACOES"), QString::number(2 * round));
+        EXPECT_EQ(store.db.scalar("SELECT count(*) FROM REGISTRO_60A"), QString::number(round));
+    }
+    EXPECT_TRUE(dialogs->shown.empty()) << dialogs->texts().join(" / ").toStdString();
 }
 
 TEST_F(SalesWindow, ExitAsksFirstAndIsRefusedWhileAnImportRuns)
