@@ -59,7 +59,8 @@ std::unique_ptr<ProgramWindows> createWindows()
     });
     // The update window's notifications clear every request, sales requests
     // included: after an outage the sales window serves its own first.
-    windows->update->setBeforeCatchUp([sales = windows->sales.get()] { sales->catchUpAfterOutage(); });
+    windows->update->setBeforeCatchUp(
+        [sales = windows->sales.get()](std::function<void()> then) { sales->catchUpAfterOutage(std::move(then)); });
     return windows;
 }
 

@@ -100,6 +100,8 @@ void upsertFechamento(UpsertContext& ctx, const SourceRow& s)
     auto failed = [&ctx, rowKey = UpsertContext::keyOf(s, saleTable(SaleTable::FechamentoCupom).giveBackKey)](
                       const std::exception& e) {
         ctx.givenBack.push_back(rowKey);
+        // The box lets events run: no write may be out unanswered meanwhile.
+        ctx.settleQuietly();
         ui::dialogs().error(QStringLiteral("Erro Fechamento Cupom:\rErro: ") + ui::failureText(e));
     };
     try {
@@ -126,7 +128,10 @@ void upsertFechamento(UpsertContext& ctx, const SourceRow& s)
             update.bindText("FISCAL", s.text("FISCAL"));
             write = &update;
         }
-        common::pumpEvents(); // before the write is held back, never while it is
+        // Events run only with nothing held: the line's lookup may have been
+        // answered from memory, leaving the previous line's write unanswered.
+        ctx.settle();
+        common::pumpEvents();
         ctx.sendWrite(*write, [] { }, failed);
     } catch (const std::exception& e) {
         failed(e);

@@ -18,6 +18,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QLabel;
 class QPlainTextEdit;
@@ -86,9 +87,11 @@ public:
     void EventoTransacaoPdvAlert(db::Listener& sender, const QString& channel, const QString& payload);
     // The listener is subscribed again after a lost link: the requests
     // raised meanwhile got no notification, so the handler runs once for
-    // each channel of the sales requests. Also called by the update window
-    // before its own catch-up.
-    void catchUpAfterOutage();
+    // each channel of the sales requests. While an import or check runs it
+    // waits for the run's end (a "venda" would find imports not free and
+    // withdraw a request). Also called by the update window before its own
+    // catch-up, which comes as `afterwards`: queued once this one is done.
+    void catchUpAfterOutage(std::function<void()> afterwards = {});
     void Button1Click();   // "Sair dos Sistema"
     void Button2Click();   // "Atualizar Dados"
     void Button3Click();   // "Desabilitar Monitor" / "Habilitar Monitor"
@@ -105,6 +108,7 @@ public:
     void clearLabel9() override;
     void repaintWindow() override;
     void repaintStatusPane() override;
+    void reportSkippedTerminal(const QString& line) override;
     void setProgress(int percent) override;
     void repaintProgress() override;
 
@@ -127,6 +131,9 @@ private:
     // The runs as the handlers start them: one check at a time, no import
     // inside a check (see RunGate).
     SalesRuns runs();
+    void serveCatchUp();
+    // Runs a click's handler once no statement waits for its answer.
+    void serveWhenLinksFree(const QString& key, void (TFrmConversor_Vendas::*handler)());
 
     QString iniPath_;
     db::Connection Quibor_Server_;
@@ -146,6 +153,7 @@ private:
     bool shownOnce_ = false;
     QStringList heldUntilShown_; // channels notified before the window showed
     bool catchingUp_ = false;
+    std::vector<std::function<void()>> afterCatchUp_;
 
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;
