@@ -19,6 +19,7 @@ public:
     void clearLabel9() override { }
     void repaintWindow() override { }
     void repaintStatusPane() override { }
+    void reportSkippedTerminal(const QString&) override { }
     void setProgress(int) override { }
     void repaintProgress() override { }
 };

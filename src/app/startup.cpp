@@ -53,14 +53,8 @@ std::unique_ptr<ProgramWindows> createWindows()
     });
     // The update window's notifications clear every request, sales requests
     // included: after an outage the sales window serves its own first.
-    // Both wait for a running sales import: the sales requests would be
-    // withdrawn, then cleared, unserved.
-    windows->update->setBeforeCatchUp([sales = windows->sales.get()](std::function<void()> replay) {
-        if (sales->holdUntilRunsEnd(QStringLiteral("catch-up of the update window"), std::move(replay)))
-            return false;
-        sales->catchUpAfterOutage();
-        return true;
-    });
+    windows->update->setBeforeCatchUp(
+        [sales = windows->sales.get()](std::function<void()> then) { sales->catchUpAfterOutage(std::move(then)); });
     return windows;
 }
 

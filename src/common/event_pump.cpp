@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <limits>
 
 namespace common {
 namespace {
@@ -11,17 +12,28 @@ std::function<void()>& currentPump()
     return pump;
 }
 
+// Since the program's code last let events run.
+QElapsedTimer& sinceTurn()
+{
+    static QElapsedTimer clock;
+    return clock;
+}
+
 // Runs call this once per row; a turn of the loop every few milliseconds
 // keeps the window as alive as one per row, at a fraction of the cost.
 constexpr qint64 kDefaultPumpIntervalMs = 5;
 
+void turn()
+{
+    QCoreApplication::processEvents();
+    sinceTurn().start();
+}
+
 void defaultPump()
 {
-    static QElapsedTimer sinceLastTurn;
-    if (sinceLastTurn.isValid() && sinceLastTurn.elapsed() < kDefaultPumpIntervalMs)
+    if (sinceTurn().isValid() && sinceTurn().elapsed() < kDefaultPumpIntervalMs)
         return;
-    QCoreApplication::processEvents();
-    sinceLastTurn.start();
+    turn();
 }
 } // namespace
 
@@ -31,6 +43,17 @@ void pumpEvents()
         pump();
     else if (QCoreApplication::instance())
         defaultPump();
+}
+
+void pumpWhileWaiting()
+{
+    if (QCoreApplication::instance())
+        turn();
+}
+
+qint64 msSinceEventsRan()
+{
+    return sinceTurn().isValid() ? sinceTurn().elapsed() : std::numeric_limits<qint64>::max();
 }
 
 void setEventPump(std::function<void()> pump)

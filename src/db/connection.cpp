@@ -2,6 +2,8 @@
 
 #include "common/scope_exit.h"
 #include "db/errors.h"
+#include "db/link_bounds.h"
+#include "db/link_wait.h"
 #include "db/listener.h"
 #include "db/pg_error.h"
 #include "db/pg_handles.h"
@@ -22,12 +24,8 @@
 namespace db {
 namespace {
 
-constexpr int kDefaultConnectTimeout = 5;
 // The client library refuses anything shorter than 2 seconds.
 constexpr int kMinimumConnectTimeout = 2;
-// A lost link is retried this many times before the statement fails, so a
-// server that stays down cannot hold the UI thread for long.
-constexpr int kReconnectAttempts = 3;
 
 // SQLSTATE of "cached plan must not change result type": the table under a
 // prepared statement changed its columns.
@@ -36,14 +34,20 @@ const QString kPlanChanged = QStringLiteral("0A000");
 // What every session needs whatever the database's own settings: UTF-8 text,
 // ISO dates, floats written with all their digits (older servers round them),
 // a bounded connect, and keepalives plus a send time-out so a peer that
-// vanishes mid-statement fails the statement within about 15 seconds.
-QString sessionSettings(int connectTimeout)
+// vanishes mid-statement fails the statement. A terminal's session gives up
+// on a lock of the till's own software instead of waiting for its end.
+QString sessionSettings(int connectTimeout, bool terminal)
 {
+    const LinkBounds& bounds = linkBounds();
+    QString options = QStringLiteral("-c DateStyle=ISO -c extra_float_digits=3");
+    if (terminal)
+        options += QStringLiteral(" -c lock_timeout=%1").arg(bounds.terminalLock.count());
     return QStringLiteral(
                " connect_timeout=%1 keepalives=1 keepalives_idle=5 keepalives_interval=2"
-               " keepalives_count=3 tcp_user_timeout=15000 client_encoding=UTF8"
-               " options='-c DateStyle=ISO -c extra_float_digits=3'")
-        .arg(connectTimeout);
+               " keepalives_count=3 tcp_user_timeout=%2 client_encoding=UTF8 options='%3'")
+        .arg(connectTimeout)
+        .arg(bounds.unacknowledged.count())
+        .arg(options);
 }
 
 // Statements that leave the database as it was when they run a second
@@ -101,7 +105,9 @@ struct Connection::Impl {
     ConnectionParams params;
     PgConnPtr conn;
     bool autoReconnect = false;
-    int connectTimeout = kDefaultConnectTimeout;
+    int connectTimeout = static_cast<int>(linkBounds().connect.count());
+    // An exchange is out on the link (Connection::Exchange).
+    bool busy = false;
     // A transaction the caller opened; stays set after a lost link until the
     // caller commits or rolls back, so no statement runs outside it unawares.
     bool transactionOpen = false;
@@ -128,6 +134,20 @@ struct Connection::Impl {
 
     bool linkBad() const { return conn && PQstatus(conn.get()) == CONNECTION_BAD; }
 
+    Link link() const
+    {
+        const bool terminal = params.terminal();
+        const LinkBounds& bounds = linkBounds();
+        return Link{conn.get(), terminal ? bounds.terminalAnswer : bounds.serverAnswer,
+                    terminal ? QStringLiteral("terminal") : QStringLiteral("server")};
+    }
+
+    void refuseWhileBusy(const QString& what) const
+    {
+        if (busy)
+            throw UsageError(QStringLiteral("The connection is waiting for the answer to another statement: ") + what);
+    }
+
     bool serverTransactionActive() const
     {
         if (!conn)
@@ -143,7 +163,7 @@ struct Connection::Impl {
     {
         std::shared_ptr<PolledConnect> attempt = pending;
         if (!attempt) {
-            const QString conninfo = params.toConninfo() + sessionSettings(connectTimeout);
+            const QString conninfo = params.toConninfo() + sessionSettings(connectTimeout, params.terminal());
             attempt = std::make_shared<PolledConnect>(conninfo.toUtf8(), std::chrono::seconds(connectTimeout),
                                                       params.value(QStringLiteral("Server")));
             pending = attempt;
@@ -175,6 +195,8 @@ struct Connection::Impl {
     {
         conn = std::move(fresh);
         PQsetNoticeReceiver(conn.get(), &Impl::onNotice, this);
+        // Nothing sent may block: the layer's waits push it out.
+        PQsetnonblocking(conn.get(), 1);
         sessionEnding = false;
         ++generation;
         cache.clear();
@@ -196,20 +218,20 @@ struct Connection::Impl {
         if (PreparedStatement* cached = cache.find(sql))
             return *cached;
         PreparedStatement statement(sql.toUtf8());
-        statement.prepare(conn.get());
+        statement.prepare(link());
         if (auto evicted = cache.insert(sql, std::move(statement)))
-            evicted->deallocate(conn.get());
+            evicted->deallocate(link());
         return *cache.find(sql);
     }
 
     PgResultPtr execPrepared(const QString& sql, const std::vector<Value>& params)
     {
         PreparedStatement& statement = prepare(sql);
-        const ParameterTexts texts(params, valueNeedsTypes(params) ? &statement.paramTypes(conn.get()) : nullptr);
+        const ParameterTexts texts(params, valueNeedsTypes(params) ? &statement.paramTypes(link()) : nullptr);
         if (!statement.send(conn.get(), texts.pointers.data(), static_cast<int>(params.size())))
             raiseFailure(conn.get(), nullptr, sql);
         statementSent = true;
-        return awaitResult(conn.get());
+        return lastResult(link());
     }
 
     std::shared_ptr<ResultData> runPrepared(const QString& sql, const std::vector<Value>& params)
@@ -224,7 +246,7 @@ struct Connection::Impl {
                 // it, so only the next run benefits.
                 if (PreparedStatement* stale = cache.find(sql)) {
                     if (!inTransaction)
-                        stale->deallocate(conn.get());
+                        stale->deallocate(link());
                     cache.erase(sql);
                     if (!inTransaction)
                         res = execPrepared(sql, params);
@@ -247,7 +269,7 @@ struct Connection::Impl {
         for (const Statement& s : statements) {
             PreparedStatement& statement = prepare(s.positionalSql);
             names.push_back(statement.name());
-            texts.emplace_back(s.params, valueNeedsTypes(s.params) ? &statement.paramTypes(conn.get()) : nullptr);
+            texts.emplace_back(s.params, valueNeedsTypes(s.params) ? &statement.paramTypes(link()) : nullptr);
         }
 
         PGconn* c = conn.get();
@@ -269,15 +291,16 @@ struct Connection::Impl {
         if (!PQpipelineSync(c))
             raiseFailure(c, nullptr, QStringLiteral("pipeline sync"));
 
+        const Link l = link();
         std::vector<PgResultPtr> results;
         for (std::size_t i = 0; i < statements.size(); ++i) {
-            PgResultPtr res(PQgetResult(c));
+            PgResultPtr res = nextResult(l);
             if (!res)
                 raiseFailure(c, nullptr, statements[i].positionalSql);
-            PgResultPtr end(PQgetResult(c)); // the null that ends each statement's results
+            PgResultPtr end = nextResult(l); // the null that ends each statement's results
             results.push_back(std::move(res));
         }
-        PgResultPtr sync(PQgetResult(c));
+        PgResultPtr sync = nextResult(l);
         if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC)
             raiseFailure(c, sync.get(), QStringLiteral("pipeline sync"));
 
@@ -295,7 +318,7 @@ struct Connection::Impl {
         if (!PQsendQuery(conn.get(), sql.toUtf8().constData()))
             raiseFailure(conn.get(), nullptr, sql);
         statementSent = true;
-        PgResultPtr res = awaitResult(conn.get());
+        PgResultPtr res = lastResult(link());
         if (!succeeded(res.get()))
             raiseFailure(conn.get(), res.get(), sql);
         return std::make_shared<ResultData>(std::move(res));
@@ -305,7 +328,7 @@ struct Connection::Impl {
     {
         const quint64 before = generation;
         QString lastFailure;
-        for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
+        for (int attempt = 0; attempt < linkBounds().reconnectAttempts; ++attempt) {
             if (attempt > 0) {
                 // A restarting server refuses at once; give it a moment.
                 pausePumping(250 * attempt);
@@ -344,8 +367,9 @@ struct Connection::Impl {
     // (its work went with the link; the caller decides). Listeners hear
     // about every statement, failed ones included.
     template <typename Run>
-    auto withRecovery(const QString& sql, Run run) -> decltype(run())
+    auto withRecovery(Connection& owner, const QString& sql, Run run) -> decltype(run())
     {
+        refuseWhileBusy(sql);
         common::ScopeExit notify([this] { afterStatement(); });
 
         if (!conn)
@@ -363,7 +387,11 @@ struct Connection::Impl {
         }
         statementSent = false;
         try {
+            Exchange exchange(owner);
             return run();
+        } catch (const NoAnswer&) {
+            // The peer that did not answer would keep a second try waiting too.
+            throw;
         } catch (const BrokenConnection&) {
             // A write sent before the link went may have been committed: the
             // caller hears of it, and its own duplicate tests settle it.
@@ -375,6 +403,7 @@ struct Connection::Impl {
             throw;
         }
         reconnect();
+        Exchange exchange(owner);
         return run();
     }
 };
@@ -420,6 +449,7 @@ void Connection::open()
 
 void Connection::close()
 {
+    impl_->refuseWhileBusy(QStringLiteral("close"));
     // A connect in flight (its caller lets events run) is for lines that
     // may be about to change: nobody gets that link.
     if (impl_->pending) {
@@ -463,17 +493,18 @@ int Connection::connectTimeoutSeconds() const
 
 void Connection::reconnect()
 {
+    impl_->refuseWhileBusy(QStringLiteral("reconnect"));
     impl_->reconnect();
 }
 
 std::shared_ptr<ResultData> Connection::execute(const QString& positionalSql, const std::vector<Value>& params)
 {
-    return impl_->withRecovery(positionalSql, [&] { return impl_->runPrepared(positionalSql, params); });
+    return impl_->withRecovery(*this, positionalSql, [&] { return impl_->runPrepared(positionalSql, params); });
 }
 
 void Connection::executeDirect(const QString& sql)
 {
-    impl_->withRecovery(sql, [&] { return impl_->runDirect(sql); });
+    impl_->withRecovery(*this, sql, [&] { return impl_->runDirect(sql); });
 }
 
 std::vector<std::shared_ptr<ResultData>> Connection::executeTogether(const std::vector<Statement>& statements)
@@ -485,7 +516,7 @@ std::vector<std::shared_ptr<ResultData>> Connection::executeTogether(const std::
             firstWrite = s.positionalSql;
             break;
         }
-    return impl_->withRecovery(firstWrite, [&] { return impl_->runTogether(statements); });
+    return impl_->withRecovery(*this, firstWrite, [&] { return impl_->runTogether(statements); });
 }
 void Connection::startTransaction()
 {
@@ -506,7 +537,7 @@ void Connection::commit()
             "The link to the server was lost inside the transaction; nothing of it was committed"));
     const QString commitSql = QStringLiteral("COMMIT");
     const std::shared_ptr<ResultData> answer
-        = impl_->withRecovery(commitSql, [&] { return impl_->runDirect(commitSql); });
+        = impl_->withRecovery(*this, commitSql, [&] { return impl_->runDirect(commitSql); });
     if (!rolledBack(answer->get()))
         return;
     if (impl_->transactionFailure) {
@@ -539,6 +570,34 @@ bool Connection::inTransaction() const
 pg_conn* Connection::handle() const
 {
     return impl_->conn.get();
+}
+
+Link Connection::link() const
+{
+    return impl_->link();
+}
+
+bool Connection::linkUp() const
+{
+    return impl_->conn && PQstatus(impl_->conn.get()) == CONNECTION_OK;
+}
+
+bool Connection::busy() const
+{
+    return impl_->busy;
+}
+
+Connection::Exchange::Exchange(Connection& connection)
+    : connection_(connection)
+{
+    connection_.impl_->refuseWhileBusy(QStringLiteral("a second exchange"));
+    connection_.impl_->busy = true;
+}
+
+Connection::Exchange::~Exchange()
+{
+    if (connection_.impl_)
+        connection_.impl_->busy = false;
 }
 
 quint64 Connection::linkGeneration() const

@@ -4,6 +4,7 @@
 // client-library handle is released when the object goes. Every session
 // talks UTF-8 and ISO dates whatever the database's own settings.
 
+#include "db/busy_links.h"
 #include "db/connection_params.h"
 #include "db/value.h"
 
@@ -18,6 +19,7 @@ namespace db {
 
 class Listener;
 class ResultData;
+struct Link;
 
 class Connection {
 public:
@@ -51,6 +53,36 @@ public:
     // Bounds every connect (and reconnect); a dead host fails within it.
     void setConnectTimeoutSeconds(int seconds);
     int connectTimeoutSeconds() const;
+
+    // Every statement waits for its answer letting events run, at most the
+    // bound of its kind of link (terminal or server, from the lines) while
+    // the peer stays silent; then it is cancelled, the link is dropped and
+    // the statement raises NoAnswer. Terminal sessions also give up on a
+    // lock after LinkBounds::terminalLock.
+    //
+    // One sender at a time: while a statement or a write held unanswered is
+    // out on the link, every other statement, and a close or reconnect,
+    // raises UsageError. Handlers that send wait with db::whenLinksFree().
+    bool busy() const;
+
+    // Holds the connection for one exchange with the server (a statement
+    // and its answer, or writes held unanswered); raises UsageError when it
+    // is held already. For the units of src/db that talk to the client
+    // library directly.
+    class Exchange {
+    public:
+        explicit Exchange(Connection& connection);
+        ~Exchange();
+        Exchange(const Exchange&) = delete;
+        Exchange& operator=(const Exchange&) = delete;
+
+    private:
+        Connection& connection_;
+        BusyLink busy_;
+    };
+
+    // False when there is no link or the client library has found it lost.
+    bool linkUp() const;
 
     // Drops the link and makes a new one (a bounded number of attempts),
     // then tells the listeners. Raises BrokenConnection when every attempt
@@ -90,6 +122,8 @@ public:
     // it: a unit that keeps it across code that may run statements (a hook,
     // an event-pump turn) checks linkGeneration() before using it again.
     pg_conn* handle() const;
+    // The handle with this connection's bound, for the layer's waits.
+    Link link() const;
     // Changes whenever the handle does (open, reconnect, close).
     quint64 linkGeneration() const;
 

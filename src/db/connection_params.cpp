@@ -157,7 +157,7 @@ ConnectionParams ConnectionParams::serverDefaultsUpdate()
 
 ConnectionParams ConnectionParams::terminalDefaults()
 {
-    return fromLines({
+    ConnectionParams params = fromLines({
         "Database=" + kDefaultTerminalDatabase,
         QStringLiteral("User_Name=postgres"),
         "Password=" + kDefaultPassword,
@@ -165,6 +165,8 @@ ConnectionParams ConnectionParams::terminalDefaults()
         QStringLiteral("DriverID=PG"),
         QStringLiteral("Pooled=True"),
     });
+    params.setTerminal(true);
+    return params;
 }
 
 } // namespace db

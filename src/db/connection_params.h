@@ -20,12 +20,19 @@ public:
     // host/hostaddr, port, dbname, user, password, quoted and escaped.
     QString toConninfo() const;
 
+    // The lines describe a terminal's database, not the server's: its
+    // sessions wait less on locks and on a silent peer (db/link_bounds.h).
+    // Kept when the lines are cleared and rebuilt.
+    void setTerminal(bool terminal) { terminal_ = terminal; }
+    bool terminal() const { return terminal_; }
+
     static ConnectionParams serverDefaultsSales();
     static ConnectionParams serverDefaultsUpdate();
     static ConnectionParams terminalDefaults();
 
 private:
     QStringList lines_;
+    bool terminal_ = false;
 };
 
 } // namespace db

@@ -38,8 +38,17 @@ public:
     using DatabaseError::DatabaseError;
 };
 
+// The peer stopped answering a statement within its bound: the statement
+// was cancelled and the link dropped. Never run again on a new link: the
+// peer that did not answer would most likely keep the caller waiting again.
+class NoAnswer : public BrokenConnection {
+public:
+    using BrokenConnection::BrokenConnection;
+};
+
 // Misuse by the caller: an unknown parameter or field name, a value that
-// cannot be converted, a statement run without a connection.
+// cannot be converted, a statement run without a connection, a second
+// sender on a connection whose statement is still unanswered.
 class UsageError : public Error {
 public:
     using Error::Error;

@@ -1,8 +1,10 @@
 #include "db/listener.h"
 
 #include "common/scope_exit.h"
+#include "db/busy_links.h"
 #include "db/connection.h"
 #include "db/errors.h"
+#include "db/link_bounds.h"
 #include "db/pg_handles.h"
 
 #include <QPointer>
@@ -20,11 +22,15 @@ QString quotedIdentifier(const QString& name)
     return u'"' + inner + u'"';
 }
 
-// A server that stays away is tried again at this pace. Connects let the
-// windows run meanwhile, so a short pace costs nothing but a socket.
-constexpr int kRecoveryRetryMs = 5000;
 // Passes over the channel list when the link changes under a subscription.
 constexpr int kSubscribePasses = 3;
+
+// A server that stays away is tried again at this pace. Connects let the
+// windows run meanwhile, so a short pace costs nothing but a socket.
+int retryMs()
+{
+    return static_cast<int>(db::linkBounds().listenerRetry.count());
+}
 
 } // namespace
 
@@ -210,8 +216,15 @@ void Listener::deliverQueued()
     // events run) waits in the queue until the handler returns. Nothing is
     // handed over before the LISTENs are in place: a catch-up must look for
     // pending requests only once later ones are sure to be heard.
-    if (delivering_ || subscribing_)
+    if (delivering_ || subscribing_ || queue_.empty())
         return;
+    // Handlers send statements: not while one waits for its answer (the
+    // connection is this listener's, or another link's run is in the middle
+    // of a statement). They are served, in order, once every link is free.
+    if (db::linksBusy()) {
+        db::whenLinksFree(this, QStringLiteral("deliver"), [this] { drain(); });
+        return;
+    }
     QPointer<Listener> self(this);
     delivering_ = true;
     // A handler may have destroyed the listener meanwhile.
@@ -251,6 +264,12 @@ void Listener::recoverLink()
     // A recovery lets events run while it connects; one at a time.
     if (recovering_ || !active_ || !connectionAlive_ || !connection_.connected())
         return;
+    // Not under a statement that waits: a new link would replace the one it
+    // waits on.
+    if (db::linksBusy() || connection_.busy()) {
+        db::whenLinksFree(this, QStringLiteral("recover"), [this] { scheduleRecovery(0); });
+        return;
+    }
     PGconn* conn = connection_.handle();
     if (conn && PQstatus(conn) == CONNECTION_OK) {
         if (!notifier_)
@@ -264,7 +283,7 @@ void Listener::recoverLink()
     // The caller's transaction is gone with the link; its next statement
     // reports that, and the reconnect follows its rollback.
     if (connection_.inTransaction()) {
-        scheduleRecovery(kRecoveryRetryMs);
+        scheduleRecovery(retryMs());
         return;
     }
     QPointer<Listener> self(this);
@@ -279,7 +298,7 @@ void Listener::recoverLink()
         return;
     recovering_ = false;
     if (failed)
-        scheduleRecovery(kRecoveryRetryMs);
+        scheduleRecovery(retryMs());
 }
 
 } // namespace db

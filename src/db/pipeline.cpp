@@ -2,6 +2,7 @@
 
 #include "db/connection.h"
 #include "db/errors.h"
+#include "db/link_wait.h"
 #include "db/pg_error.h"
 #include "db/pg_handles.h"
 #include "db/prepared_statement.h"
@@ -68,7 +69,8 @@ struct Pipeline::Impl {
     bool ready(Entry& e, PGconn* conn)
     {
         if (!e.ready && PQpipelineStatus(conn) == PQ_PIPELINE_OFF) {
-            e.statement->paramTypes(conn);
+            Connection::Exchange exchange(connection);
+            e.statement->paramTypes(connection.link());
             e.ready = true;
         }
         return e.ready;
@@ -80,23 +82,40 @@ struct Pipeline::Impl {
     {
         if (PQpipelineStatus(conn) == PQ_PIPELINE_OFF && !PQenterPipelineMode(conn))
             raiseFailure(conn, nullptr, QStringLiteral("pipeline mode"));
-        const Texts texts(values, s.paramTypes(conn));
+        const Texts texts(values, s.paramTypes(connection.link()));
         if (!s.send(conn, texts.pointers.data(), static_cast<int>(texts.pointers.size())) || !PQpipelineSync(conn))
             raiseFailure(conn, nullptr, sql);
     }
 
     // One statement's answer: its result, the null after it, and its sync.
+    // A peer silent past the link's bound fails it as a lost link would.
     PgResultPtr readOne(PGconn* conn, const QString& sql, std::exception_ptr& error)
     {
-        PgResultPtr result(PQgetResult(conn));
+        const Link link = connection.link();
+        PgResultPtr result;
+        try {
+            result = nextResult(link);
+        } catch (const NoAnswer&) {
+            error = std::current_exception();
+            lost = true;
+            return nullptr;
+        }
         if (!result) {
             error = failure(conn, nullptr, sql);
             return nullptr;
         }
         if (!succeeded(result.get()))
             error = failure(conn, result.get(), sql);
-        PgResultPtr end(PQgetResult(conn)); // the null that ends the statement's results
-        PgResultPtr sync(PQgetResult(conn));
+        PgResultPtr end, sync;
+        try {
+            end = nextResult(link); // the null that ends the statement's results
+            sync = nextResult(link);
+        } catch (const NoAnswer&) {
+            if (!error)
+                error = std::current_exception();
+            lost = true;
+            return result;
+        }
         if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC) {
             if (!error)
                 error = failure(conn, sync.get(), QStringLiteral("pipeline sync"));
@@ -132,11 +151,19 @@ struct Pipeline::Impl {
         }
     }
 
+    // The connection carries nothing else while writes are held: they hold it.
+    void hold()
+    {
+        if (!holding)
+            holding.emplace(connection);
+    }
+
     void leave(PGconn* conn)
     {
         if (PQpipelineStatus(conn) != PQ_PIPELINE_OFF)
             PQexitPipelineMode(conn);
         lost = false;
+        holding.reset();
         // A NOTIFY may have come in with the answers.
         connection.statementsRan();
     }
@@ -148,6 +175,7 @@ struct Pipeline::Impl {
     std::vector<std::exception_ptr> outcomes;
     bool lost = false;
     int readsBehind = 0;
+    std::optional<Connection::Exchange> holding;
 };
 
 Pipeline::Pipeline(Connection& connection) : impl_(std::make_unique<Impl>(connection)) {}
@@ -179,6 +207,7 @@ void Pipeline::send(Query& write)
         settle();
         impl_->ready(e, conn);
     }
+    impl_->hold();
     try {
         impl_->sendOne(conn, *e.statement, values, write.positionalSql_);
     } catch (...) {

@@ -1,6 +1,7 @@
 #include "db/polled_connect.h"
 
 #include "common/event_pump.h"
+#include "db/link_bounds.h"
 #include "db/pg_error.h"
 
 #include <algorithm>
@@ -9,9 +10,6 @@
 
 namespace db {
 namespace {
-
-// Events run at least this often while a connect waits.
-constexpr int kSliceMs = 10;
 
 void ignoreNotice(void*, const char*) {}
 
@@ -96,8 +94,11 @@ bool PolledConnect::step(int sliceMs)
 
 void PolledConnect::driveToEnd()
 {
+    const int slice = static_cast<int>(linkBounds().slice.count());
     while (!finished()) {
-        if (!step(kSliceMs))
+        // Events run after a slice without progress, and at least once a
+        // slice however quickly the handshake moves.
+        if (!step(slice) || common::msSinceEventsRan() >= slice)
             common::pumpEvents();
     }
 }

@@ -30,14 +30,16 @@ PreparedStatement::PreparedStatement(QByteArray sql, std::vector<Oid> types)
 {
 }
 
-void PreparedStatement::prepare(PGconn* conn)
+void PreparedStatement::prepare(const Link& link)
 {
     if (prepared_)
         return;
-    PgResultPtr result(PQprepare(conn, name_.constData(), sql_.constData(), static_cast<int>(givenTypes_.size()),
-                                        givenTypes_.empty() ? nullptr : givenTypes_.data()));
+    if (!PQsendPrepare(link.conn, name_.constData(), sql_.constData(), static_cast<int>(givenTypes_.size()),
+                       givenTypes_.empty() ? nullptr : givenTypes_.data()))
+        raiseFailure(link.conn, nullptr, QString::fromUtf8(sql_));
+    const PgResultPtr result = lastResult(link);
     if (!succeeded(result.get()))
-        raiseFailure(conn, result.get(), QString::fromUtf8(sql_));
+        raiseFailure(link.conn, result.get(), QString::fromUtf8(sql_));
     prepared_ = true;
 }
 
@@ -48,25 +50,27 @@ bool PreparedStatement::send(PGconn* conn, const char* const* values, int count)
     return PQsendQueryPrepared(conn, name_.constData(), count, values, nullptr, nullptr, 0) == 1;
 }
 
-PgResultPtr PreparedStatement::execute(PGconn* conn, const std::vector<const char*>& values)
+PgResultPtr PreparedStatement::execute(const Link& link, const std::vector<const char*>& values)
 {
-    prepare(conn);
-    if (!send(conn, values.data(), static_cast<int>(values.size())))
-        raiseFailure(conn, nullptr, QString::fromUtf8(sql_));
-    PgResultPtr result = awaitResult(conn);
+    prepare(link);
+    if (!send(link.conn, values.data(), static_cast<int>(values.size())))
+        raiseFailure(link.conn, nullptr, QString::fromUtf8(sql_));
+    PgResultPtr result = lastResult(link);
     if (!succeeded(result.get()))
-        raiseFailure(conn, result.get(), QString::fromUtf8(sql_));
+        raiseFailure(link.conn, result.get(), QString::fromUtf8(sql_));
     return result;
 }
 
-const std::vector<Oid>& PreparedStatement::paramTypes(PGconn* conn)
+const std::vector<Oid>& PreparedStatement::paramTypes(const Link& link)
 {
     if (typesKnown_)
         return paramTypes_;
-    prepare(conn);
-    PgResultPtr described(PQdescribePrepared(conn, name_.constData()));
+    prepare(link);
+    if (!PQsendDescribePrepared(link.conn, name_.constData()))
+        raiseFailure(link.conn, nullptr, QString::fromUtf8(sql_));
+    const PgResultPtr described = lastResult(link);
     if (!succeeded(described.get()))
-        raiseFailure(conn, described.get(), QString::fromUtf8(sql_));
+        raiseFailure(link.conn, described.get(), QString::fromUtf8(sql_));
     paramTypes_.clear();
     for (int i = 0; i < PQnparams(described.get()); ++i)
         paramTypes_.push_back(PQparamtype(described.get(), i));
@@ -74,15 +78,23 @@ const std::vector<Oid>& PreparedStatement::paramTypes(PGconn* conn)
     return paramTypes_;
 }
 
-void PreparedStatement::deallocate(PGconn* conn) noexcept
+void PreparedStatement::deallocate(const Link& link) noexcept
 {
     if (!prepared_)
         return;
     prepared_ = false;
     typesKnown_ = false;
-    if (!conn || PQstatus(conn) != CONNECTION_OK || PQtransactionStatus(conn) == PQTRANS_INERROR)
+    PGconn* conn = link.conn;
+    if (!conn || PQstatus(conn) != CONNECTION_OK || PQpipelineStatus(conn) != PQ_PIPELINE_OFF)
         return;
-    PgResultPtr ignored(PQexec(conn, ("DEALLOCATE " + name_).constData()));
+    const PGTransactionStatusType status = PQtransactionStatus(conn);
+    if (status == PQTRANS_INERROR || status == PQTRANS_ACTIVE)
+        return;
+    try {
+        db::execute(link, "DEALLOCATE " + name_);
+    } catch (...) {
+        // A link lost meanwhile took the statement with it.
+    }
 }
 
 void PreparedStatement::forget()
@@ -90,20 +102,6 @@ void PreparedStatement::forget()
     prepared_ = false;
     typesKnown_ = false;
     paramTypes_.clear();
-}
-
-PgResultPtr awaitResult(PGconn* conn)
-{
-    PgResultPtr kept;
-    while (PgResultPtr next{PQgetResult(conn)}) {
-        const ExecStatusType status = PQresultStatus(next.get());
-        if (!kept || PQresultStatus(kept.get()) != PGRES_FATAL_ERROR)
-            kept = std::move(next);
-        // COPY waits for the caller's data: no further result comes by itself.
-        if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH)
-            break;
-    }
-    return kept;
 }
 
 } // namespace db

@@ -112,7 +112,8 @@ void Carga_Registro::Impl::runAll()
     startImportRun(links);
 
     serveRequests(
-        links, kRequests, [this](const db::Dataset& request) { importTerminal(request); },
+        links, kRequests, QStringLiteral("Importar Registros"),
+        [this](const db::Dataset& request) { importTerminal(request); },
         [this](const QString& numEcf) { closeTerminal(numEcf); });
     links.view.setProgress(0);
 }
@@ -120,12 +121,19 @@ void Carga_Registro::Impl::runAll()
 void Carga_Registro::Impl::importTerminal(const db::Dataset& request)
 {
     logSection = terminals::logSection(request.field("NUM_ECF").asString());
-    vendas.novaConexaoPdv(request);
+    try {
+        vendas.novaConexaoPdv(request);
+    } catch (const std::exception& e) {
+        skipIfUnavailable(vendas.conexaoPdv(), e);
+        throw;
+    }
     for (const FiscalTableCopy& t : fiscalTables()) {
         try {
             tablePhase(t);
-        } catch (const std::exception&) {
-            // This table ends; its rows stay marked 1 and the next table starts.
+        } catch (const std::exception& e) {
+            // This table ends; its rows stay marked 1 and the next table
+            // starts, unless the terminal cannot be served now.
+            skipIfUnavailable(vendas.conexaoPdv(), e);
         }
     }
 }

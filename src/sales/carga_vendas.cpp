@@ -7,6 +7,7 @@
 #include "db/copy/copy_log_book.h"
 #include "db/copy/copy_run.h"
 #include "db/errors.h"
+#include "db/link_bounds.h"
 #include "db/query.h"
 #include "sales/cancelamentos.h"
 #include "sales/import_start.h"
@@ -31,9 +32,6 @@ const char* const kResetRequest = "UPDATE LICENCA_IF SET IMPORTACAO = 0  WHERE N
 const char* const kUltimaTrans
     = "UPDATE LICENCA_IF SET ULTIMA_TRANS = :ULTIMA_TRANS  WHERE NUM_ECF = :NUM_ECF";
 
-// A silent terminal must not hold the window for long.
-constexpr int kDefaultTerminalConnectSeconds = 5;
-
 } // namespace
 
 struct Carga_Vendas::Impl {
@@ -56,7 +54,8 @@ struct Carga_Vendas::Impl {
     SalesImportLinks links;
     ImportCells cells;
     std::unique_ptr<db::Connection> conexaoPdv;
-    int connectSeconds = kDefaultTerminalConnectSeconds;
+    // A silent terminal must not hold the run for long.
+    int connectSeconds = static_cast<int>(db::linkBounds().connect.count());
     PhaseFlags flags;
     Transferir_banco hook;
     // This run's logs, and the terminal whose section they are writing.
@@ -109,7 +108,7 @@ void Carga_Vendas::Impl::runAll()
     readStockSettings();
 
     serveRequests(
-        links, kRequests, [this](const db::Dataset& request) { importTerminal(request); },
+        links, kRequests, QStringLiteral("Importar Vendas"), [this](const db::Dataset& request) { importTerminal(request); },
         [this](const QString& numEcf) { closeTerminal(numEcf); });
 
     links.view.setProgress(100);
@@ -148,21 +147,30 @@ db::Connection& Carga_Vendas::Impl::connect(const db::Dataset& licencaIfRow)
 void Carga_Vendas::Impl::importTerminal(const db::Dataset& request)
 {
     logSection = terminals::logSection(request.field("NUM_ECF").asString());
-    connect(request);
+    try {
+        connect(request);
+    } catch (const std::exception& e) {
+        skipIfUnavailable(conexaoPdv.get(), e);
+        throw;
+    }
     flags.clear();
     hook.beginTerminal();
 
+    // A failed phase ends; its rows stay marked 1 and the next phase starts.
+    // A terminal that cannot be served now (lost, silent, or locked by its
+    // till) is left at once: each further phase would wait on it again.
     try {
         tablePhase(SaleTable::Transacoes);
         cancellationStep();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        skipIfUnavailable(conexaoPdv.get(), e);
     }
     for (SaleTable table : { SaleTable::Transitens, SaleTable::Transparcelas, SaleTable::FechamentoCupom,
              SaleTable::ComplNfceFiscal, SaleTable::NotasCanceladasNfce, SaleTable::ChequesRecebidos }) {
         try {
             tablePhase(table);
-        } catch (const std::exception&) {
-            // This phase ends; its rows stay marked 1 and the next phase starts.
+        } catch (const std::exception& e) {
+            skipIfUnavailable(conexaoPdv.get(), e);
         }
     }
 }

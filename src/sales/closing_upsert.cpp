@@ -99,6 +99,8 @@ void upsertFechamento(UpsertContext& ctx, const SourceRow& s)
     auto failed = [&ctx, rowKey = UpsertContext::keyOf(s, saleTable(SaleTable::FechamentoCupom).giveBackKey)](
                       const std::exception& e) {
         ctx.givenBack.push_back(rowKey);
+        // The box lets events run: no write may be out unanswered meanwhile.
+        ctx.settleQuietly();
         ui::dialogs().error(QStringLiteral("Erro Fechamento Cupom:\rErro: ") + ui::failureText(e));
     };
     try {

@@ -1,9 +1,13 @@
 #include "sales/import_start.h"
 
 #include "common/event_pump.h"
+#include "db/connection.h"
 #include "db/dataset.h"
+#include "db/errors.h"
 #include "db/query.h"
 #include "sales/sales_view.h"
+#include "terminals/terminal_number.h"
+#include "ui/standard_error.h"
 
 #include <QLocale>
 #include <QtMath>
@@ -23,7 +27,22 @@ void startImportRun(const SalesImportLinks& links)
     links.view.repaintWindow();
 }
 
-void serveRequests(const SalesImportLinks& links, const char* requestsSql,
+void skipIfUnavailable(const db::Connection* terminal, const std::exception& failure)
+{
+    if (dynamic_cast<const TerminalSkipped*>(&failure))
+        throw TerminalSkipped(static_cast<const TerminalSkipped&>(failure).reason());
+    const auto* dbError = dynamic_cast<const db::DatabaseError*>(&failure);
+    // lock_not_available: the terminal session's lock_timeout; query_canceled:
+    // a cancel of a statement that did not answer.
+    const bool refused = dbError
+                         && (dbError->sqlState() == QLatin1String("55P03")
+                             || dbError->sqlState() == QLatin1String("57014"));
+    const bool lost = !terminal || !terminal->linkUp();
+    if (refused || lost)
+        throw TerminalSkipped(ui::failureText(failure).section(u'\n', 0, 0).trimmed());
+}
+
+void serveRequests(const SalesImportLinks& links, const char* requestsSql, const QString& runName,
                    const std::function<void(const db::Dataset&)>& importTerminal,
                    const std::function<void(const QString&)>& closeTerminal)
 {
@@ -40,6 +59,10 @@ void serveRequests(const SalesImportLinks& links, const char* requestsSql,
         const QString numEcf = requests.field("NUM_ECF").asString();
         try {
             importTerminal(requests);
+        } catch (const TerminalSkipped& skipped) {
+            const int n = terminals::tryNumeroEcf(numEcf).value_or(0);
+            links.view.reportSkippedTerminal(terminals::ecfLabel(n) + QStringLiteral(" - ") + runName
+                                             + QStringLiteral(": caixa ignorado - ") + skipped.reason());
         } catch (const std::exception&) {
             // Whatever failed, the terminal's request is still closed below.
         }

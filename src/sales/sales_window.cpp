@@ -4,6 +4,7 @@
 #include "config/ini_file.h"
 #include "config/ini_keys.h"
 #include "platform/process_ender.h"
+#include "db/busy_links.h"
 #include "db/listener.h"
 #include "sales/atualizar_dados.h"
 #include "sales/carga_registro.h"
@@ -177,10 +178,10 @@ void TFrmConversor_Vendas::buildControls()
     Button1 = makeButton(this, "Button1", "Sair dos Sistema", {505, 516, 150, 25});
 
     connect(Button1, &QPushButton::clicked, this, [this] { ui::runHandler([this] { Button1Click(); }); });
-    connect(Button2, &QPushButton::clicked, this, [this] { ui::runHandler([this] { Button2Click(); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] { serveWhenLinksFree("Button2", &TFrmConversor_Vendas::Button2Click); });
     connect(Button3, &QPushButton::clicked, this, [this] { ui::runHandler([this] { Button3Click(); }); });
     connect(btnconsistir, &QPushButton::clicked, this,
-            [this] { ui::runHandler([this] { btnconsistirClick(); }); });
+            [this] { serveWhenLinksFree("btnconsistir", &TFrmConversor_Vendas::btnconsistirClick); });
 }
 
 // A name too long even for the widened labels stays readable in the tip.
@@ -214,8 +215,24 @@ bool TFrmConversor_Vendas::listenerActive() const
     return EventoVendaPdv_ && EventoVendaPdv_->active();
 }
 
+void TFrmConversor_Vendas::serveWhenLinksFree(const QString& key, void (TFrmConversor_Vendas::*handler)())
+{
+    // A click that arrives while a statement waits for its answer (it lets
+    // events run) is served once that statement is answered, not inside it.
+    db::whenLinksFree(this, key, [this, handler] { ui::runHandler([this, handler] { (this->*handler)(); }); });
+}
+
 void TFrmConversor_Vendas::EventoTransacaoPdvAlert(db::Listener&, const QString& channel, const QString&)
 {
+    // Never in the middle of a statement (a replay of a held notification
+    // may arrive there): served once every link is free.
+    if (db::linksBusy()) {
+        db::whenLinksFree(this, QStringLiteral("notification ") + channel, [this, channel] {
+            if (EventoVendaPdv_)
+                ui::runHandler([&] { EventoTransacaoPdvAlert(*EventoVendaPdv_, channel, QString()); });
+        });
+        return;
+    }
     // The start-up lets events run while it connects, so a notification can
     // arrive before the window shows; imports are not free until then, and
     // the request would be withdrawn unserved. It waits for the show.
@@ -252,27 +269,41 @@ SalesRuns TFrmConversor_Vendas::runs()
     };
 }
 
-bool TFrmConversor_Vendas::holdUntilRunsEnd(const QString& key, std::function<void()> work)
+void TFrmConversor_Vendas::catchUpAfterOutage(std::function<void()> afterwards)
 {
-    if (!gate_.busy())
-        return false;
-    gate_.holdBack(key, std::move(work));
-    return true;
+    if (afterwards)
+        afterCatchUp_.push_back(std::move(afterwards));
+    serveCatchUp();
 }
 
-void TFrmConversor_Vendas::catchUpAfterOutage()
+void TFrmConversor_Vendas::serveCatchUp()
 {
-    // The link mostly drops during an import, so the catch-up mostly arrives
-    // inside one, while imports are not free: handled now, it would withdraw
-    // the requests it is meant to serve.
-    if (holdUntilRunsEnd(QStringLiteral("catch-up"), [this] { ui::runHandler([this] { catchUpAfterOutage(); }); }))
+    // One at a time: the one running serves whoever waits at its end.
+    if (catchingUp_)
         return;
-    // One at a time: the update window's catch-up may arrive while this
-    // one's import lets events run.
-    if (catchingUp_ || !EventoVendaPdv_)
+    auto again = [this] { ui::runHandler([this] { serveCatchUp(); }); };
+    // Not inside a statement that waits for its answer.
+    if (db::linksBusy()) {
+        db::whenLinksFree(this, QStringLiteral("catch-up"), again);
         return;
+    }
+    // A link usually drops in the middle of an import: its catch-up then
+    // arrives while imports are not free, and its "venda" would withdraw a
+    // request instead of serving it. It waits for the run's end.
+    if (gate_.busy()) {
+        gate_.holdBack(QStringLiteral("catch-up"), again);
+        return;
+    }
     catchingUp_ = true;
-    common::ScopeExit done([this] { catchingUp_ = false; });
+    // Whoever waits follows at once, before a later request could be
+    // cleared by it; each guards its own failures.
+    common::ScopeExit done([this] {
+        catchingUp_ = false;
+        for (const std::function<void()>& follower : std::exchange(afterCatchUp_, {}))
+            ui::runHandler(follower);
+    });
+    if (!EventoVendaPdv_)
+        return;
     // IMPORTACAO 1 goes with "venda", 3 with "registro".
     for (const char* channel : {"venda", "registro"})
         EventoTransacaoPdvAlert(*EventoVendaPdv_, QString::fromLatin1(channel), QString());
@@ -413,6 +444,11 @@ void TFrmConversor_Vendas::clearLabel9() { Label9->clear(); }
 void TFrmConversor_Vendas::repaintWindow() { repaint(); }
 
 void TFrmConversor_Vendas::repaintStatusPane() { MemoPdv2->repaint(); }
+
+void TFrmConversor_Vendas::reportSkippedTerminal(const QString& line)
+{
+    MemoPdv2->appendLine(line, terminals::toQColor(terminals::LineColor::Red));
+}
 
 void TFrmConversor_Vendas::setProgress(int percent) { ProgressBar1->setValue(percent); }
 

@@ -18,6 +18,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QLabel;
 class QPlainTextEdit;
@@ -86,14 +87,11 @@ public:
     void EventoTransacaoPdvAlert(db::Listener& sender, const QString& channel, const QString& payload);
     // The listener is subscribed again after a lost link: the requests
     // raised meanwhile got no notification, so the handler runs once for
-    // each channel of the sales requests. Also called by the update window
-    // before its own catch-up. While a check or an import runs it waits
-    // for the run's end.
-    void catchUpAfterOutage();
-    // While a check or an import runs, holds `work` back under `key` until
-    // the run ends and returns true; otherwise holds nothing and returns
-    // false.
-    bool holdUntilRunsEnd(const QString& key, std::function<void()> work);
+    // each channel of the sales requests. While an import or check runs it
+    // waits for the run's end (a "venda" would find imports not free and
+    // withdraw a request). Also called by the update window before its own
+    // catch-up, which comes as `afterwards`: queued once this one is done.
+    void catchUpAfterOutage(std::function<void()> afterwards = {});
     // No check or import runs and none is held back.
     bool runsSettled() const { return gate_.settled(); }
     void Button1Click();   // "Sair dos Sistema"
@@ -112,6 +110,7 @@ public:
     void clearLabel9() override;
     void repaintWindow() override;
     void repaintStatusPane() override;
+    void reportSkippedTerminal(const QString& line) override;
     void setProgress(int percent) override;
     void repaintProgress() override;
 
@@ -134,6 +133,9 @@ private:
     // The runs as the handlers start them: one check at a time, no import
     // inside a check (see RunGate).
     SalesRuns runs();
+    void serveCatchUp();
+    // Runs a click's handler once no statement waits for its answer.
+    void serveWhenLinksFree(const QString& key, void (TFrmConversor_Vendas::*handler)());
 
     QString iniPath_;
     db::Connection Quibor_Server_;
@@ -153,6 +155,7 @@ private:
     bool shownOnce_ = false;
     QStringList heldUntilShown_; // channels notified before the window showed
     bool catchingUp_ = false;
+    std::vector<std::function<void()>> afterCatchUp_;
 
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;

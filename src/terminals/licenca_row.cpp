@@ -57,6 +57,7 @@ LicencaRow LicencaRow::read(const db::Dataset& row)
 db::ConnectionParams terminalParams(const LicencaRow& row)
 {
     db::ConnectionParams p;
+    p.setTerminal(true);
     p.add("Database= " + row.banco);
     p.add("User_Name= " + row.usuario);
     p.add("Password=" + row.senha);

@@ -2,6 +2,7 @@
 
 #include "config/ini_keys.h"
 #include "config/server_params.h"
+#include "db/busy_links.h"
 #include "db/errors.h"
 #include "db/listener.h"
 #include "terminals/update_slots_opening.h"
@@ -130,7 +131,9 @@ void TFrmConversor::buildControls()
     Memo2 = makePane(this, "Memo2", {336, 339, 320, 145});
 
     auto wire = [this](QPushButton* button, void (TFrmConversor::*handler)()) {
-        connect(button, &QPushButton::clicked, this, [this, handler] { runEvent([&] { (this->*handler)(); }); });
+        connect(button, &QPushButton::clicked, this, [this, button, handler] {
+            runEvent(button->objectName(), [this, handler] { (this->*handler)(); });
+        });
     };
     wire(btn_exportar_cliente, &TFrmConversor::btn_exportar_clienteClick);
     wire(btn_exportar_produto, &TFrmConversor::btn_exportar_produtoClick);
@@ -198,8 +201,14 @@ void TFrmConversor::showEvent(QShowEvent* event)
     ui::runHandler([this] { FormShow(); });
 }
 
-void TFrmConversor::runEvent(const std::function<void()>& handler)
+void TFrmConversor::runEvent(const QString& key, const std::function<void()>& handler)
 {
+    // Handlers send statements: one that arrives while a statement waits
+    // for its answer (it lets events run) is served once that is answered.
+    if (db::linksBusy()) {
+        db::whenLinksFree(this, key, [this, key, handler] { runEvent(key, handler); });
+        return;
+    }
     ++runsGoing_;
     ui::runHandler(handler);
     --runsGoing_;
@@ -234,9 +243,12 @@ void TFrmConversor::switchListenerOn()
         EventoTransacaoServer_->setChannels(updateChannels());
         EventoTransacaoServer_->setHandler(
             [this](db::Listener& sender, const QString& channel, const QString& payload) {
-                runEvent([&] { EventoTransacaoSeverAlert(sender, channel, payload); });
+                db::Listener* listener = &sender;
+                runEvent(QStringLiteral("notification ") + channel,
+                         [this, listener, channel, payload] { EventoTransacaoSeverAlert(*listener, channel, payload); });
             });
-        EventoTransacaoServer_->setResubscribedHandler([this] { runEvent([this] { catchUpAfterOutage(); }); });
+        EventoTransacaoServer_->setResubscribedHandler(
+            [this] { runEvent(QStringLiteral("catch-up"), [this] { catchUpAfterOutage(); }); });
     }
     EventoTransacaoServer_->setActive(true);
 }
@@ -282,14 +294,23 @@ void TFrmConversor::EventoTransacaoSeverAlert(db::Listener&, const QString& chan
 
 void TFrmConversor::catchUpAfterOutage()
 {
-    if (!EventoTransacaoServer_)
-        return;
-    const QPointer<TFrmConversor> self(this);
-    const auto replay = [self] {
+    // The sales window serves its requests first (its catch-up may wait for
+    // a running import); this window's own follows, since every handled
+    // notification clears every request.
+    QPointer<TFrmConversor> self(this);
+    auto own = [self] {
         if (self)
-            self->runEvent([&] { self->catchUpAfterOutage(); });
+            self->runEvent(QStringLiteral("catch-up, own"), [self] { self->serveOwnCatchUp(); });
     };
-    if (beforeCatchUp_ && !beforeCatchUp_(replay))
+    if (beforeCatchUp_)
+        beforeCatchUp_(own);
+    else
+        own();
+}
+
+void TFrmConversor::serveOwnCatchUp()
+{
+    if (!EventoTransacaoServer_)
         return;
     for (const QString& channel : catchUpChannels(Quibor_Server_))
         EventoTransacaoSeverAlert(*EventoTransacaoServer_, channel, QString());

@@ -62,12 +62,10 @@ public:
     void catchUpAfterOutage();
     // Runs first in every catch-up: the handler clears every request, the
     // sales window's too, so that window serves its own before (set in app).
-    // While that window runs an import or a check, it keeps `replay` to run
-    // once the run ends and returns false: the catch-up then waits.
-    void setBeforeCatchUp(std::function<bool(std::function<void()> replay)> call)
-    {
-        beforeCatchUp_ = std::move(call);
-    }
+    // It calls `then` (this window's own catch-up) once it is done, which
+    // may be after a running sales import.
+    using BeforeCatchUp = std::function<void(std::function<void()> then)>;
+    void setBeforeCatchUp(BeforeCatchUp call) { beforeCatchUp_ = std::move(call); }
 
     // Export runs, started by their buttons or by the notification handler.
     void btn_exportar_clienteClick();
@@ -113,8 +111,10 @@ protected:
 
 private:
     void buildControls();
-    // Every event that can start a run goes through here.
-    void runEvent(const std::function<void()>& handler);
+    // Every event that can start a run goes through here; `key` names it
+    // while it is held back (db::whenLinksFree).
+    void runEvent(const QString& key, const std::function<void()>& handler);
+    void serveOwnCatchUp();
     void switchListenerOn();
     QPushButton* buttonOf(UpdateRun run) const;
     ExportLinks exportLinks();
@@ -135,7 +135,7 @@ private:
     std::unique_ptr<ClientesControls> clientesView_;
     std::unique_ptr<ExportacaoClientes> clientes_;
     std::unique_ptr<WidgetExportView> exportView_;
-    std::function<bool(std::function<void()>)> beforeCatchUp_;
+    BeforeCatchUp beforeCatchUp_;
 
     QWidget* Panel_Exporta = nullptr;
     QPushButton* btn_exportar_cliente = nullptr;

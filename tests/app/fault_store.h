@@ -5,6 +5,7 @@
 // from outside: sales written on a terminal, the request raised and "venda"
 // notified on the server, straight to the cluster.
 
+#include "support/bare_pg.h"
 #include "support/program_fixture.h"
 #include "support/tcp_proxy.h"
 
@@ -67,6 +68,10 @@ public:
         folder.writeIni("127.0.0.1", serverProxy.port(), store.db.name(), testsupport::testUser(), "unused");
         windows = app::createWindows();
         app::showWindows(*windows);
+        // The sessions for quick looks, open before anything is measured.
+        peek(store.db, "SELECT 1");
+        for (const auto& pdv : pdvs)
+            peek(*pdv, "SELECT 1");
     }
 
     sales::TFrmConversor_Vendas& salesWindow() { return *windows->sales; }
@@ -142,9 +147,9 @@ public:
     // Rows of sale `s` on the server: headers|items|instalments|closings|NFC-e.
     // The NFC-e record is found by its key: one whose sale had not arrived
     // yet when it was copied is kept under an id of its own.
-    QString saleParts(const RungSale& s) const
+    QString saleParts(const RungSale& s)
     {
-        return store.db.scalar(
+        return peek(store.db,
             QString("WITH v AS (SELECT TRANSACAO_ID FROM TRANSACOES WHERE BANCO_ID = %1 AND TRANSACAO_ORIGEM = %2) "
                     "SELECT (SELECT count(*) FROM v) || '|' || "
                     "(SELECT count(*) FROM TRANSITENS WHERE TRANSACAO_ID IN (SELECT * FROM v)) || '|' || "
@@ -159,12 +164,37 @@ public:
     // "table:state" of every terminal row not yet taken (EXPORTADO not 2).
     QStringList waiting(int n)
     {
-        return pdv(n).rows(
+        return peekRows(pdv(n),
             "SELECT t, e FROM (SELECT 'TRANSACOES' t, EXPORTADO e FROM TRANSACOES UNION ALL "
             "SELECT 'TRANSITENS', EXPORTADO FROM TRANSITENS UNION ALL "
             "SELECT 'TRANSPARCELAS', EXPORTADO FROM TRANSPARCELAS UNION ALL "
             "SELECT 'FECHAMENTO_CUPOM', EXPORTADO FROM FECHAMENTO_CUPOM UNION ALL "
             "SELECT 'COMPL_NFCEFISCAL', EXPORTADO FROM COMPL_NFCEFISCAL) r WHERE e IS DISTINCT FROM 2 ORDER BY 1");
+    }
+
+    // A quick look from inside a run's event turns, on a session kept open
+    // per database: a connect per look would count as the program's own
+    // time away from the event loop. First column of the first row.
+    QString peek(const TestDatabase& db, const QString& sql)
+    {
+        const testsupport::PgResult r = look(db, sql);
+        return PQresultStatus(r.get()) == PGRES_TUPLES_OK && PQntuples(r.get()) > 0
+                   ? QString::fromUtf8(PQgetvalue(r.get(), 0, 0))
+                   : QString();
+    }
+    // Every row, columns joined with "|".
+    QStringList peekRows(const TestDatabase& db, const QString& sql)
+    {
+        const testsupport::PgResult r = look(db, sql);
+        const ExecStatusType status = PQresultStatus(r.get());
+        QStringList out;
+        for (int row = 0; status == PGRES_TUPLES_OK && row < PQntuples(r.get()); ++row) {
+            QStringList cells;
+            for (int c = 0; c < PQnfields(r.get()); ++c)
+                cells << (PQgetisnull(r.get(), row, c) ? QString("<null>") : QString::fromUtf8(PQgetvalue(r.get(), row, c)));
+            out << cells.join('|');
+        }
+        return out;
     }
 
     // Everything that did not arrive, for a failure message.
@@ -190,7 +220,20 @@ public:
     std::unique_ptr<app::ProgramWindows> windows;
 
 private:
+    testsupport::PgResult look(const TestDatabase& db, const QString& sql)
+    {
+        testsupport::PgConn& session = sessions_[db.name()];
+        if (!session || PQstatus(session.get()) != CONNECTION_OK)
+            session = testsupport::connectBare(db.name());
+        testsupport::PgResult r(PQexec(session.get(), sql.toUtf8().constData()));
+        const ExecStatusType status = PQresultStatus(r.get());
+        if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK)
+            throw std::runtime_error(PQresultErrorMessage(r.get()));
+        return r;
+    }
+
     std::map<int, int> lastId_;
+    std::map<QString, testsupport::PgConn> sessions_;
 };
 
 // An event pump that lets the windows run and, once `when` holds, runs

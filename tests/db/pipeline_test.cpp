@@ -1,5 +1,6 @@
 #include "db/pipeline.h"
 
+#include "db/busy_links.h"
 #include "db/connection.h"
 #include "db/errors.h"
 #include "db/query.h"
@@ -188,6 +189,35 @@ TEST_F(PipelineTest, ALostLinkFailsEveryUnansweredWriteAndTheConnectionRecovers)
     read_.bindInteger("TOP", 10);
     read_.open();
     EXPECT_EQ(read_.field("N").asInteger(), 1);
+}
+
+// Held writes own the link until they are answered: a handler that sent on
+// it meanwhile would read a write's answer as its own. The data layer
+// refuses it instead, and handlers that ask wait.
+TEST_F(PipelineTest, HeldWritesRefuseASecondSenderUntilTheyAreAnswered)
+{
+    sendInsert(1, "a");
+    ASSERT_TRUE(pipeline_.pending());
+    EXPECT_TRUE(conn_.busy());
+    EXPECT_TRUE(db::linksBusy());
+
+    db::Query other(conn_);
+    other.setText("SELECT count(*) AS N FROM t");
+    EXPECT_THROW(other.open(), db::UsageError);
+    EXPECT_THROW(conn_.startTransaction(), db::UsageError);
+    EXPECT_THROW(conn_.close(), db::UsageError);
+    EXPECT_TRUE(conn_.connected());
+    db::Pipeline second(conn_);
+    db::Query write(conn_);
+    write.setText("INSERT INTO t (id, tx) VALUES (:ID, 'x')");
+    write.bindInteger("ID", 9);
+    EXPECT_THROW(second.send(write), db::UsageError);
+
+    pipeline_.settle();
+    EXPECT_EQ(states(pipeline_.takeOutcomes()), QStringList { "" });
+    EXPECT_FALSE(conn_.busy());
+    other.open();
+    EXPECT_EQ(other.field("N").asInteger(), 1) << "the refused write never reached the server";
 }
 
 } // namespace

@@ -31,6 +31,7 @@ public:
     void clearLabel9() override { label9Cleared = true; }
     void repaintWindow() override { }
     void repaintStatusPane() override { ++statusRepaints; }
+    void reportSkippedTerminal(const QString& line) override { skipped << line; }
     void setProgress(int percent) override { progress.push_back(percent); }
     void repaintProgress() override { }
 
@@ -44,6 +45,7 @@ public:
     QString label6;
     bool label9Cleared = false;
     int statusRepaints = 0;
+    QStringList skipped;
     std::vector<int> progress;
 };
 

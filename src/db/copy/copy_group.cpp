@@ -1,5 +1,6 @@
 #include "db/copy/copy_group.h"
 
+#include "db/connection.h"
 #include "db/errors.h"
 
 #include <algorithm>
@@ -15,7 +16,7 @@ constexpr int pipelineChunk = 500;
 // it goes (after an error) is read and dropped first.
 class Pipeline {
 public:
-    explicit Pipeline(PGconn* conn) : conn_(conn)
+    explicit Pipeline(const Link& link) : link_(link), conn_(link.conn)
     {
         if (!PQenterPipelineMode(conn_))
             raiseFailure(conn_, nullptr, QStringLiteral("pipeline mode"));
@@ -53,7 +54,7 @@ public:
         int failed = -1;
         const int expected = queued_;
         for (int i = 0; i < expected; ++i) {
-            PgResult result(PQgetResult(conn_));
+            PgResult result = nextResult(link_);
             --queued_;
             if (!result)
                 raiseFailure(conn_, nullptr, QStringLiteral("pipeline"));
@@ -64,9 +65,9 @@ public:
                 failed = i;
                 failure = std::move(result);
             }
-            PgResult end(PQgetResult(conn_)); // the null that ends each statement's results
+            PgResult end = nextResult(link_); // the null that ends each statement's results
         }
-        PgResult sync(PQgetResult(conn_));
+        PgResult sync = nextResult(link_);
         synced_ = false;
         if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC)
             raiseFailure(conn_, sync.get(), QStringLiteral("pipeline sync"));
@@ -82,22 +83,27 @@ private:
             PQpipelineSync(conn_);
         // Each statement ends with a null, then the sync's own result; the
         // bound only guards against a peer that stops answering sensibly.
-        for (int i = 0; i < 2 * queued_ + 2 && (queued_ > 0 || synced_); ++i) {
-            PgResult result(PQgetResult(conn_));
-            if (result && PQresultStatus(result.get()) == PGRES_PIPELINE_SYNC)
-                break;
+        try {
+            for (int i = 0; i < 2 * queued_ + 2 && (queued_ > 0 || synced_); ++i) {
+                PgResult result = nextResult(link_);
+                if (result && PQresultStatus(result.get()) == PGRES_PIPELINE_SYNC)
+                    break;
+            }
+        } catch (...) {
+            // A peer silent past its bound: the link is dropped already.
         }
     }
 
+    Link link_;
     PGconn* conn_;
     int queued_ = 0;
     bool synced_ = false;
 };
 
-void rollbackQuietly(PGconn* conn)
+void rollbackQuietly(const Link& link)
 {
-    if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_IDLE)
-        PgResult ignored(PQexec(conn, "ROLLBACK"));
+    if (link.conn && PQstatus(link.conn) == CONNECTION_OK && PQtransactionStatus(link.conn) != PQTRANS_IDLE)
+        execQuietly(link, "ROLLBACK");
 }
 
 // Inside the caller's transaction a group runs under a savepoint of its own,
@@ -107,14 +113,14 @@ const char* const groupRelease = "RELEASE SAVEPOINT qs_copy_group";
 
 // Undoes what is still undecided of a group: the whole transaction of its
 // own, or back to its savepoint in the caller's.
-void undoGroup(PGconn* conn, bool callerTransaction)
+void undoGroup(const Link& link, bool callerTransaction)
 {
     if (!callerTransaction) {
-        rollbackQuietly(conn);
+        rollbackQuietly(link);
         return;
     }
-    if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_IDLE)
-        PgResult ignored(PQexec(conn, "ROLLBACK TO SAVEPOINT qs_copy_group"));
+    if (link.conn && PQstatus(link.conn) == CONNECTION_OK && PQtransactionStatus(link.conn) != PQTRANS_IDLE)
+        execQuietly(link, "ROLLBACK TO SAVEPOINT qs_copy_group");
 }
 
 // Sends the rows as prepared INSERTs, `pipelineChunk` per sync, stopping at
@@ -122,11 +128,11 @@ void undoGroup(PGconn* conn, bool callerTransaction)
 // Returns the failing row's index with its result, -1 when none failed.
 int insertPipelined(CopyWriter& writer, const RowBuffer& rows, bool begin, PgResult& failure, int& written)
 {
-    PGconn* conn = writer.link();
+    const Link link = writer.link();
     PreparedStatement& insert = writer.insertStatement();
-    insert.prepare(conn); // pipeline mode cannot wait for it
+    insert.prepare(link); // pipeline mode cannot wait for it
     std::vector<const char*> params;
-    Pipeline pipeline(conn);
+    Pipeline pipeline(link);
     int lead = 0; // the BEGIN sent ahead of the first chunk
     if (begin) {
         pipeline.sendCommand("BEGIN");
@@ -158,28 +164,45 @@ GroupInserter::GroupInserter(CopyWriter& writer)
 
 GroupInserter::~GroupInserter()
 {
+    abandon();
+}
+
+void GroupInserter::abandon() noexcept
+{
     if (!inFlight_)
         return;
+    inFlight_ = nullptr;
     // Left behind by an error elsewhere: hear the group out so the
     // connection is usable again, and undo what is still undecided.
-    PGconn* conn = writer_.linkIfUnchanged();
-    if (!conn)
+    const Link link = writer_.linkIfUnchanged();
+    if (!link.conn)
         return; // the group went with the session it was sent on
-    for (int step = 0; step < 16 && PQstatus(conn) == CONNECTION_OK; ++step) {
-        PgResult result(PQgetResult(conn));
-        if (!result)
-            break;
-        if (PQresultStatus(result.get()) == PGRES_COPY_IN)
-            PQputCopyEnd(conn, "abandoned");
+    try {
+        for (int step = 0; step < 16 && PQstatus(link.conn) == CONNECTION_OK; ++step) {
+            PgResult result = nextResult(link);
+            if (!result)
+                break;
+            if (PQresultStatus(result.get()) == PGRES_COPY_IN)
+                PQputCopyEnd(link.conn, "abandoned");
+        }
+    } catch (...) {
+        return; // silent past its bound: the link is dropped already
     }
-    undoGroup(conn, writer_.callerTransaction());
+    undoGroup(link, writer_.callerTransaction());
 }
 
 int GroupInserter::write(const RowBuffer& rows, int& failedRow)
 {
     failedRow = -1;
-    send(rows, encode(rows));
-    return finish(failedRow);
+    Connection::Exchange exchange(writer_.connection());
+    try {
+        send(rows, encode(rows));
+        return finish(failedRow);
+    } catch (...) {
+        // Heard out while the exchange still holds the link.
+        abandon();
+        throw;
+    }
 }
 
 QByteArray GroupInserter::encode(const RowBuffer& rows) const
@@ -197,19 +220,21 @@ void GroupInserter::send(const RowBuffer& rows, const QByteArray& data)
     written_ = 0;
     answered_ = false;
 
-    PGconn* conn = writer_.link();
+    const Link link = writer_.link();
+    PGconn* conn = link.conn;
     if (!PQsendQuery(conn, copyText_.constData()))
         raiseFailure(conn, nullptr, QString::fromUtf8(copyText_));
     // BEGIN's (or SAVEPOINT's) result, then COPY asking for the data (or
     // refusing at once).
     for (int step = 0; step < 4; ++step) {
-        PgResult result(PQgetResult(conn));
+        PgResult result = nextResult(link);
         if (!result) {
             answered_ = true;
             return;
         }
         switch (PQresultStatus(result.get())) {
         case PGRES_COPY_IN:
+            // Queued without blocking; finish() waits until it has left.
             if (PQputCopyData(conn, data.constData(), static_cast<int>(data.size())) != 1
                 || PQputCopyEnd(conn, nullptr) != 1)
                 raiseFailure(conn, nullptr, QString::fromUtf8(writer_.layout().copySql));
@@ -230,7 +255,8 @@ int GroupInserter::finish(int& failedRow)
     if (!inFlight_)
         return 0;
     const RowBuffer& rows = *inFlight_;
-    PGconn* conn = writer_.linkIfUnchanged();
+    const Link link = writer_.linkIfUnchanged();
+    PGconn* conn = link.conn;
     if (!conn) {
         inFlight_ = nullptr;
         throw BrokenConnection(QStringLiteral("The link to the destination was replaced while a group was written"));
@@ -239,7 +265,7 @@ int GroupInserter::finish(int& failedRow)
     // COPY's outcome, COMMIT's (or RELEASE's), then the null that ends the
     // text's results; the bound guards against a peer that stops making sense.
     for (int step = 0; step < 16 && !answered_; ++step) {
-        PgResult result(PQgetResult(conn));
+        PgResult result = nextResult(link);
         if (!result) {
             answered_ = true;
             break;
@@ -256,7 +282,7 @@ int GroupInserter::finish(int& failedRow)
         return written_;
 
     const bool caller = writer_.callerTransaction();
-    undoGroup(conn, caller);
+    undoGroup(link, caller);
     if (PQstatus(conn) != CONNECTION_OK)
         raiseFailure(conn, failure_.get(), QString::fromUtf8(writer_.layout().copySql));
     // COPY tells which line failed only in the server's own language; the
@@ -265,7 +291,7 @@ int GroupInserter::finish(int& failedRow)
     PgResult rowFailure;
     int replayed = 0;
     failedRow = insertPipelined(writer_, rows, !caller, rowFailure, replayed);
-    undoGroup(conn, caller);
+    undoGroup(link, caller);
     if (rowFailure)
         raiseFailure(conn, rowFailure.get(), QString::fromUtf8(writer_.layout().insertSql));
     raiseFailure(conn, failure_.get(), QString::fromUtf8(writer_.layout().copySql));

@@ -28,6 +28,8 @@ private:
     QByteArray encode(const RowBuffer& rows) const;
     void send(const RowBuffer& rows, const QByteArray& encoded);
     int finish(int& failedRow);
+    // Hears out and undoes a group an error left unanswered.
+    void abandon() noexcept;
 
     CopyWriter& writer_;
     QByteArray copyText_;

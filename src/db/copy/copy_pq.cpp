@@ -8,12 +8,22 @@ void check(PGconn* conn, const PGresult* result, const QString& sql)
         raiseFailure(conn, result, sql);
 }
 
-PgResult exec(PGconn* conn, const QByteArray& sql, const std::vector<const char*>& params)
+PgResult exec(const Link& link, const QByteArray& sql, const std::vector<const char*>& params)
 {
-    PgResult result(PQexecParams(conn, sql.constData(), static_cast<int>(params.size()), nullptr,
-                                 params.data(), nullptr, nullptr, 0));
-    check(conn, result.get(), QString::fromUtf8(sql));
+    PgResult result = db::execute(link, sql, params);
+    check(link.conn, result.get(), QString::fromUtf8(sql));
     return result;
+}
+
+void execQuietly(const Link& link, const char* sql) noexcept
+{
+    if (!link.conn || PQstatus(link.conn) != CONNECTION_OK)
+        return;
+    try {
+        db::execute(link, sql);
+    } catch (...) {
+        // The link went meanwhile, and with it what was to be undone.
+    }
 }
 
 } // namespace db::copy

@@ -7,6 +7,7 @@
 #include "db/copy/copy_target.h"
 #include "db/copy/copy_upsert.h"
 #include "db/errors.h"
+#include "db/link_wait.h"
 #include "db/query.h"
 #include "db/result_data.h"
 
@@ -69,13 +70,17 @@ copy::CopyTarget CopyRun::Impl::describeWriter()
     Connection& writer = *config.writerConnection;
     writer.open();
     try {
-        return copy::describeTarget(writer.handle(), config.writerSql);
+        Connection::Exchange exchange(writer);
+        return copy::describeTarget(writer.link(), config.writerSql);
+    } catch (const NoAnswer&) {
+        throw; // a second try would wait on the same silent peer
     } catch (const BrokenConnection&) {
         if (!writer.autoReconnect() || writer.inTransaction() || config.callerTransaction)
             throw;
     }
     writer.reconnect();
-    return copy::describeTarget(writer.handle(), config.writerSql);
+    Connection::Exchange exchange(writer);
+    return copy::describeTarget(writer.link(), config.writerSql);
 }
 
 int CopyRun::Impl::transfer()

@@ -18,17 +18,22 @@ struct TableColumn {
 
 // The statement is only described, never run: reading the destination's
 // rows is not this run's business.
-PgResult describe(PGconn* conn, const QString& sql)
+PgResult describe(const Link& link, const QString& sql)
 {
+    PGconn* conn = link.conn;
     const QByteArray text = sql.toUtf8();
-    PgResult prepared(PQprepare(conn, "", text.constData(), 0, nullptr));
+    if (!PQsendPrepare(conn, "", text.constData(), 0, nullptr))
+        raiseFailure(conn, nullptr, sql);
+    PgResult prepared = lastResult(link);
     check(conn, prepared.get(), sql);
-    PgResult described(PQdescribePrepared(conn, ""));
+    if (!PQsendDescribePrepared(conn, ""))
+        raiseFailure(conn, nullptr, sql);
+    PgResult described = lastResult(link);
     check(conn, described.get(), sql);
     return described;
 }
 
-std::map<int, TableColumn> tableColumns(PGconn* conn, const QByteArray& tableOid)
+std::map<int, TableColumn> tableColumns(const Link& conn, const QByteArray& tableOid)
 {
     const PgResult r = exec(conn,
                             "SELECT a.attnum, a.attname, quote_ident(a.attname), a.atttypid "
@@ -46,14 +51,14 @@ std::map<int, TableColumn> tableColumns(PGconn* conn, const QByteArray& tableOid
     return out;
 }
 
-QByteArray tableName(PGconn* conn, const QByteArray& tableOid)
+QByteArray tableName(const Link& conn, const QByteArray& tableOid)
 {
     const PgResult r = exec(conn, "SELECT $1::oid::regclass::text", {tableOid.constData()});
     return QByteArray(PQgetvalue(r.get(), 0, 0));
 }
 
 // Column numbers of the primary key, in index order ("1 3" in pg_index).
-std::vector<int> primaryKey(PGconn* conn, const QByteArray& tableOid)
+std::vector<int> primaryKey(const Link& conn, const QByteArray& tableOid)
 {
     const PgResult r = exec(conn,
                             "SELECT i.indkey FROM pg_catalog.pg_index i "
@@ -70,7 +75,7 @@ std::vector<int> primaryKey(PGconn* conn, const QByteArray& tableOid)
 
 } // namespace
 
-CopyTarget describeTarget(pg_conn* conn, const QString& writerSql)
+CopyTarget describeTarget(const Link& conn, const QString& writerSql)
 {
     const PgResult described = describe(conn, writerSql);
     const int count = PQnfields(described.get());

@@ -7,7 +7,9 @@
 #include <QString>
 #include <vector>
 
-struct pg_conn;
+namespace db {
+struct Link;
+}
 
 namespace db::copy {
 
@@ -26,7 +28,7 @@ struct CopyTarget {
 // Describes `writerSql` without running it. Raises UsageError when its
 // columns are not all plain columns of one table, DatabaseError when the
 // server rejects the text.
-CopyTarget describeTarget(pg_conn* conn, const QString& writerSql);
+CopyTarget describeTarget(const Link& link, const QString& writerSql);
 
 bool isIntegerType(unsigned typeOid);
 

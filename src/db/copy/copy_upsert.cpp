@@ -1,5 +1,7 @@
 #include "db/copy/copy_upsert.h"
 
+#include "db/connection.h"
+
 #include <string>
 #include <unordered_set>
 
@@ -39,10 +41,10 @@ QByteArray valuesList(int rowCount, int width)
     return out;
 }
 
-void rollbackQuietly(PGconn* conn)
+void rollbackQuietly(const Link& link)
 {
-    if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_IDLE)
-        PgResult ignored(PQexec(conn, "ROLLBACK"));
+    if (PQstatus(link.conn) == CONNECTION_OK && PQtransactionStatus(link.conn) != PQTRANS_IDLE)
+        execQuietly(link, "ROLLBACK");
 }
 
 // Pipeline mode for the life of the object.
@@ -76,11 +78,15 @@ GroupUpserter::GroupUpserter(CopyWriter& writer)
 
 GroupUpserter::~GroupUpserter()
 {
-    // Released from the session the run used, never from one that replaced it.
-    if (PGconn* conn = writer_.linkIfUnchanged())
-        for (auto& [size, statements] : statements_)
-            if (statements.upsert)
-                statements.upsert->deallocate(conn);
+    // Released from the session the run used, never from one that replaced
+    // it, nor while another sender holds it.
+    const Link link = writer_.linkIfUnchanged();
+    if (!link.conn || writer_.connection().busy())
+        return;
+    Connection::Exchange exchange(writer_.connection());
+    for (auto& [size, statements] : statements_)
+        if (statements.upsert)
+            statements.upsert->deallocate(link);
 }
 
 GroupUpserter::Statements& GroupUpserter::statementsFor(int rowCount)
@@ -164,7 +170,9 @@ bool GroupUpserter::setBasedPossible(const RowBuffer& rows)
 
 int GroupUpserter::writeSetBased(const RowBuffer& rows, bool& refused)
 {
-    PGconn* conn = writer_.link();
+    Connection::Exchange exchange(writer_.connection());
+    const Link link = writer_.link();
+    PGconn* conn = link.conn;
     Statements& statements = statementsFor(rows.rows());
     const std::vector<int>& positions = writer_.layout().insertParams;
     std::vector<const char*> all;
@@ -191,7 +199,7 @@ int GroupUpserter::writeSetBased(const RowBuffer& rows, bool& refused)
         if (!PQpipelineSync(conn))
             raiseFailure(conn, nullptr, QStringLiteral("pipeline sync"));
         for (int i = 0; i < kStatements; ++i) {
-            PgResult result(PQgetResult(conn));
+            PgResult result = nextResult(link);
             if (!result)
                 raiseFailure(conn, nullptr, QStringLiteral("pipeline"));
             const ExecStatusType status = PQresultStatus(result.get());
@@ -204,16 +212,16 @@ int GroupUpserter::writeSetBased(const RowBuffer& rows, bool& refused)
             } else if (!failure) {
                 failure = std::move(result);
             }
-            PgResult end(PQgetResult(conn)); // the null that ends each statement's results
+            PgResult end = nextResult(link); // the null that ends each statement's results
         }
-        PgResult sync(PQgetResult(conn));
+        PgResult sync = nextResult(link);
         if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC)
             raiseFailure(conn, sync.get(), QStringLiteral("pipeline sync"));
     }
     if (!failure)
         return written;
 
-    rollbackQuietly(conn);
+    rollbackQuietly(link);
     if (PQstatus(conn) != CONNECTION_OK)
         raiseFailure(conn, failure.get(), QString::fromUtf8(statements.upsert->sql()));
     refused = true;

@@ -23,12 +23,17 @@ CopyWriter::CopyWriter(Connection& connection, const CopyLayout& layout, bool ca
 
 CopyWriter::~CopyWriter()
 {
-    PGconn* conn = linkIfUnchanged();
+    // A link busy with another sender (held writes of a hook) keeps the
+    // names: they live on unused until its session ends.
+    if (connection_.busy())
+        return;
+    const Link link = linkIfUnchanged();
+    Connection::Exchange exchange(connection_);
     for (PreparedStatement* statement : {&insert_, &lookup_, &update_})
-        statement->deallocate(conn);
+        statement->deallocate(link);
 }
 
-PGconn* CopyWriter::link()
+Link CopyWriter::link()
 {
     if (connection_.linkGeneration() != generation_) {
         if (groupOpen_ || callerTransaction_) {
@@ -40,32 +45,37 @@ PGconn* CopyWriter::link()
         for (PreparedStatement* statement : {&insert_, &lookup_, &update_})
             statement->forget();
     }
-    PGconn* conn = connection_.handle();
-    if (!conn)
+    if (!connection_.handle())
         throw BrokenConnection(QStringLiteral("The destination connection was closed during the copy"));
-    return conn;
+    return connection_.link();
 }
 
-PGconn* CopyWriter::linkIfUnchanged() const noexcept
+Link CopyWriter::linkIfUnchanged() const noexcept
 {
-    return connection_.linkGeneration() == generation_ ? connection_.handle() : nullptr;
+    Link link = connection_.link();
+    if (connection_.linkGeneration() != generation_)
+        link.conn = nullptr;
+    return link;
 }
 
 bool CopyWriter::exists(const RowBuffer& rows, int row)
 {
     rows.params(row, layout_.keyParams, params_);
+    Connection::Exchange exchange(connection_);
     return PQntuples(lookup_.execute(link(), params_).get()) > 0;
 }
 
 int CopyWriter::insert(const RowBuffer& rows, int row)
 {
     rows.params(row, layout_.insertParams, params_);
+    Connection::Exchange exchange(connection_);
     return affectedRows(insert_.execute(link(), params_).get());
 }
 
 int CopyWriter::update(const RowBuffer& rows, int row)
 {
     rows.params(row, layout_.updateParams, params_);
+    Connection::Exchange exchange(connection_);
     return affectedRows(update_.execute(link(), params_).get());
 }
 
@@ -75,6 +85,7 @@ void CopyWriter::begin()
 {
     if (groupOpen_)
         return;
+    Connection::Exchange exchange(connection_);
     exec(link(), callerTransaction_ ? "SAVEPOINT qs_copy_rows" : "BEGIN");
     groupOpen_ = true;
 }
@@ -83,13 +94,14 @@ void CopyWriter::commit()
 {
     if (!groupOpen_)
         return;
-    PGconn* conn = link();
+    Connection::Exchange exchange(connection_);
+    const Link l = link();
     groupOpen_ = false;
     if (callerTransaction_) {
-        exec(conn, "RELEASE SAVEPOINT qs_copy_rows");
+        exec(l, "RELEASE SAVEPOINT qs_copy_rows");
         return;
     }
-    const PgResult answer = exec(conn, "COMMIT");
+    const PgResult answer = exec(l, "COMMIT");
     if (rolledBack(answer.get()))
         throw DatabaseError(QStringLiteral("The copy's transaction had failed: the server rolled it back"),
                             QStringLiteral("25P02"), QStringLiteral("COMMIT"));
@@ -100,10 +112,12 @@ void CopyWriter::rollback() noexcept
     if (!groupOpen_)
         return;
     groupOpen_ = false;
-    // A replaced session took the group with it.
-    PGconn* conn = linkIfUnchanged();
-    if (conn && PQstatus(conn) == CONNECTION_OK)
-        PgResult ignored(PQexec(conn, callerTransaction_ ? "ROLLBACK TO SAVEPOINT qs_copy_rows" : "ROLLBACK"));
+    // A replaced session took the group with it; a busy one is another
+    // sender's, and this run's group went with the error that got here.
+    if (connection_.busy())
+        return;
+    Connection::Exchange exchange(connection_);
+    execQuietly(linkIfUnchanged(), callerTransaction_ ? "ROLLBACK TO SAVEPOINT qs_copy_rows" : "ROLLBACK");
 }
 
 } // namespace db::copy

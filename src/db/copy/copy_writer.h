@@ -28,10 +28,15 @@ public:
     // session went with it; when that is an open group or the caller's
     // transaction, the run fails here (BrokenConnection). Otherwise it
     // carries on over the new link, preparing its statements there again.
-    PGconn* link();
-    // The session as the run last saw it, or null when it was replaced or
-    // closed meanwhile: for clean-up that must not touch a new session.
-    PGconn* linkIfUnchanged() const noexcept;
+    Link link();
+    // The session as the run last saw it, or one without a handle when it
+    // was replaced or closed meanwhile: for clean-up that must not touch a
+    // new session.
+    Link linkIfUnchanged() const noexcept;
+
+    // The destination connection, held by every exchange of the run's own
+    // (Connection::Exchange): nothing else may send on it meanwhile.
+    Connection& connection() { return connection_; }
 
     const CopyLayout& layout() const { return layout_; }
     bool callerTransaction() const { return callerTransaction_; }

@@ -1,0 +1,129 @@
+#include "db/link_wait.h"
+
+#include "common/event_pump.h"
+#include "db/busy_links.h"
+#include "db/errors.h"
+#include "db/link_bounds.h"
+#include "db/pg_error.h"
+
+#include <QElapsedTimer>
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <cerrno>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+
+namespace db {
+namespace {
+
+// Cancels in flight at once; a peer that accepts a cancel and never ends
+// it keeps its helper waiting, so their number is kept small.
+constexpr int kMaxCancelsInFlight = 4;
+
+// The client library's cancel connects and then waits for the peer to end
+// the exchange, which a silent peer never does: it runs on a helper of its
+// own while the link is dropped at once.
+void cancelInBackground(PGconn* conn)
+{
+    static std::atomic<int> inFlight{0};
+    if (inFlight.load() >= kMaxCancelsInFlight)
+        return;
+    PGcancel* cancel = PQgetCancel(conn);
+    if (!cancel)
+        return;
+    ++inFlight;
+    std::thread([cancel] {
+        char ignored[256];
+        PQcancel(cancel, ignored, sizeof ignored);
+        PQfreeCancel(cancel);
+        --inFlight;
+    }).detach();
+}
+
+[[noreturn]] void giveUp(const Link& link)
+{
+    cancelInBackground(link.conn);
+    // Shut, not closed: the handle stays valid for its owner, and the next
+    // read finds the end of the stream, so the link shows as lost.
+    const int fd = PQsocket(link.conn);
+    if (fd >= 0)
+        ::shutdown(fd, SHUT_RDWR);
+    PQconsumeInput(link.conn);
+    const qint64 seconds = (link.answerBound.count() + 999) / 1000;
+    throw NoAnswer(QStringLiteral("No answer from the %1 for %2 s: the statement was cancelled and the link dropped")
+                       .arg(link.peer.isEmpty() ? QStringLiteral("server") : link.peer)
+                       .arg(seconds));
+}
+
+} // namespace
+
+void awaitAnswer(const Link& link)
+{
+    PGconn* conn = link.conn;
+    if (!conn)
+        return;
+    const qint64 sliceMs = std::max<qint64>(1, linkBounds().slice.count());
+    const qint64 boundMs = link.answerBound.count();
+    std::optional<BusyLink> busy;
+    QElapsedTimer quiet; // since the peer last showed a sign of life
+    quiet.start();
+    for (;;) {
+        const int unsent = PQflush(conn); // 0: all sent, 1: some still queued
+        if (unsent < 0 || !PQconsumeInput(conn))
+            return; // the link failed: the next result reports it
+        if (unsent == 0 && !PQisBusy(conn))
+            return;
+        if (!busy)
+            busy.emplace();
+        // Counted across waits: neither a steady stream nor a string of
+        // quick statements keeps events out for longer than a slice.
+        if (common::msSinceEventsRan() >= sliceMs)
+            common::pumpWhileWaiting();
+        const qint64 left = boundMs - quiet.elapsed();
+        if (boundMs > 0 && left <= 0)
+            giveUp(link);
+        const int fd = PQsocket(conn);
+        if (fd < 0)
+            return;
+        pollfd p{fd, static_cast<short>(POLLIN | (unsent ? POLLOUT : 0)), 0};
+        const qint64 waitMs
+            = std::clamp<qint64>(sliceMs - common::msSinceEventsRan(), 0, boundMs > 0 ? left : sliceMs);
+        const int ready = ::poll(&p, 1, static_cast<int>(waitMs));
+        if (ready > 0)
+            quiet.start();
+        else if (ready < 0 && errno != EINTR)
+            return;
+    }
+}
+
+PgResultPtr nextResult(const Link& link)
+{
+    awaitAnswer(link);
+    return PgResultPtr(PQgetResult(link.conn));
+}
+
+PgResultPtr lastResult(const Link& link)
+{
+    PgResultPtr kept;
+    while (PgResultPtr next = nextResult(link)) {
+        const ExecStatusType status = PQresultStatus(next.get());
+        if (!kept || PQresultStatus(kept.get()) != PGRES_FATAL_ERROR)
+            kept = std::move(next);
+        // COPY waits for the caller's data: no further result comes by itself.
+        if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH)
+            break;
+    }
+    return kept;
+}
+
+PgResultPtr execute(const Link& link, const QByteArray& sql, const std::vector<const char*>& params)
+{
+    if (!PQsendQueryParams(link.conn, sql.constData(), static_cast<int>(params.size()), nullptr, params.data(),
+                           nullptr, nullptr, 0))
+        raiseFailure(link.conn, nullptr, QString::fromUtf8(sql));
+    return lastResult(link);
+}
+
+} // namespace db

@@ -1,0 +1,191 @@
+// How a statement waits: the windows run meanwhile, no second sender gets
+// onto the link, a till's lock and a silent peer cost a bounded time, and a
+// bound reached reads as a lost link.
+
+#include "db/busy_links.h"
+#include "db/connection.h"
+#include "db/errors.h"
+#include "db/link_bounds.h"
+#include "db/query.h"
+
+#include "db_test_helpers.h"
+#include "support/bare_pg.h"
+#include "support/loop_gaps.h"
+#include "support/tcp_proxy.h"
+#include "support/test_db.h"
+#include "support/wait.h"
+
+#include <QObject>
+#include <QTimer>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+using testsupport::TcpProxy;
+using testsupport::TestDatabase;
+
+// The bounds a test sets, put back as they were when it ends.
+class ScopedBounds {
+public:
+    explicit ScopedBounds(const db::LinkBounds& bounds) : before_(db::linkBounds()) { db::setLinkBounds(bounds); }
+    ~ScopedBounds() { db::setLinkBounds(before_); }
+
+private:
+    db::LinkBounds before_;
+};
+
+void run(db::Connection& c, const QString& sql)
+{
+    db::Query q(c);
+    q.setText(sql);
+    q.exec();
+}
+
+class LinkWait : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        db_.exec("CREATE TABLE t (id int PRIMARY KEY, n int)");
+        db_.exec("INSERT INTO t VALUES (1, 0)");
+    }
+
+    // Through `proxy` when given, as a terminal's link or the server's.
+    db::Connection connect(bool terminal, TcpProxy* proxy = nullptr)
+    {
+        const db::ConnectionParams direct = db_.params();
+        db::ConnectionParams params = direct;
+        if (proxy) {
+            params.clear();
+            for (const QString& line : direct.lines())
+                params.add(line.startsWith("Port", Qt::CaseInsensitive) ? "Port= " + proxy->portText() : line);
+        }
+        params.setTerminal(terminal);
+        db::Connection c(params);
+        c.open();
+        return c;
+    }
+
+    TestDatabase db_;
+};
+
+TEST_F(LinkWait, TheLoopTurnsWhileAStatementWaitsAndNoSecondSenderGetsOn)
+{
+    db::Connection c = connect(false);
+    testsupport::LoopGapMeter gaps;
+    QObject context;
+    int refused = 0, busyInside = 0, heldWork = 0;
+    bool heldAtOnce = true;
+    QTimer nested;
+    nested.setInterval(20);
+    QObject::connect(&nested, &QTimer::timeout, [&] {
+        // What a click's handler would do in the middle of the statement.
+        busyInside += db::linksBusy() ? 1 : 0;
+        try {
+            run(c, "UPDATE t SET n = n + 1");
+        } catch (const db::UsageError&) {
+            ++refused;
+        }
+        heldAtOnce = heldAtOnce && !db::whenLinksFree(&context, "handler", [&] { ++heldWork; });
+    });
+    nested.start();
+    run(c, "SELECT pg_sleep(0.5)");
+    nested.stop();
+
+    EXPECT_GT(gaps.turns(), 20) << "the loop turned while the statement waited";
+    EXPECT_GT(refused, 0);
+    EXPECT_EQ(busyInside, refused);
+    EXPECT_TRUE(heldAtOnce);
+    EXPECT_EQ(heldWork, 0) << "held until the statement was answered";
+    EXPECT_TRUE(testsupport::waitFor([&] { return heldWork > 0; }, 2000));
+    testsupport::waitFor([] { return false; }, 50);
+    EXPECT_EQ(heldWork, 1) << "held work is served once";
+    EXPECT_EQ(db_.scalar("SELECT n FROM t"), "0") << "nothing of the refused statements ran";
+    EXPECT_FALSE(db::linksBusy());
+    run(c, "UPDATE t SET n = n + 1");
+    EXPECT_EQ(db_.scalar("SELECT n FROM t"), "1");
+}
+
+// The till's own software holds its sales table: a terminal's statement
+// gives up after the lock bound, and its link stays usable. The holder lets
+// go by itself later, so a wait without a bound would end in a success.
+TEST_F(LinkWait, ATerminalStatementGivesUpOnATillsLock)
+{
+    db::LinkBounds bounds;
+    bounds.terminalLock = std::chrono::milliseconds(300);
+    ScopedBounds scoped(bounds);
+    db::Connection c = connect(true);
+
+    testsupport::PgConn till = testsupport::connectBare(db_.name());
+    testsupport::PgResult(PQexec(till.get(), "BEGIN"));
+    testsupport::PgResult(PQexec(till.get(), "LOCK TABLE t IN EXCLUSIVE MODE"));
+    std::thread lettingGo([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(4));
+        testsupport::PgResult(PQexec(till.get(), "COMMIT"));
+    });
+
+    try {
+        run(c, "UPDATE t SET n = 5");
+        ADD_FAILURE() << "the update waited for the lock's end";
+    } catch (const db::DatabaseError& e) {
+        EXPECT_EQ(e.sqlState(), "55P03") << e.message().toStdString();
+    }
+    EXPECT_TRUE(c.linkUp());
+    EXPECT_EQ(db_.scalar("SELECT n FROM t"), "0");
+    db::Query read(c);
+    read.setText("SELECT count(*) AS N FROM t");
+    read.open(); // reads go on under the lock
+    EXPECT_EQ(read.field("N").asInteger(), 1);
+    lettingGo.join();
+
+    // The server's own statements wait for locks as before.
+    db::Connection server = connect(false);
+    db::Query setting(server);
+    setting.setText("SELECT current_setting('lock_timeout') AS L");
+    setting.open();
+    EXPECT_EQ(setting.field("L").asString(), "0");
+}
+
+// Packets dropped, not refused: the relay stops forwarding without closing.
+// The statement is cancelled at its bound, the link reads as lost, and the
+// same statement is not tried again on a new link.
+TEST_F(LinkWait, ASilentPeerIsGivenUpAtItsBoundAsALostLink)
+{
+    db::LinkBounds bounds;
+    bounds.terminalAnswer = std::chrono::milliseconds(400);
+    bounds.serverAnswer = std::chrono::milliseconds(700);
+    ScopedBounds scoped(bounds);
+    for (const bool terminal : {true, false}) {
+        SCOPED_TRACE(terminal ? "terminal" : "server");
+        TcpProxy proxy;
+        db::Connection c = connect(terminal, &proxy);
+        c.setAutoReconnect(!terminal);
+        const quint64 generation = c.linkGeneration();
+        proxy.setMode(TcpProxy::Mode::Stall);
+        testsupport::LoopGapMeter gaps;
+        try {
+            db::Query q(c);
+            q.setText("SELECT 1 AS ONE");
+            q.open();
+            ADD_FAILURE() << "a silent peer answered";
+        } catch (const db::NoAnswer& e) {
+            EXPECT_TRUE(e.message().contains(terminal ? "terminal" : "server")) << e.message().toStdString();
+        }
+        EXPECT_GT(gaps.turns(), 0);
+        EXPECT_FALSE(c.linkUp());
+        EXPECT_EQ(c.linkGeneration(), generation) << "no second try on a new link";
+
+        proxy.setMode(TcpProxy::Mode::Forward);
+        if (terminal) {
+            EXPECT_THROW(run(c, "UPDATE t SET n = 1"), db::BrokenConnection);
+            c.close();
+            c.open();
+        }
+        run(c, "UPDATE t SET n = n + 1");
+        EXPECT_NE(c.linkGeneration(), generation);
+    }
+    EXPECT_EQ(db_.scalar("SELECT n FROM t"), "2");
+}
+
+} // namespace
