@@ -10,6 +10,8 @@
 #include "support/wait.h"
 
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -187,6 +189,32 @@ TEST_F(PipelineTest, ALostLinkFailsEveryUnansweredWriteAndTheConnectionRecovers)
     // The next statement gets a new link.
     read_.setText("SELECT count(*) AS N FROM t WHERE id <= :TOP");
     read_.bindInteger("TOP", 10);
+    read_.open();
+    EXPECT_EQ(read_.field("N").asInteger(), 1);
+}
+
+// A write that cannot even be sent (the link is gone) with nothing else
+// held: the connection leaves pipeline mode and is free again, so the next
+// statement gets a new link instead of being refused.
+TEST_F(PipelineTest, ASendThatFailsLeavesPipelineModeAndFreesTheConnection)
+{
+    conn_.setAutoReconnect(true);
+    sendInsert(1, "a");
+    pipeline_.settle();
+    ASSERT_EQ(states(pipeline_.takeOutcomes()), QStringList { "" });
+
+    PGconn* c = conn_.handle();
+    ::shutdown(PQsocket(c), SHUT_RDWR);
+    PQconsumeInput(c);
+    ASSERT_EQ(PQstatus(c), CONNECTION_BAD);
+
+    EXPECT_THROW(sendInsert(2, "b"), db::BrokenConnection);
+    EXPECT_FALSE(pipeline_.pending());
+    EXPECT_EQ(PQpipelineStatus(c), PQ_PIPELINE_OFF);
+    EXPECT_FALSE(conn_.busy());
+    EXPECT_FALSE(db::linksBusy());
+
+    read_.setText("SELECT count(*) AS N FROM t");
     read_.open();
     EXPECT_EQ(read_.field("N").asInteger(), 1);
 }

@@ -303,55 +303,6 @@ TEST(ClosingUpsert, PaymentLinesReadOutOfTheirOrderStillArriveOnceEach)
     }
 }
 
-// A handler run in an event turn sends on the server: with a line's write
-// still unanswered it would read that answer as its own. The second line of
-// an amount is placed from memory, so nothing else answers the first one's
-// write before the second line's turn.
-TEST(ClosingUpsert, EventsRunOnlyWithEveryWriteAnswered)
-{
-    SalesStore store;
-    const Sale s { .id = 1, .numDoc = "57" };
-    store.addClosing(1, s, 1, "15.00");
-    store.addClosing(1, s, 2, "15.00");
-    store.addClosing(1, s, 3, "15.00");
-    store.importAll();
-    ASSERT_EQ(store.count("FECHAMENTO_CUPOM"), "3");
-
-    int turns = 0, turnsWithAWriteOut = 0;
-    common::setEventPump([&] {
-        ++turns;
-        turnsWithAWriteOut += store.serverConnection->busy() ? 1 : 0;
-    });
-    common::ScopeExit restore([] { common::setEventPump({}); });
-    resend(store, 1, "FECHAMENTO_CUPOM");
-    store.pdv(1).exec("UPDATE FECHAMENTO_CUPOM SET LEGENDA = LEGENDA || '+'");
-    store.importAll();
-
-    EXPECT_GT(turns, 3);
-    EXPECT_EQ(turnsWithAWriteOut, 0);
-    EXPECT_EQ(store.server.rows("SELECT LEGENDA FROM FECHAMENTO_CUPOM ORDER BY 1"),
-        (QStringList { "FIN 1+", "FIN 2+", "FIN 3+" }));
-    EXPECT_EQ(store.states(1, "FECHAMENTO_CUPOM"), (QStringList { "2", "2", "2" }));
-    EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
-}
-
-TEST(ClosingUpsert, AClosingThatCannotBeWrittenIsShownAndSentAgainLater)
-{
-    SalesStore store;
-    store.addClosing(1, Sale { .id = 1, .numDoc = "57" });
-    refuse(store, "FECHAMENTO_CUPOM", "TRUE", "closings blocked");
-
-    store.importAll();
-    ASSERT_EQ(store.dialogs->texts().size(), 1);
-    EXPECT_TRUE(store.dialogs->texts()[0].startsWith("Erro Fechamento Cupom:\rErro: "));
-    EXPECT_EQ(store.states(1, "FECHAMENTO_CUPOM"), QStringList { "0" });
-
-    allow(store, "FECHAMENTO_CUPOM");
-    store.importAll();
-    EXPECT_EQ(store.count("FECHAMENTO_CUPOM"), "1");
-    EXPECT_EQ(store.states(1, "FECHAMENTO_CUPOM"), QStringList { "2" });
-}
-
 TEST(NfceUpsert, AComplementWithoutItsSaleGetsAFreshIdAndItsSaleOneLater)
 {
     SalesStore store;
