@@ -2,6 +2,7 @@
 
 #include "db/errors.h"
 #include "db/pg_error.h"
+#include "db/statement_counts.h"
 
 #include <QString>
 #include <atomic>
@@ -34,6 +35,7 @@ void PreparedStatement::prepare(PGconn* conn)
 {
     if (prepared_)
         return;
+    countPreparation();
     PgResultPtr result(PQprepare(conn, name_.constData(), sql_.constData(), static_cast<int>(givenTypes_.size()),
                                         givenTypes_.empty() ? nullptr : givenTypes_.data()));
     if (!succeeded(result.get()))
@@ -51,6 +53,7 @@ bool PreparedStatement::send(PGconn* conn, const char* const* values, int count)
 PgResultPtr PreparedStatement::execute(PGconn* conn, const std::vector<const char*>& values)
 {
     prepare(conn);
+    countStatement(conn, QByteArrayView(sql_));
     if (!send(conn, values.data(), static_cast<int>(values.size())))
         raiseFailure(conn, nullptr, QString::fromUtf8(sql_));
     PgResultPtr result = awaitResult(conn);
@@ -64,6 +67,7 @@ const std::vector<Oid>& PreparedStatement::paramTypes(PGconn* conn)
     if (typesKnown_)
         return paramTypes_;
     prepare(conn);
+    countPreparation();
     PgResultPtr described(PQdescribePrepared(conn, name_.constData()));
     if (!succeeded(described.get()))
         raiseFailure(conn, described.get(), QString::fromUtf8(sql_));
@@ -82,6 +86,7 @@ void PreparedStatement::deallocate(PGconn* conn) noexcept
     typesKnown_ = false;
     if (!conn || PQstatus(conn) != CONNECTION_OK || PQtransactionStatus(conn) == PQTRANS_INERROR)
         return;
+    countStatement(conn, QByteArrayView("DEALLOCATE"));
     PgResultPtr ignored(PQexec(conn, ("DEALLOCATE " + name_).constData()));
 }
 

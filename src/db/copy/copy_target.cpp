@@ -2,6 +2,7 @@
 
 #include "db/copy/copy_pq.h"
 #include "db/errors.h"
+#include "db/statement_counts.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -21,6 +22,7 @@ struct TableColumn {
 PgResult describe(PGconn* conn, const QString& sql)
 {
     const QByteArray text = sql.toUtf8();
+    countPreparation();
     PgResult prepared(PQprepare(conn, "", text.constData(), 0, nullptr));
     check(conn, prepared.get(), sql);
     PgResult described(PQdescribePrepared(conn, ""));
