@@ -1,8 +1,7 @@
 #pragma once
 // The store the sales-import benchmarks import from: a server holding
 // earlier days' sales and 3 terminals with 2,000 new sales between them
-// (5 items, 1 instalment, 1 receipt closing and 1 NFC-e complement each),
-// and the statements the import must send for that work.
+// (5 items, 1 instalment, 1 receipt closing and 1 NFC-e complement each).
 
 #include "common/log_path.h"
 #include "support/test_db.h"
@@ -20,22 +19,6 @@ constexpr int kTerminals = 3;
 constexpr int kSales = 2000;
 constexpr int kItemsPerSale = 5;
 constexpr int kHistorySales = 20000; // already on the server, from an earlier day
-
-// Statements the import must send per sale (duplicate tests, sale lookups,
-// sequence draws and inserts of the six hooked branches), and per terminal
-// (marking, readers and writers, cancellation listing, request reset, last
-// sale, monitor), not counting the status pass.
-constexpr int kReadsPerSale = 2 + kItemsPerSale * 2 + 2 + 2 + 2;
-constexpr int kWritesPerSale = 1 + kItemsPerSale + 1 + 1 + 1;
-constexpr int kReadsPerTerminal
-    = 7 /* new rows? */ + 5 /* readers */ + 5 /* writers */ + 1 /* cancellations */
-    + 6 /* monitor */;
-constexpr int kWritesPerTerminal = 5 /* 0 -> 1 */ + 5 /* 1 -> 2 */ + 1 /* request */ + 1 /* ULTIMA_TRANS */
-    + 2 /* touches */;
-constexpr int kReadsPerRun = 1; // the request list
-
-constexpr double kReads = double(kReadsPerSale) * kSales + kReadsPerTerminal * kTerminals + kReadsPerRun;
-constexpr double kWrites = double(kWritesPerSale) * kSales + kWritesPerTerminal * kTerminals;
 
 inline void fillTerminal(testsupport::TestDatabase& pdv, int n, int sales)
 {
