@@ -86,7 +86,7 @@ public:
             std::printf("\n");
             for (int mode : {Fast, Durable})
                 if (auto it = entry.values.find(mode); it != entry.values.end() && !it->second.back().second.empty())
-                    std::printf("      %-8s %s\n", name(mode), it->second.back().second.c_str());
+                    std::printf("      %-8s last run: %s\n", name(mode), it->second.back().second.c_str());
         }
     }
 
