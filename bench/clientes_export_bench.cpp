@@ -1,16 +1,23 @@
 // The manual full customer export: 10,000 customers, each with three open
 // instalments and a cheque, built once on the server and copied to three
-// terminals. Prints the wall time of the run, the time spent building the
-// export table beside the floor of its statements (3 per customer at the
-// measured round trip), and each terminal copy beside COPY of the same rows.
-// The first run fills empty terminals, the second updates every row.
+// terminals; once on the fast cluster and once on the durable one. Prints
+// the wall time of the run, the time spent building the export table
+// beside the sequential floor of the statements and commits the data layer
+// counted for it (each statement at the round trip of a trivial prepared
+// SELECT, each commit at the cost of a single-row autocommit INSERT,
+// measured on the same link in the same run), and each terminal copy beside
+// COPY of the same rows (autocommit, so committed) with its own counts.
+// The first run fills empty terminals, the later ones update every row.
 //
-// Needs the test cluster's address in QS_TEST_PGHOST / QS_TEST_PGPORT /
-// QS_TEST_PGUSER (scripts/bench.sh sets them).
+// Needs the clusters' addresses in QS_TEST_PGHOST / QS_TEST_PGPORT /
+// QS_DURABLE_PGPORT / QS_TEST_PGUSER (scripts/bench.sh sets them).
 
+#include "bench_floor.h"
+#include "bench_modes.h"
 #include "common/event_pump.h"
 #include "common/log_path.h"
 #include "db/connection.h"
+#include "db/statement_counts.h"
 #include "support/bare_pg.h"
 #include "support/test_db.h"
 #include "update/clientes_view.h"
@@ -26,6 +33,7 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -51,13 +59,17 @@ class TimedView : public update::ClientesView {
 public:
     void clearMemo1() override
     {
-        if (progressLines > 0 && buildEnd == Clock::time_point{})
+        if (progressLines > 0 && buildEnd == Clock::time_point{}) {
             buildEnd = Clock::now();
+            buildEndCounts = db::statementCounts();
+        }
     }
     void addMemo1(const QString& line) override
     {
-        if (line.startsWith("Exportando "))
+        if (line.startsWith("Exportando ")) {
             copyStarts.push_back(Clock::now());
+            copyStartCounts.push_back(db::statementCounts());
+        }
         else if (buildEnd == Clock::time_point{})
             ++progressLines;
     }
@@ -65,8 +77,10 @@ public:
     void addMemo2(const QString&) override {}
     void setProgress(int percent) override
     {
-        if (percent > 0 && copyEnds.size() < copyStarts.size())
+        if (percent > 0 && copyEnds.size() < copyStarts.size()) {
             copyEnds.push_back(Clock::now());
+            copyEndCounts.push_back(db::statementCounts());
+        }
     }
     void repaintProgress() override {}
     void setExportButtonEnabled(bool) override {}
@@ -84,6 +98,9 @@ public:
     Clock::time_point buildEnd{};
     std::vector<Clock::time_point> copyStarts;
     std::vector<Clock::time_point> copyEnds;
+    db::StatementCounts buildEndCounts;
+    std::vector<db::StatementCounts> copyStartCounts;
+    std::vector<db::StatementCounts> copyEndCounts;
 };
 
 struct Store {
@@ -127,32 +144,32 @@ struct Store {
     }
 };
 
-Store& store()
+// One store per cluster, made on first use under the mode's scope.
+std::map<int, std::unique_ptr<Store>>& stores()
 {
-    static Store s;
+    static std::map<int, std::unique_ptr<Store>> s;
     return s;
 }
 
-// Mean round trip of a prepared one-row SELECT on the server, bare client library.
-double roundTripMs()
+Store& store(int mode)
 {
-    testsupport::PgConn conn = testsupport::connectBare(store().server.name());
-    testsupport::PgResult prepared(PQprepare(conn.get(), "rt", "SELECT $1::integer", 1, nullptr));
-    constexpr int kTrips = 3000;
-    const char* value = "1";
-    const auto start = Clock::now();
-    for (int i = 0; i < kTrips; ++i) {
-        testsupport::PgResult r(PQexecPrepared(conn.get(), "rt", 1, &value, nullptr, nullptr, 0));
-        if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
-            throw std::runtime_error(PQerrorMessage(conn.get()));
-    }
-    return msSince(start) / kTrips;
+    std::unique_ptr<Store>& s = stores()[mode];
+    if (!s)
+        s = std::make_unique<Store>();
+    return *s;
+}
+
+// Both statements of the floor on a bare connection to the server.
+benchfloor::LinkCosts linkCosts(int mode)
+{
+    testsupport::PgConn conn = testsupport::connectBare(store(mode).server.name());
+    return benchfloor::measureLink(conn.get(), 1000);
 }
 
 // COPY of the rows the export left on terminal 1 into an empty CLIENTES.
-double copyProtocolMs()
+double copyProtocolMs(int mode)
 {
-    testsupport::PgConn source = testsupport::connectBare(store().terminals[0]->name());
+    testsupport::PgConn source = testsupport::connectBare(store(mode).terminals[0]->name());
     testsupport::PgResult out(PQexec(source.get(), "COPY clientes TO STDOUT"));
     std::string data;
     char* buffer = nullptr;
@@ -177,11 +194,14 @@ double copyProtocolMs()
 }
 
 struct Figures {
+    int mode = 0;
     double wall = 0;
     double build = 0;
-    double roundTrip = 0;  // measured just before and just after the run
+    db::StatementCounts buildCounts;
+    benchfloor::LinkCosts link; // measured just before and just after the run
     double copyProtocol = 0;
     std::vector<double> copies;
+    std::vector<db::StatementCounts> copyCounts;
 };
 std::vector<Figures>& runs()
 {
@@ -191,7 +211,11 @@ std::vector<Figures>& runs()
 
 void BM_ManualFullExport(benchmark::State& state)
 {
-    Store& s = store();
+    const int mode = static_cast<int>(state.range(0));
+    if (benchmodes::skipUnavailable(state, mode))
+        return;
+    const benchmodes::ModeScope scope(mode);
+    Store& s = store(mode);
     db::Connection server(s.server.params());
     server.open();
     update::UpdateFlags flags;
@@ -200,15 +224,21 @@ void BM_ManualFullExport(benchmark::State& state)
         TimedView view;
         update::ExportacaoClientes exportacao({server, view, flags, {}, [] { return qint64(3); }, vendas});
         Figures f;
-        const double before = roundTripMs();
+        f.mode = mode;
+        const benchfloor::LinkCosts before = linkCosts(mode);
+        const db::StatementCounts startCounts = db::statementCounts();
         const auto start = Clock::now();
         exportacao.btn_exportar_clienteClick();
         f.wall = msSince(start);
-        f.roundTrip = (before + roundTripMs()) / 2;
-        f.copyProtocol = copyProtocolMs();
+        const benchfloor::LinkCosts after = linkCosts(mode);
+        f.link = {(before.read + after.read) / 2, (before.write + after.write) / 2};
+        f.copyProtocol = copyProtocolMs(mode);
         f.build = std::chrono::duration<double, std::milli>(view.buildEnd - start).count();
-        for (std::size_t i = 0; i < view.copyEnds.size(); ++i)
+        f.buildCounts = view.buildEndCounts - startCounts;
+        for (std::size_t i = 0; i < view.copyEnds.size(); ++i) {
             f.copies.push_back(std::chrono::duration<double, std::milli>(view.copyEnds[i] - view.copyStarts[i]).count());
+            f.copyCounts.push_back(view.copyEndCounts[i] - view.copyStartCounts[i]);
+        }
         if (view.progressLines != kCustomers || f.copies.size() != kTerminals
             || s.terminals.back()->scalar("SELECT count(*) FROM clientes") != QString::number(kCustomers))
             state.SkipWithError("the export did not send every customer to every terminal");
@@ -217,7 +247,12 @@ void BM_ManualFullExport(benchmark::State& state)
     }
 }
 
-BENCHMARK(BM_ManualFullExport)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ManualFullExport)
+    ->Arg(benchmodes::Fast)
+    ->Arg(benchmodes::Durable)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -230,21 +265,39 @@ int main(int argc, char** argv)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    for (int mode : {benchmodes::Fast, benchmodes::Durable}) {
+        const benchmodes::ModeScope scope(mode);
+        stores().erase(mode);
+    }
     if (runs().empty())
         return 0;
 
     std::printf("\n%d customers, each with 3 instalments and a cheque, to %d terminals "
-                "(run 1 fills empty terminals, later runs update every row)\n",
+                "(run 1 of each mode fills empty terminals, later runs update every row)\n",
                 kCustomers, kTerminals);
-    for (std::size_t i = 0; i < runs().size(); ++i) {
-        const Figures& f = runs()[i];
-        const double floor = 3.0 * kCustomers * f.roundTrip;
-        std::printf("run %zu: wall %.0f ms; build %.0f ms, floor %.0f ms (round trip %.3f ms): %.2f x floor; "
-                    "COPY of the rows %.0f ms, copies",
-                    i + 1, f.wall, f.build, floor, f.roundTrip, f.build / floor, f.copyProtocol);
-        for (double c : f.copies)
-            std::printf(" %.0f ms (%.2f x)", c, c / f.copyProtocol);
+    int run = 0;
+    int lastMode = -1;
+    for (const Figures& f : runs()) {
+        run = f.mode == lastMode ? run + 1 : 1;
+        lastMode = f.mode;
+        const double floor = benchfloor::sequentialFloor(f.buildCounts, f.link) * 1000;
+        std::printf("[%s] run %d: build: %s | build %.0f ms, %.2f x that floor; %s; wall %.0f ms\n",
+                    benchmodes::name(f.mode), run, benchfloor::floorText(f.buildCounts, f.link).c_str(), f.build,
+                    f.build / floor, benchfloor::countsText(f.buildCounts).c_str(), f.wall);
+        std::printf("[%s] run %d: copies: COPY floor %.0f ms (autocommit) | copies", benchmodes::name(f.mode), run,
+                    f.copyProtocol);
+        for (std::size_t i = 0; i < f.copies.size(); ++i)
+            std::printf(" %.0f ms (%.2f x; %s)", f.copies[i], f.copies[i] / f.copyProtocol,
+                        benchfloor::countsText(f.copyCounts[i]).c_str());
         std::printf("\n");
+        const std::string phase = run == 1 ? "first run (fills)" : "later runs (update)";
+        benchmodes::sideBySide().add("wall, " + phase, f.mode, f.wall);
+        benchmodes::sideBySide().add("build, " + phase, f.mode, f.build,
+                                     benchfloor::floorText(f.buildCounts, f.link));
+        benchmodes::sideBySide().add("copy to terminal 1, " + phase, f.mode, f.copies.empty() ? 0 : f.copies[0],
+                                     f.copyCounts.empty() ? std::string() : benchfloor::countsText(f.copyCounts[0]));
+        benchmodes::sideBySide().add("COPY floor of one copy", f.mode, f.copyProtocol);
     }
+    benchmodes::sideBySide().print();
     return 0;
 }

@@ -1,16 +1,22 @@
 // Runs the sales consistency check over 30 days of 2,000 "2D" sales a day
 // (three items each, with their fiscal complement; one sale a day does not
-// add up and is re-flagged on its terminal), and in the same run times its
-// two server statements alone, run and read whole through a bare client
-// connection. Prints both and their ratio.
+// add up and is re-flagged on its terminal), once on the fast cluster and
+// once on the durable one, and in the same run times, as the floor, its two
+// server statements alone, run and read whole through a bare client
+// connection. Prints both, their ratio and the statements and commits the
+// data layer counted for the check.
 //
-// Needs the test cluster's address in QS_TEST_PGHOST / QS_TEST_PGPORT /
-// QS_TEST_PGUSER (scripts/bench.sh consistency_check_bench sets them).
+// Needs the clusters' addresses in QS_TEST_PGHOST / QS_TEST_PGPORT /
+// QS_DURABLE_PGPORT / QS_TEST_PGUSER (scripts/bench.sh
+// consistency_check_bench sets them).
 
+#include "bench_floor.h"
+#include "bench_modes.h"
 #include "bench_timing.h"
 #include "common/log_path.h"
 #include "db/connection.h"
 #include "db/query.h"
+#include "db/statement_counts.h"
 #include "sales/carga_vendas.h"
 #include "sales/consistir_vendas.h"
 #include "sales/sales_view.h"
@@ -143,11 +149,12 @@ double statementsAlone(PGconn* conn)
     return seconds;
 }
 
-std::vector<double> checkTimes;
-std::vector<double> statementTimes;
-
 void BM_ConsistencyCheck(benchmark::State& state)
 {
+    const int mode = static_cast<int>(state.range(0));
+    if (benchmodes::skipUnavailable(state, mode))
+        return;
+    const benchmodes::ModeScope scope(mode);
     for (auto _ : state) {
         state.PauseTiming();
         Store store;
@@ -163,9 +170,11 @@ void BM_ConsistencyCheck(benchmark::State& state)
         PgConn bare = testsupport::connectBare(store.server.name());
         state.ResumeTiming();
 
+        const db::StatementCounts before = db::statementCounts();
         const auto start = Clock::now();
         check.run();
         const double seconds = secondsSince(start);
+        const db::StatementCounts counted = db::statementCounts() - before;
 
         state.PauseTiming();
         const double alone = statementsAlone(bare.get());
@@ -176,15 +185,25 @@ void BM_ConsistencyCheck(benchmark::State& state)
         if (!reflagged)
             state.SkipWithError("the check did not re-flag the unbalanced sales");
         state.SetIterationTime(seconds);
-        checkTimes.push_back(seconds * 1000);
-        statementTimes.push_back(alone * 1000);
-        std::printf("check %.0f ms, its two statements alone %.0f ms, ratio %.2f\n", seconds * 1000,
-            alone * 1000, seconds / alone);
+        std::printf("[%s] floor: its two statements alone %.0f ms | check %.0f ms, %.2f x; %s\n",
+                    benchmodes::name(mode), alone * 1000, seconds * 1000, seconds / alone,
+                    benchfloor::countsText(counted).c_str());
+        std::fflush(stdout);
+        char detail[200];
+        std::snprintf(detail, sizeof detail, "floor (its two statements) %.0f ms, %.2f x; %s", alone * 1000,
+                      seconds / alone, benchfloor::countsText(counted).c_str());
+        benchmodes::sideBySide().add("consistency check", mode, seconds * 1000, detail);
+        benchmodes::sideBySide().add("its two statements alone", mode, alone * 1000);
         state.ResumeTiming();
     }
 }
 
-BENCHMARK(BM_ConsistencyCheck)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConsistencyCheck)
+    ->Arg(benchmodes::Fast)
+    ->Arg(benchmodes::Durable)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -198,11 +217,8 @@ int main(int argc, char** argv)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    const double check = median(checkTimes);
-    const double alone = median(statementTimes);
-    if (check > 0 && alone > 0)
-        std::printf(
-            "\n%d sales over %d days, median of each: check %.0f ms, statements alone %.0f ms, ratio %.2f\n",
-            kDays * kSalesPerDay, kDays, check, alone, check / alone);
+    std::printf("\n%d sales over %d days:", kDays * kSalesPerDay, kDays);
+    benchmodes::sideBySide().print();
+    benchmodes::sideBySide().printRatio("check against its statements", "consistency check", "its two statements alone");
     return 0;
 }

@@ -1,12 +1,18 @@
 // Copies 100,000 sale items from one loopback database to another with the
-// copy engine (always insert, commit every 100 rows) and, for scale, with the
-// server's own COPY out and COPY in, then prints both and their ratio.
+// copy engine (always insert, commit every 100 rows) and, as the floor, with
+// the server's own COPY out and COPY in (autocommit, so committed); once on
+// the fast cluster and once on the durable one. Prints both, their ratio
+// and the statements and commits the data layer counted for the engine.
 //
-// Needs the test cluster's address in QS_TEST_PGHOST / QS_TEST_PGPORT /
-// QS_TEST_PGUSER (scripts/test.sh sets them; see the report for a command).
+// Needs the clusters' addresses in QS_TEST_PGHOST / QS_TEST_PGPORT /
+// QS_DURABLE_PGPORT / QS_TEST_PGUSER (scripts/bench.sh copy_run_bench
+// sets them).
 
+#include "bench_floor.h"
+#include "bench_modes.h"
 #include "db/connection.h"
 #include "db/copy/copy_run.h"
+#include "db/statement_counts.h"
 #include "support/bare_pg.h"
 #include "support/test_db.h"
 
@@ -17,6 +23,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -69,30 +76,19 @@ struct Databases {
     }
 };
 
-Databases& databases()
+// One pair per cluster, made on first use under the mode's scope.
+std::map<int, std::unique_ptr<Databases>>& pairs()
 {
-    static Databases dbs;
-    return dbs;
+    static std::map<int, std::unique_ptr<Databases>> p;
+    return p;
 }
 
-std::vector<double>& engineTimes()
+Databases& databases(int mode)
 {
-    static std::vector<double> times;
-    return times;
-}
-
-std::vector<double>& copyTimes()
-{
-    static std::vector<double> times;
-    return times;
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    std::unique_ptr<Databases>& d = pairs()[mode];
+    if (!d)
+        d = std::make_unique<Databases>();
+    return *d;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -118,7 +114,11 @@ void expectStatus(PGconn* conn, PGresult* r, ExecStatusType wanted)
 
 void BM_CopyEngine(benchmark::State& state)
 {
-    Databases& dbs = databases();
+    const int mode = static_cast<int>(state.range(0));
+    if (benchmodes::skipUnavailable(state, mode))
+        return;
+    const benchmodes::ModeScope scope(mode);
+    Databases& dbs = databases(mode);
     db::Connection reader(dbs.source.params());
     db::Connection writer(dbs.destination.params());
     reader.open();
@@ -132,21 +132,29 @@ void BM_CopyEngine(benchmark::State& state)
         config.writerSql = "SELECT * FROM transitens";
         config.mode = db::CopyMode::AlwaysInsert;
         config.logFile = dbs.logFolder.filePath("Log_Bench.log");
+        const db::StatementCounts before = db::statementCounts();
         const auto start = Clock::now();
         db::CopyRun run(config);
         const int written = run.run();
         const double seconds = secondsSince(start);
+        const db::StatementCounts counted = db::statementCounts() - before;
         if (written != kRows)
             state.SkipWithError("the engine did not write every row");
         state.SetIterationTime(seconds);
-        engineTimes().push_back(seconds * 1000);
+        std::printf("[%s] engine %.0f ms; %s\n", benchmodes::name(mode), seconds * 1000,
+                    benchfloor::countsText(counted).c_str());
+        benchmodes::sideBySide().add("copy engine", mode, seconds * 1000, benchfloor::countsText(counted));
     }
     state.SetItemsProcessed(state.iterations() * kRows);
 }
 
 void BM_CopyProtocol(benchmark::State& state)
 {
-    Databases& dbs = databases();
+    const int mode = static_cast<int>(state.range(0));
+    if (benchmodes::skipUnavailable(state, mode))
+        return;
+    const benchmodes::ModeScope scope(mode);
+    Databases& dbs = databases(mode);
     PgConn source = connectTo(dbs.source);
     PgConn destination = connectTo(dbs.destination);
     for (auto _ : state) {
@@ -169,13 +177,24 @@ void BM_CopyProtocol(benchmark::State& state)
         expectStatus(destination.get(), inDone.get(), PGRES_COMMAND_OK);
         const double seconds = secondsSince(start);
         state.SetIterationTime(seconds);
-        copyTimes().push_back(seconds * 1000);
+        std::printf("[%s] COPY floor %.0f ms\n", benchmodes::name(mode), seconds * 1000);
+        benchmodes::sideBySide().add("COPY floor: out + in, autocommit", mode, seconds * 1000);
     }
     state.SetItemsProcessed(state.iterations() * kRows);
 }
 
-BENCHMARK(BM_CopyProtocol)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CopyEngine)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CopyProtocol)
+    ->Arg(benchmodes::Fast)
+    ->Arg(benchmodes::Durable)
+    ->UseManualTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CopyEngine)
+    ->Arg(benchmodes::Fast)
+    ->Arg(benchmodes::Durable)
+    ->UseManualTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -186,11 +205,12 @@ int main(int argc, char** argv)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-
-    const double engine = median(engineTimes());
-    const double copy = median(copyTimes());
-    if (engine > 0 && copy > 0)
-        std::printf("\n%d rows, median of each: engine %.0f ms, COPY out+in %.0f ms, ratio %.2f\n", kRows, engine,
-                    copy, engine / copy);
+    for (int mode : {benchmodes::Fast, benchmodes::Durable}) {
+        const benchmodes::ModeScope scope(mode);
+        pairs().erase(mode);
+    }
+    std::printf("\n%d rows:", kRows);
+    benchmodes::sideBySide().print();
+    benchmodes::sideBySide().printRatio("engine against COPY", "copy engine", "COPY floor: out + in, autocommit");
     return 0;
 }

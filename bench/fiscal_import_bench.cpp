@@ -1,16 +1,23 @@
 // Imports one terminal's day of fiscal records (20,000 REGISTRO_60I and
 // 2,000 REGISTRO_60D rows) with Carga_Registro into a server that already
-// holds that day, and in the same run, for scale, moves the same rows with
-// the server's own COPY out and COPY in (inside a transaction rolled back
-// afterwards). Prints both and their ratio.
+// holds that day, once on the fast cluster and once on the durable one, and
+// in the same run, as the floor, moves the same rows with the server's own
+// COPY out and COPY in, committed (a durable commit on the durable
+// cluster). Prints both, their ratio, the statements and commits the data
+// layer counted for the import, and the cost of one autocommit write on the
+// same link.
 //
-// Needs the test cluster's address in QS_TEST_PGHOST / QS_TEST_PGPORT /
-// QS_TEST_PGUSER (scripts/bench.sh fiscal_import_bench sets them).
+// Needs the clusters' addresses in QS_TEST_PGHOST / QS_TEST_PGPORT /
+// QS_DURABLE_PGPORT / QS_TEST_PGUSER (scripts/bench.sh fiscal_import_bench
+// sets them).
 
+#include "bench_floor.h"
+#include "bench_modes.h"
 #include "bench_timing.h"
 #include "common/log_path.h"
 #include "db/connection.h"
 #include "db/query.h"
+#include "db/statement_counts.h"
 #include "sales/carga_registro.h"
 #include "sales/carga_vendas.h"
 #include "sales/sales_view.h"
@@ -123,11 +130,12 @@ void copyOutIn(PGconn* source, PGconn* destination, const QString& table, const 
     expectStatus(destination, inDone.get(), PGRES_COMMAND_OK);
 }
 
-std::vector<double> importTimes;
-std::vector<double> copyTimes;
-
 void BM_FiscalImport(benchmark::State& state)
 {
+    const int mode = static_cast<int>(state.range(0));
+    if (benchmodes::skipUnavailable(state, mode))
+        return;
+    const benchmodes::ModeScope scope(mode);
     for (auto _ : state) {
         state.PauseTiming();
         Store store;
@@ -142,9 +150,11 @@ void BM_FiscalImport(benchmark::State& state)
         PgConn destination = testsupport::connectBare(store.server.name());
         state.ResumeTiming();
 
+        const db::StatementCounts before = db::statementCounts();
         const auto start = Clock::now();
         registro.run();
         const double import = secondsSince(start);
+        const db::StatementCounts counted = db::statementCounts() - before;
 
         state.PauseTiming();
         const bool replaced
@@ -159,24 +169,39 @@ void BM_FiscalImport(benchmark::State& state)
         if (!replaced)
             state.SkipWithError("the import did not replace the day");
 
-        PgResult begin(PQexec(destination.get(), "BEGIN"));
+        // The floor commits as the import does: on the durable cluster the
+        // rows' WAL is flushed before COMMIT returns.
         const auto copyStart = Clock::now();
+        PgResult begin(PQexec(destination.get(), "BEGIN"));
         copyOutIn(source.get(), destination.get(), "REGISTRO_60I", k60IColumns);
         copyOutIn(source.get(), destination.get(), "REGISTRO_60D", k60DColumns);
+        PgResult commit(PQexec(destination.get(), "COMMIT"));
+        expectStatus(destination.get(), commit.get(), PGRES_COMMAND_OK);
         const double copy = secondsSince(copyStart);
-        PgResult rollback(PQexec(destination.get(), "ROLLBACK"));
+        const benchfloor::LinkCosts link = benchfloor::measureLink(destination.get(), 200);
 
         state.SetIterationTime(import);
-        importTimes.push_back(import * 1000);
-        copyTimes.push_back(copy * 1000);
-        std::printf("import %.0f ms, COPY of the same rows %.0f ms, ratio %.2f\n", import * 1000, copy * 1000,
-            import / copy);
+        std::printf("[%s] COPY floor %.0f ms (out + in + commit) | import %.0f ms, %.2f x COPY; %s; "
+                    "autocommit write %.0f us, round trip %.0f us\n",
+                    benchmodes::name(mode), copy * 1000, import * 1000, import / copy,
+                    benchfloor::countsText(counted).c_str(), link.write * 1e6, link.read * 1e6);
+        std::fflush(stdout);
+        char detail[200];
+        std::snprintf(detail, sizeof detail, "COPY floor %.0f ms, import %.2f x COPY; %s", copy * 1000, import / copy,
+                      benchfloor::countsText(counted).c_str());
+        benchmodes::sideBySide().add("fiscal import", mode, import * 1000, detail);
+        benchmodes::sideBySide().add("COPY out+in+commit of the same rows", mode, copy * 1000);
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * (kItems + kTotals));
 }
 
-BENCHMARK(BM_FiscalImport)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FiscalImport)
+    ->Arg(benchmodes::Fast)
+    ->Arg(benchmodes::Durable)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -190,10 +215,8 @@ int main(int argc, char** argv)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    const double import = median(importTimes);
-    const double copy = median(copyTimes);
-    if (import > 0 && copy > 0)
-        std::printf("\n%d + %d rows, median of each: import %.0f ms, COPY out+in %.0f ms, ratio %.2f\n",
-            kItems, kTotals, import, copy, import / copy);
+    std::printf("\n%d + %d rows:", kItems, kTotals);
+    benchmodes::sideBySide().print();
+    benchmodes::sideBySide().printRatio("import against COPY", "fiscal import", "COPY out+in+commit of the same rows");
     return 0;
 }

@@ -1,18 +1,23 @@
 // The payment-method, tax and IBPT exports to 33 terminals (20 payment
 // methods, 40 taxes, 20,000 IBPT rows), each terminal's tables replaced in
 // one transaction, set against the server's own COPY out and COPY in of the
-// same rows to the same terminals in the same run. The target is the
-// exports within three times the COPY time.
+// same rows to the same terminals (each committed) in the same run; once
+// on the fast cluster and once on the durable one. Prints both, their
+// ratio and the statements and commits the data layer counted for each
+// export.
 //
-// Needs the test cluster's address in QS_TEST_PGHOST / QS_TEST_PGPORT /
-// QS_TEST_PGUSER, like the tests (scripts/bench.sh reference_export_bench
-// sets them).
+// Needs the clusters' addresses in QS_TEST_PGHOST / QS_TEST_PGPORT /
+// QS_DURABLE_PGPORT / QS_TEST_PGUSER (scripts/bench.sh
+// reference_export_bench sets them).
 
+#include "bench_floor.h"
+#include "bench_modes.h"
 #include "bench_timing.h"
 #include "common/event_pump.h"
 #include "common/log_path.h"
 #include "db/connection.h"
 #include "db/query.h"
+#include "db/statement_counts.h"
 #include "support/bare_pg.h"
 #include "support/recording_dialogs.h"
 #include "support/test_db.h"
@@ -34,6 +39,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -134,37 +140,28 @@ struct Store {
     }
 };
 
-Store& store()
+// One store per cluster, made on first use under the mode's scope.
+std::map<int, std::unique_ptr<Store>>& stores()
 {
-    static Store s;
+    static std::map<int, std::unique_ptr<Store>> s;
     return s;
 }
 
-std::vector<double>& exportTimes()
+Store& store(int mode)
 {
-    static std::vector<double> v;
-    return v;
-}
-std::vector<double>& copyTimes()
-{
-    static std::vector<double> v;
-    return v;
-}
-// Per member, for the closing lines.
-std::vector<double>& memberTimes(int member)
-{
-    static std::vector<double> v[3];
-    return v[member];
-}
-std::vector<double>& memberCopyTimes(int member)
-{
-    static std::vector<double> v[3];
-    return v[member];
+    std::unique_ptr<Store>& s = stores()[mode];
+    if (!s)
+        s = std::make_unique<Store>();
+    return *s;
 }
 
 void BM_ReferenceExports(benchmark::State& state)
 {
-    Store& s = store();
+    const int mode = static_cast<int>(state.range(0));
+    if (benchmodes::skipUnavailable(state, mode))
+        return;
+    const benchmodes::ModeScope scope(mode);
+    Store& s = store(mode);
     testsupport::ScopedRecordingDialogs dialogs;
     db::Connection server(s.server.params());
     server.setAutoReconnect(true);
@@ -188,21 +185,30 @@ void BM_ReferenceExports(benchmark::State& state)
 
     for (auto _ : state) {
         double seconds = 0;
+        db::StatementCounts all;
         for (int i = 0; i < 3; ++i) {
             const Member& m = kMembers[i];
             s.server.exec(QString("UPDATE LICENCA_IF SET IMPORTACAO = %1, CARGA_TOTAL = 1").arg(m.code));
+            const db::StatementCounts before = db::statementCounts();
             const auto start = Clock::now();
             update::Exportar_Referencia(m.which, links);
             const double member = secondsSince(start);
-            memberTimes(i).push_back(member * 1000);
+            const db::StatementCounts counted = db::statementCounts() - before;
+            all = db::StatementCounts{all.statements + counted.statements, all.commits + counted.commits,
+                                      all.preparations + counted.preparations};
+            benchmodes::sideBySide().add(std::string(m.table) + " export", mode, member * 1000,
+                                         benchfloor::countsText(counted));
             seconds += member;
         }
+        std::printf("[%s] exports %.0f ms; %s\n", benchmodes::name(mode), seconds * 1000,
+                    benchfloor::countsText(all).c_str());
+        std::fflush(stdout);
         if (!dialogs->shown.empty())
             state.SkipWithError(dialogs->texts().join(" / ").toStdString().c_str());
         if (s.terminals.back()->scalar("SELECT count(*) FROM ibtp") != QString::number(kIbptRows))
             state.SkipWithError("the last terminal did not get the IBPT table");
         state.SetIterationTime(seconds);
-        exportTimes().push_back(seconds * 1000);
+        benchmodes::sideBySide().add("all three exports", mode, seconds * 1000, benchfloor::countsText(all));
     }
 }
 
@@ -241,7 +247,11 @@ double copyTable(PGconn* source, PGconn* destination, const Member& m)
 
 void BM_CopyProtocol(benchmark::State& state)
 {
-    Store& s = store();
+    const int mode = static_cast<int>(state.range(0));
+    if (benchmodes::skipUnavailable(state, mode))
+        return;
+    const benchmodes::ModeScope scope(mode);
+    Store& s = store(mode);
     testsupport::PgConn source = testsupport::connectBare(s.server.name());
     std::vector<testsupport::PgConn> destinations;
     for (const auto& t : s.terminals)
@@ -252,17 +262,30 @@ void BM_CopyProtocol(benchmark::State& state)
             double member = 0;
             for (auto& d : destinations)
                 member += copyTable(source.get(), d.get(), kMembers[i]);
-            memberCopyTimes(i).push_back(member * 1000);
+            benchmodes::sideBySide().add(std::string("COPY floor of ") + kMembers[i].table + " (autocommit)", mode,
+                                         member * 1000);
             seconds += member;
         }
         state.SetIterationTime(seconds);
-        copyTimes().push_back(seconds * 1000);
+        benchmodes::sideBySide().add("COPY floor of all three", mode, seconds * 1000);
+        std::printf("[%s] COPY floor %.0f ms\n", benchmodes::name(mode), seconds * 1000);
     }
 }
 
 // COPY first: the exports then find the terminals as COPY left them.
-BENCHMARK(BM_CopyProtocol)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ReferenceExports)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CopyProtocol)
+    ->Arg(benchmodes::Fast)
+    ->Arg(benchmodes::Durable)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+// Once per mode: the IBPT export goes row by row and takes minutes.
+BENCHMARK(BM_ReferenceExports)
+    ->Arg(benchmodes::Fast)
+    ->Arg(benchmodes::Durable)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -275,15 +298,15 @@ int main(int argc, char** argv)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-
-    const double exports = median(exportTimes());
-    const double copy = median(copyTimes());
-    if (exports > 0 && copy > 0) {
-        std::printf("\n%d terminals, %d IBPT rows, medians: exports %.0f ms, COPY out+in %.0f ms, ratio %.2f\n",
-                    kTerminals, kIbptRows, exports, copy, exports / copy);
-        for (int i = 0; i < 3; ++i)
-            std::printf("  %-13s export %6.0f ms, COPY %6.0f ms\n", kMembers[i].table, median(memberTimes(i)),
-                        median(memberCopyTimes(i)));
+    for (int mode : {benchmodes::Fast, benchmodes::Durable}) {
+        const benchmodes::ModeScope scope(mode);
+        stores().erase(mode);
     }
+    std::printf("\n%d terminals, %d IBPT rows:", kTerminals, kIbptRows);
+    benchmodes::sideBySide().print();
+    benchmodes::sideBySide().printRatio("exports against COPY", "all three exports", "COPY floor of all three");
+    for (const Member& m : kMembers)
+        benchmodes::sideBySide().printRatio(std::string(m.table) + " against COPY", std::string(m.table) + " export",
+                                            std::string("COPY floor of ") + m.table + " (autocommit)");
     return 0;
 }

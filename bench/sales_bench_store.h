@@ -1,8 +1,9 @@
 #pragma once
 // The store the sales-import benchmarks import from: a server holding
 // earlier days' sales and 3 terminals with 2,000 new sales between them
-// (5 items, 1 instalment, 1 receipt closing and 1 NFC-e complement each),
-// and the statements the import must send for that work.
+// (5 items, 1 instalment, 1 receipt closing and 1 NFC-e complement each,
+// the complement holding the signed XML of its note, about 1.5 kB, as a
+// store's do).
 
 #include "common/log_path.h"
 #include "support/test_db.h"
@@ -21,21 +22,24 @@ constexpr int kSales = 2000;
 constexpr int kItemsPerSale = 5;
 constexpr int kHistorySales = 20000; // already on the server, from an earlier day
 
-// Statements the import must send per sale (duplicate tests, sale lookups,
-// sequence draws and inserts of the six hooked branches), and per terminal
-// (marking, readers and writers, cancellation listing, request reset, last
-// sale, monitor), not counting the status pass.
-constexpr int kReadsPerSale = 2 + kItemsPerSale * 2 + 2 + 2 + 2;
-constexpr int kWritesPerSale = 1 + kItemsPerSale + 1 + 1 + 1;
-constexpr int kReadsPerTerminal
-    = 7 /* new rows? */ + 5 /* readers */ + 5 /* writers */ + 1 /* cancellations */
-    + 6 /* monitor */;
-constexpr int kWritesPerTerminal = 5 /* 0 -> 1 */ + 5 /* 1 -> 2 */ + 1 /* request */ + 1 /* ULTIMA_TRANS */
-    + 2 /* touches */;
-constexpr int kReadsPerRun = 1; // the request list
-
-constexpr double kReads = double(kReadsPerSale) * kSales + kReadsPerTerminal * kTerminals + kReadsPerRun;
-constexpr double kWrites = double(kWritesPerSale) * kSales + kWritesPerTerminal * kTerminals;
+// The signed XML of sale k's note (about 1.5 kB), as an SQL expression:
+// header, five items, totals, payment and a signature whose digest and value
+// differ from note to note.
+const char* const kNoteXml
+    = "'<?xml version=\"1.0\" encoding=\"UTF-8\"?><nfeProc versao=\"4.00\" "
+      "xmlns=\"http://www.portalfiscal.inf.br/nfe\"><NFe><infNFe Id=\"NFe' || lpad(k::text, 44, '3') "
+      "|| '\" versao=\"4.00\"><ide><cUF>35</cUF><nNF>' || k || '</nNF><mod>65</mod><serie>1</serie>"
+      "<dhEmi>2024-03-05T10:15:00-03:00</dhEmi><tpAmb>1</tpAmb></ide><emit><CNPJ>12345678000199</CNPJ>"
+      "<xNome>LOJA EXEMPLO LTDA</xNome></emit>' || (SELECT string_agg('<det nItem=\"' "
+      "|| i || '\"><prod><cProd>' || (1000 + i) || '</cProd><xProd>PRODUTO ' || i || '</xProd>"
+      "<CFOP>5102</CFOP><qCom>1.0000</qCom><vProd>10.00</vProd></prod></det>', '') "
+      "FROM generate_series(1, 5) i) "
+      "|| '<total><ICMSTot><vProd>50.00</vProd><vNF>50.00</vNF></ICMSTot></total><pag><detPag><tPag>01</tPag>"
+      "<vPag>50.00</vPag></detPag></pag></infNFe><Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\">"
+      "<SignedInfo><Reference URI=\"#NFe' || k || '\"><DigestValue>' || encode(sha256(k::text::bytea), "
+      "'base64') || '</DigestValue></Reference></SignedInfo><SignatureValue>' || (SELECT string_agg(encode("
+      "sha512((k * 8 + j)::text::bytea), 'base64'), '') FROM generate_series(1, 2) j) || '</SignatureValue>"
+      "</Signature></NFe></nfeProc>'";
 
 inline void fillTerminal(testsupport::TestDatabase& pdv, int n, int sales)
 {
@@ -76,9 +80,10 @@ inline void fillTerminal(testsupport::TestDatabase& pdv, int n, int sales)
         "INSERT INTO COMPL_NFCEFISCAL (TRANSACAO_ID, DT_SAIDA, HR_SAIDA, CHAVE_NFCE, EMPRESA_ID, ECF, "
         "TRANSMISSAO, DT_EMISSAO, VALOR, NO_DOC_FISCAL, ARQUIVO_XML, ERRO_ENVIO) "
         "SELECT 100000 + k, '2024-03-05', '10:15:00', 'CHAVE' || k, 1, '%1', 'OK', '2024-03-05', 50, "
-        "k, '<nfe>' || k || '</nfe>', '' FROM %2")
+        "k, %3, '' FROM %2")
                  .arg(n, 3, 10, QChar('0'))
-                 .arg(range));
+                 .arg(range)
+                 .arg(kNoteXml));
     pdv.exec("ANALYZE");
 }
 

@@ -1,20 +1,27 @@
 // Imports 2,000 sales (5 items, 1 instalment, 1 receipt closing and 1 NFC-e
-// complement each) from 3 terminals with Carga_Vendas, and in the same run
-// measures the floor: the statements the import must send for that work,
-// each at the measured cost of its kind on the same server (a read at the
-// round trip of a trivial prepared SELECT, a write at that of a single-row
-// autocommit INSERT). Also reports the longest gap between two turns of the
-// event loop during the import.
+// complement each) from 3 terminals with Carga_Vendas, once on the fast
+// cluster and once on the durable one, and in the same run prices the
+// floor on the same link: the statements, commits and preparations the data
+// layer counted for the import, each statement at the round trip of a
+// trivial prepared SELECT and each commit at the cost of a single-row
+// autocommit INSERT (a durable commit on the durable cluster), measured
+// back to back ("sequential floor": held writes share round trips, so the
+// import may go under it) and sampled during the import. Also reports the
+// longest gap between two turns of the event loop during the import.
 //
-// Needs the test cluster's address in QS_TEST_PGHOST / QS_TEST_PGPORT /
-// QS_TEST_PGUSER (scripts/bench.sh sales_import_bench sets them).
+// Needs the clusters' addresses in QS_TEST_PGHOST / QS_TEST_PGPORT /
+// QS_DURABLE_PGPORT / QS_TEST_PGUSER (scripts/bench.sh sales_import_bench
+// sets them).
 
 #include <cstdlib>
+#include "bench_floor.h"
+#include "bench_modes.h"
 #include "bench_timing.h"
 #include "common/event_pump.h"
 #include "common/log_path.h"
 #include "db/connection.h"
 #include "db/query.h"
+#include "db/statement_counts.h"
 #include "sales/carga_vendas.h"
 #include "sales/sales_view.h"
 #include "sales_server.h"
@@ -143,11 +150,16 @@ private:
     int samples_ = 0;
 };
 
-// Argument: the delay each way of the link to the databases, in
-// microseconds (0: plain loopback; else a delay proxy in between).
+// Arguments: the delay each way of the link to the databases, in
+// microseconds (0: plain loopback; else a delay proxy in between), and the
+// cluster (benchmodes::Mode).
 void BM_SalesImport(benchmark::State& state)
 {
     const auto delay = std::chrono::microseconds(state.range(0));
+    const int mode = static_cast<int>(state.range(1));
+    if (benchmodes::skipUnavailable(state, mode))
+        return;
+    const benchmodes::ModeScope scope(mode);
     for (auto _ : state) {
         state.PauseTiming();
         std::unique_ptr<testsupport::DelayProxy> proxy;
@@ -178,15 +190,15 @@ void BM_SalesImport(benchmark::State& state)
                 probe.sample();
             last = Clock::now();
         });
+        const db::StatementCounts before = db::statementCounts();
         const auto start = Clock::now();
         last = start;
         carga.run();
         const auto end = Clock::now();
+        const db::StatementCounts counted = db::statementCounts() - before;
         maxGap = std::max(maxGap, std::chrono::duration<double>(end - last).count());
         common::setEventPump({});
         const double seconds = std::chrono::duration<double>(end - start).count() - probe.spent();
-        const double readCost = probe.readCost();
-        const double writeCost = probe.writeCost();
         state.SetIterationTime(seconds);
 
         state.PauseTiming();
@@ -197,34 +209,36 @@ void BM_SalesImport(benchmark::State& state)
         if (imported != kSales || items != kSales * kItemsPerSale || !dialogs->shown.empty())
             state.SkipWithError("the import did not bring every sale and item");
 
-        const double reads = kReads;
-        const double writes = kWrites;
-        const double floor = reads * readCost + writes * writeCost;
         const auto [tightRead, tightWrite] = probe.tightLoop(kTightRounds);
-        const double tightFloor = reads * tightRead + writes * tightWrite;
+        const benchfloor::LinkCosts tight{tightRead, tightWrite};
+        const benchfloor::LinkCosts sampled{probe.readCost(), probe.writeCost()};
+        const double tightFloor = benchfloor::sequentialFloor(counted, tight);
+        const double sampledFloor = benchfloor::sequentialFloor(counted, sampled);
         state.counters["sales_per_s"] = kSales / seconds;
-        state.counters["floor_s"] = floor;
-        state.counters["ratio_to_floor"] = seconds / floor;
-        state.counters["read_us"] = readCost * 1e6;
-        state.counters["write_us"] = writeCost * 1e6;
         state.counters["tight_floor_s"] = tightFloor;
         state.counters["ratio_to_tight_floor"] = seconds / tightFloor;
+        state.counters["sampled_floor_s"] = sampledFloor;
+        state.counters["statements"] = double(counted.statements);
+        state.counters["commits"] = double(counted.commits);
         state.counters["max_gap_ms"] = maxGap * 1000;
-        state.counters["pump_turns"] = turns;
-        state.counters["floor_samples"] = probe.samples();
-        std::printf(
-            "link delay %d us each way: import %.3f s (%.0f sales/s); floor %.3f s = %.0f reads x %.1f us + %.0f writes x %.1f us "
-            "(sampled during the import); ratio %.2f; back-to-back floor %.3f s (%.1f us, %.1f us), "
-            "ratio %.2f; longest gap between event-loop turns %.1f ms over %d turns\n",
-            int(delay.count()), seconds, kSales / seconds, floor, reads, readCost * 1e6, writes, writeCost * 1e6, seconds / floor,
-            tightFloor, tightRead * 1e6, tightWrite * 1e6, seconds / tightFloor, maxGap * 1000, turns);
+        std::printf("[%s] link delay %d us each way: %s (back to back) | import %.3f s (%.0f sales/s), "
+                    "%.2f x that floor; %s; sampled during the import: sequential floor %.3f s "
+                    "(%.1f us, %.1f us), %.2f x; longest gap between event-loop turns %.1f ms over %d turns\n",
+                    benchmodes::name(mode), int(delay.count()), benchfloor::floorText(counted, tight).c_str(), seconds,
+                    kSales / seconds, seconds / tightFloor, benchfloor::countsText(counted).c_str(), sampledFloor,
+                    sampled.read * 1e6, sampled.write * 1e6, seconds / sampledFloor, maxGap * 1000, turns);
         std::fflush(stdout);
+        benchmodes::sideBySide().add("import, link delay " + std::to_string(delay.count()) + " us", mode,
+                                     seconds * 1000,
+                                     benchfloor::floorText(counted, tight) + "; " + benchfloor::countsText(counted));
         common::setProgramFolder(QString());
         state.ResumeTiming();
     }
 }
 
-BENCHMARK(BM_SalesImport)->Arg(0)->Arg(250)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_SalesImport)
+    ->ArgsProduct({{0, 250}, {benchmodes::Fast, benchmodes::Durable}})
+    ->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 
@@ -236,5 +250,6 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    benchmodes::sideBySide().print();
     return 0;
 }

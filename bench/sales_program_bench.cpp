@@ -1,22 +1,31 @@
 // The sales import as a store sees it: the quiborsync executable started as
 // a process (its windows offscreen) against a store it has not seen, with
 // 2,000 sales waiting on 3 terminals, timed from NOTIFY "venda" until every
-// terminal row is at 2 and every sale is on the server. Also reports the
-// start-up (process start until the program listens), the processor time
-// the program used during the import, and the sequential floor: the
-// statements the import must send, each at the round trip of its kind
-// measured on the same link.
+// terminal row is at 2 and every sale is on the server; once on the fast
+// cluster and once on the durable one. Also reports the start-up (process
+// start until the program listens), the processor time the program used
+// during the import, the statements, commits and preparations the
+// program's data layer counted during the import (it keeps them in the
+// file QS_STATEMENT_COUNTS names), and the sequential floor of those on the
+// same link: each statement at the round trip of a trivial prepared SELECT,
+// each commit at the cost of a single-row autocommit INSERT (a durable
+// commit on the durable cluster), measured back to back in the same run.
 //
-// Argument: the delay each way of the link between the program and the
-// databases, in microseconds (0: plain loopback; else a delay proxy).
+// Arguments: the delay each way of the link between the program and the
+// databases, in microseconds (0: plain loopback; else a delay proxy), and
+// the cluster (benchmodes::Mode).
 //
-// Needs the test cluster's address in QS_TEST_PGHOST / QS_TEST_PGPORT /
-// QS_TEST_PGUSER (scripts/bench.sh sales_program_bench sets them).
+// Needs the clusters' addresses in QS_TEST_PGHOST / QS_TEST_PGPORT /
+// QS_DURABLE_PGPORT / QS_TEST_PGUSER (scripts/bench.sh sales_program_bench
+// sets them).
 
+#include "bench_floor.h"
+#include "bench_modes.h"
 #include "bench_timing.h"
 #include "sales_bench_store.h"
 #include "support/bare_pg.h"
 #include "support/delay_proxy.h"
+#include "db/statement_counts.h"
 
 #include <benchmark/benchmark.h>
 #include <libpq-fe.h>
@@ -26,6 +35,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
+#include <optional>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -43,6 +53,7 @@ constexpr int kPollMs = 20;
 constexpr int kStartSeconds = 120;
 constexpr int kImportSeconds = 600;
 constexpr int kTightRounds = 2000;
+constexpr int kSettleSeconds = 20;
 // The store's login: the program reads no password-less login from its INI.
 const char* const kUser = "qs_bench";
 const char* const kPassword = "Loja \"Centro\" #1";
@@ -81,26 +92,34 @@ void run(PGconn* conn, const char* sql)
         throw std::runtime_error(PQerrorMessage(conn));
 }
 
-// Round trip of a trivial prepared SELECT and of a single-row autocommit
-// INSERT, back to back on one connection over the link.
-std::pair<double, double> roundTrips(PGconn* conn)
+// The program's counts as it last wrote them; none when it has not yet.
+std::optional<db::StatementCounts> programCounts(const QString& path)
 {
-    run(conn, "CREATE TABLE floor_probe (a integer, b varchar(20))");
-    PgResult read(PQprepare(conn, "floor_read", "SELECT 1", 0, nullptr));
-    PgResult write(PQprepare(conn, "floor_write", "INSERT INTO floor_probe (a, b) VALUES ($1, 'x')", 1, nullptr));
-    double readTime = 0;
-    double writeTime = 0;
-    const char* params[1] = { "1" };
-    for (int i = 0; i < kTightRounds; ++i) {
-        auto start = Clock::now();
-        PgResult r(PQexecPrepared(conn, "floor_read", 0, nullptr, nullptr, nullptr, 0));
-        readTime += secondsSince(start);
-        start = Clock::now();
-        PgResult w(PQexecPrepared(conn, "floor_write", 1, params, nullptr, nullptr, 0));
-        writeTime += secondsSince(start);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QList<QByteArray> fields = file.readAll().trimmed().split(' ');
+    if (fields.size() != 3)
+        return std::nullopt;
+    return db::StatementCounts{fields[0].toULongLong(), fields[1].toULongLong(), fields[2].toULongLong()};
+}
+
+// The counts once the program has written them and they stopped changing
+// (it rewrites them within 100 ms of a change): a few quiet reads in a row.
+std::optional<db::StatementCounts> settledCounts(const QString& path)
+{
+    std::optional<db::StatementCounts> last;
+    int quiet = 0;
+    const auto start = Clock::now();
+    while (quiet < 4 && secondsSince(start) < kSettleSeconds) {
+        QThread::msleep(100);
+        const std::optional<db::StatementCounts> now = programCounts(path);
+        const bool same = now && last && now->statements == last->statements && now->commits == last->commits
+            && now->preparations == last->preparations;
+        quiet = same ? quiet + 1 : 0;
+        last = now;
     }
-    run(conn, "DROP TABLE floor_probe");
-    return { readTime / kTightRounds, writeTime / kTightRounds };
+    return quiet >= 4 ? last : std::nullopt;
 }
 
 // User plus system time of a process so far, in seconds.
@@ -151,6 +170,10 @@ QString installProgram(const QString& folder, const QString& database, int port)
 void BM_SalesProgram(benchmark::State& state)
 {
     const auto delay = std::chrono::microseconds(state.range(0));
+    const int mode = static_cast<int>(state.range(1));
+    if (benchmodes::skipUnavailable(state, mode))
+        return;
+    const benchmodes::ModeScope scope(mode);
     for (auto _ : state) {
         state.PauseTiming();
         std::unique_ptr<testsupport::DelayProxy> proxy;
@@ -169,7 +192,7 @@ void BM_SalesProgram(benchmark::State& state)
         for (const auto& pdv : store.terminals)
             terminals.push_back(connectOn(pdv->name(), testsupport::testPort()));
         PgConn probe = connectOn(store.server.name(), port);
-        const auto [readRtt, writeRtt] = roundTrips(probe.get());
+        const benchfloor::LinkCosts link = benchfloor::measureLink(probe.get(), kTightRounds);
         probe.reset();
 
         const QString exe = installProgram(store.folder.path(), store.server.name(), port);
@@ -177,6 +200,8 @@ void BM_SalesProgram(benchmark::State& state)
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("TMPDIR", store.folder.path()); // its single-copy mark, apart from other runs
+        const QString countsFile = store.folder.path() + "/statement_counts";
+        env.insert("QS_STATEMENT_COUNTS", countsFile);
         program.setProcessEnvironment(env);
         program.setStandardOutputFile(store.folder.path() + "/program.out");
         program.setStandardErrorFile(store.folder.path() + "/program.out");
@@ -205,6 +230,7 @@ void BM_SalesProgram(benchmark::State& state)
             return;
         }
 
+        const std::optional<db::StatementCounts> countsBefore = settledCounts(countsFile);
         const double cpuBefore = processorSeconds(program.processId());
         const auto start = Clock::now();
         state.ResumeTiming();
@@ -222,6 +248,7 @@ void BM_SalesProgram(benchmark::State& state)
         const double seconds = secondsSince(start);
         state.PauseTiming();
         const double cpu = processorSeconds(program.processId()) - cpuBefore;
+        const std::optional<db::StatementCounts> countsAfter = done ? settledCounts(countsFile) : std::nullopt;
         state.SetIterationTime(seconds);
         if (!done) {
             PgResult rows(PQexec(server.get(), "SELECT NUM_ECF || ' ' || STATUS || ' ' || ECF_STATUS || ' ' || "
@@ -242,24 +269,35 @@ void BM_SalesProgram(benchmark::State& state)
         if (items != kSales * kItemsPerSale)
             state.SkipWithError("the import did not bring every item exactly once");
 
-        const double floor = kReads * readRtt + kWrites * writeRtt;
+        if (!countsBefore || !countsAfter) {
+            state.SkipWithError("the program kept no statement counts");
+            return;
+        }
+        const db::StatementCounts counted = *countsAfter - *countsBefore;
+        const double floor = benchfloor::sequentialFloor(counted, link);
         state.counters["startup_s"] = startup;
         state.counters["cpu_s"] = cpu;
         state.counters["floor_s"] = floor;
         state.counters["ratio_to_floor"] = seconds / floor;
-        state.counters["read_us"] = readRtt * 1e6;
-        state.counters["write_us"] = writeRtt * 1e6;
-        std::printf("link delay %d us each way: start-up %.2f s; import %.3f s (%.0f sales/s), program processor "
-                    "time %.2f s; floor %.3f s = %.0f reads x %.1f us + %.0f writes x %.1f us; ratio %.2f\n",
-            int(delay.count()), startup, seconds, kSales / seconds, cpu, floor, kReads, readRtt * 1e6, kWrites,
-            writeRtt * 1e6, seconds / floor);
+        state.counters["statements"] = double(counted.statements);
+        state.counters["commits"] = double(counted.commits);
+        std::printf("[%s] link delay %d us each way: %s (back to back) | import %.3f s (%.0f sales/s), %.2f x "
+                    "that floor; %s; start-up %.2f s; program processor time %.2f s\n",
+                    benchmodes::name(mode), int(delay.count()), benchfloor::floorText(counted, link).c_str(), seconds,
+                    kSales / seconds, seconds / floor, benchfloor::countsText(counted).c_str(), startup, cpu);
         std::fflush(stdout);
+        benchmodes::sideBySide().add("program import, link delay " + std::to_string(delay.count()) + " us", mode,
+                                     seconds * 1000,
+                                     benchfloor::floorText(counted, link) + "; " + benchfloor::countsText(counted)
+                                         + "; processor " + std::to_string(cpu) + " s");
         common::setProgramFolder(QString());
         state.ResumeTiming();
     }
 }
 
-BENCHMARK(BM_SalesProgram)->Arg(0)->Arg(250)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_SalesProgram)
+    ->ArgsProduct({{0, 250}, {benchmodes::Fast, benchmodes::Durable}})
+    ->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 
@@ -269,5 +307,6 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    benchmodes::sideBySide().print();
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "app/instance_guard.h"
 #include "app/sales_startup.h"
+#include "app/statement_counts_file.h"
 #include "sales/sales_window.h"
 #include "update/update_window.h"
 
@@ -69,6 +70,7 @@ void showWindows(ProgramWindows& windows)
 
 int runProgram(QApplication& application)
 {
+    keepStatementCountsWhenAsked(&application);
     auto windows = createWindows();
     // The main window ends the program, the update window with it.
     QObject::connect(windows->sales.get(), &sales::TFrmConversor_Vendas::closed, &application,

@@ -10,6 +10,7 @@
 #include "db/polled_connect.h"
 #include "db/prepared_cache.h"
 #include "db/result_data.h"
+#include "db/statement_counts.h"
 #include "db/value_text.h"
 
 #include "common/event_pump.h"
@@ -228,6 +229,7 @@ struct Connection::Impl {
     {
         PreparedStatement& statement = prepare(sql);
         const ParameterTexts texts(params, valueNeedsTypes(params) ? &statement.paramTypes(link()) : nullptr);
+        countStatement(conn.get(), sql);
         if (!statement.send(conn.get(), texts.pointers.data(), static_cast<int>(params.size())))
             raiseFailure(conn.get(), nullptr, sql);
         statementSent = true;
@@ -273,6 +275,8 @@ struct Connection::Impl {
         }
 
         PGconn* c = conn.get();
+        for (const Statement& s : statements)
+            countStatement(c, s.positionalSql);
         // Leaves pipeline mode whichever way this ends; after a failure
         // mid-way the link is broken and goes with the next reconnect.
         struct PipelineMode {
@@ -315,6 +319,7 @@ struct Connection::Impl {
 
     std::shared_ptr<ResultData> runDirect(const QString& sql)
     {
+        countStatement(conn.get(), sql);
         if (!PQsendQuery(conn.get(), sql.toUtf8().constData()))
             raiseFailure(conn.get(), nullptr, sql);
         statementSent = true;

@@ -8,6 +8,7 @@
 #include "db/prepared_statement.h"
 #include "db/query.h"
 #include "db/result_data.h"
+#include "db/statement_counts.h"
 #include "db/value_text.h"
 
 #include <libpq-fe.h>
@@ -83,6 +84,7 @@ struct Pipeline::Impl {
         if (PQpipelineStatus(conn) == PQ_PIPELINE_OFF && !PQenterPipelineMode(conn))
             raiseFailure(conn, nullptr, QStringLiteral("pipeline mode"));
         const Texts texts(values, s.paramTypes(connection.link()));
+        countStatement(sql, true);
         if (!s.send(conn, texts.pointers.data(), static_cast<int>(texts.pointers.size())) || !PQpipelineSync(conn))
             raiseFailure(conn, nullptr, sql);
     }

@@ -2,6 +2,7 @@
 
 #include "db/errors.h"
 #include "db/pg_error.h"
+#include "db/statement_counts.h"
 
 #include <QString>
 #include <atomic>
@@ -34,6 +35,7 @@ void PreparedStatement::prepare(const Link& link)
 {
     if (prepared_)
         return;
+    countPreparation();
     if (!PQsendPrepare(link.conn, name_.constData(), sql_.constData(), static_cast<int>(givenTypes_.size()),
                        givenTypes_.empty() ? nullptr : givenTypes_.data()))
         raiseFailure(link.conn, nullptr, QString::fromUtf8(sql_));
@@ -53,6 +55,7 @@ bool PreparedStatement::send(PGconn* conn, const char* const* values, int count)
 PgResultPtr PreparedStatement::execute(const Link& link, const std::vector<const char*>& values)
 {
     prepare(link);
+    countStatement(link.conn, QByteArrayView(sql_));
     if (!send(link.conn, values.data(), static_cast<int>(values.size())))
         raiseFailure(link.conn, nullptr, QString::fromUtf8(sql_));
     PgResultPtr result = lastResult(link);
@@ -66,6 +69,7 @@ const std::vector<Oid>& PreparedStatement::paramTypes(const Link& link)
     if (typesKnown_)
         return paramTypes_;
     prepare(link);
+    countPreparation();
     if (!PQsendDescribePrepared(link.conn, name_.constData()))
         raiseFailure(link.conn, nullptr, QString::fromUtf8(sql_));
     const PgResultPtr described = lastResult(link);
@@ -90,6 +94,7 @@ void PreparedStatement::deallocate(const Link& link) noexcept
     const PGTransactionStatusType status = PQtransactionStatus(conn);
     if (status == PQTRANS_INERROR || status == PQTRANS_ACTIVE)
         return;
+    countStatement(conn, QByteArrayView("DEALLOCATE"));
     try {
         db::execute(link, "DEALLOCATE " + name_);
     } catch (...) {

@@ -2,6 +2,7 @@
 
 #include "db/connection.h"
 #include "db/errors.h"
+#include "db/statement_counts.h"
 
 #include <algorithm>
 
@@ -31,12 +32,14 @@ public:
 
     void sendCommand(const char* sql)
     {
+        countStatement(QByteArrayView(sql), false);
         if (!PQsendQueryParams(conn_, sql, 0, nullptr, nullptr, nullptr, nullptr, 0))
             raiseFailure(conn_, nullptr, QString::fromLatin1(sql));
         ++queued_;
     }
     void sendPrepared(PreparedStatement& statement, const std::vector<const char*>& params)
     {
+        countStatement(QByteArrayView(statement.sql()), false);
         if (!statement.send(conn_, params.data(), static_cast<int>(params.size())))
             raiseFailure(conn_, nullptr, QString::fromUtf8(statement.sql()));
         ++queued_;
@@ -222,6 +225,7 @@ void GroupInserter::send(const RowBuffer& rows, const QByteArray& data)
 
     const Link link = writer_.link();
     PGconn* conn = link.conn;
+    countStatements(conn, copyText_);
     if (!PQsendQuery(conn, copyText_.constData()))
         raiseFailure(conn, nullptr, QString::fromUtf8(copyText_));
     // BEGIN's (or SAVEPOINT's) result, then COPY asking for the data (or

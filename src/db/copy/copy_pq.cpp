@@ -1,5 +1,7 @@
 #include "db/copy/copy_pq.h"
 
+#include "db/statement_counts.h"
+
 namespace db::copy {
 
 void check(PGconn* conn, const PGresult* result, const QString& sql)
@@ -10,6 +12,7 @@ void check(PGconn* conn, const PGresult* result, const QString& sql)
 
 PgResult exec(const Link& link, const QByteArray& sql, const std::vector<const char*>& params)
 {
+    countStatement(link.conn, QByteArrayView(sql));
     PgResult result = db::execute(link, sql, params);
     check(link.conn, result.get(), QString::fromUtf8(sql));
     return result;

@@ -2,6 +2,7 @@
 
 #include "db/copy/copy_pq.h"
 #include "db/errors.h"
+#include "db/statement_counts.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -22,6 +23,7 @@ PgResult describe(const Link& link, const QString& sql)
 {
     PGconn* conn = link.conn;
     const QByteArray text = sql.toUtf8();
+    countPreparation();
     if (!PQsendPrepare(conn, "", text.constData(), 0, nullptr))
         raiseFailure(conn, nullptr, sql);
     PgResult prepared = lastResult(link);

@@ -1,6 +1,7 @@
 #include "db/copy/copy_upsert.h"
 
 #include "db/connection.h"
+#include "db/statement_counts.h"
 
 #include <string>
 #include <unordered_set>
@@ -65,6 +66,7 @@ private:
 
 void sendCommand(PGconn* conn, const char* sql)
 {
+    countStatement(QByteArrayView(sql), false);
     if (!PQsendQueryParams(conn, sql, 0, nullptr, nullptr, nullptr, nullptr, 0))
         raiseFailure(conn, nullptr, QString::fromLatin1(sql));
 }
@@ -193,6 +195,7 @@ int GroupUpserter::writeSetBased(const RowBuffer& rows, bool& refused)
         sendCommand(conn, "SET LOCAL enable_mergejoin = off");
         // Planned once for every group of its size, not once per group.
         sendCommand(conn, "SET LOCAL plan_cache_mode = force_generic_plan");
+        countStatement(QByteArrayView(statements.upsert->sql()), false);
         if (!statements.upsert->send(conn, all.data(), static_cast<int>(all.size())))
             raiseFailure(conn, nullptr, QString::fromUtf8(statements.upsert->sql()));
         sendCommand(conn, "COMMIT");
