@@ -1,6 +1,7 @@
 #pragma once
-// The two questions the program answers from a shell: `--version` and
-// `--help`. Any other start, with or without arguments, opens the windows.
+// What the program answers from a shell: `--version`, `--help` and the
+// health report `--status [--json]`. Any other start, with or without
+// arguments, opens the windows.
 
 #include <QString>
 #include <QStringList>
@@ -8,13 +9,33 @@
 
 namespace app {
 
-// The text to print for `arguments` (argv, program name first), or nothing
-// when the program should start its windows. `programFolder` ends with a
-// separator.
+// What a command line asks for.
+struct CommandLine {
+    enum class Kind {
+        Windows, // no command: the windows start (toolkit options reach them)
+        Version,
+        Help,
+        Status,
+        Usage,   // a command with arguments it does not take
+    };
+    Kind kind = Kind::Windows;
+    bool json = false; // --status --json
+};
+
+// `arguments` is argv, program name first.
+CommandLine parseCommandLine(const QStringList& arguments);
+
+// The text to print for `arguments` when it asks for the version or the
+// help, or nothing. `programFolder` ends with a separator.
 std::optional<QString> commandLineAnswer(const QStringList& arguments, const QString& programFolder);
 
-// Answers `--version` and `--help` on standard output without a display;
-// returns the exit code, or nothing when the windows are to start.
+// The usage lines printed (on standard error) for arguments a command does
+// not take.
+QString usageText();
+
+// Answers the commands without a display (standard output and error);
+// returns the exit code, or nothing when the windows are to start. None of
+// them takes or heeds the single-instance mark.
 std::optional<int> answerCommandLine(int& argc, char** argv);
 
 } // namespace app

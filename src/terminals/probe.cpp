@@ -3,8 +3,6 @@
 #include "db/connection_params.h"
 #include "terminals/tcp_connect.h"
 
-
-
 namespace terminals {
 namespace {
 
@@ -24,24 +22,64 @@ std::optional<unsigned short> portNumber(const QString& text)
     return static_cast<unsigned short>(n);
 }
 
+ProbeOutcome fromTcp(TcpOutcome outcome)
+{
+    switch (outcome) {
+    case TcpOutcome::Reached: return ProbeOutcome::Reached;
+    case TcpOutcome::TimedOut: return ProbeOutcome::TimedOut;
+    case TcpOutcome::Refused: return ProbeOutcome::Refused;
+    case TcpOutcome::Unreachable: return ProbeOutcome::Unreachable;
+    case TcpOutcome::NotFound: break;
+    }
+    return ProbeOutcome::NotFound;
+}
+
 } // namespace
 
-std::vector<bool> probeAll(const std::vector<Endpoint>& endpoints, std::optional<int> timeoutMs)
+QString probeOutcomeText(ProbeOutcome outcome)
+{
+    switch (outcome) {
+    case ProbeOutcome::Reached: return QStringLiteral("reached");
+    case ProbeOutcome::TimedOut: return QStringLiteral("timed out");
+    case ProbeOutcome::Refused: return QStringLiteral("refused");
+    case ProbeOutcome::Unreachable: return QStringLiteral("host unreachable");
+    case ProbeOutcome::NotFound: return QStringLiteral("host not found");
+    case ProbeOutcome::BadPort: return QStringLiteral("port is not a number from 1 to 65535");
+    case ProbeOutcome::NoTimeOut: break;
+    }
+    return QStringLiteral("no probe time-out");
+}
+
+std::vector<ProbeOutcome> probeEach(const std::vector<Endpoint>& endpoints, std::optional<int> timeoutMs)
 {
     std::vector<TcpTarget> targets;
     std::vector<std::size_t> origin;  // targets[k] probes endpoints[origin[k]]
+    std::vector<ProbeOutcome> result(endpoints.size(), ProbeOutcome::BadPort);
     for (std::size_t i = 0; i < endpoints.size(); ++i) {
         if (auto port = portNumber(endpoints[i].port)) {
             targets.push_back({endpoints[i].host, *port});
             origin.push_back(i);
         }
     }
-    std::vector<bool> result(endpoints.size(), false);
-    if (targets.empty() || !timeoutMs || *timeoutMs <= 0)
+    if (targets.empty())
         return result;
-    const std::vector<bool> reached = connectAll(targets, std::chrono::milliseconds(*timeoutMs));
+    if (!timeoutMs || *timeoutMs <= 0) {
+        for (std::size_t i : origin)
+            result[i] = ProbeOutcome::NoTimeOut;
+        return result;
+    }
+    const std::vector<TcpOutcome> ended = connectEach(targets, std::chrono::milliseconds(*timeoutMs));
     for (std::size_t k = 0; k < targets.size(); ++k)
-        result[origin[k]] = reached[k];
+        result[origin[k]] = fromTcp(ended[k]);
+    return result;
+}
+
+std::vector<bool> probeAll(const std::vector<Endpoint>& endpoints, std::optional<int> timeoutMs)
+{
+    const std::vector<ProbeOutcome> outcomes = probeEach(endpoints, timeoutMs);
+    std::vector<bool> result(outcomes.size());
+    for (std::size_t i = 0; i < outcomes.size(); ++i)
+        result[i] = outcomes[i] == ProbeOutcome::Reached;
     return result;
 }
 

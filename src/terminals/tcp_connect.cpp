@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -83,11 +84,14 @@ public:
         }).detach();
     }
 
-    std::vector<Address> waitUntil(Clock::time_point deadline)
+    // Empty when the answer did not come by the deadline.
+    std::optional<std::vector<Address>> waitUntil(Clock::time_point deadline)
     {
         std::unique_lock lock(state_->mutex);
         state_->cv.wait_until(lock, deadline, [&] { return state_->done; });
-        return state_->done ? state_->addresses : std::vector<Address>{};
+        if (!state_->done)
+            return std::nullopt;
+        return state_->addresses;
     }
 
 private:
@@ -111,6 +115,18 @@ ConnectObserver& observer()
     return current;
 }
 
+// Keeps the best outcome seen for a target (the enumeration's order).
+void settleOutcome(TcpOutcome& kept, TcpOutcome seen)
+{
+    if (static_cast<int>(seen) < static_cast<int>(kept))
+        kept = seen;
+}
+
+TcpOutcome failureOutcome(int error)
+{
+    return error == ECONNREFUSED ? TcpOutcome::Refused : TcpOutcome::Unreachable;
+}
+
 void tell(ConnectEvent::Kind kind, std::size_t target = 0,
           ConnectEvent::Outcome outcome = ConnectEvent::Outcome::Failed, std::chrono::milliseconds timeout = {})
 {
@@ -129,8 +145,19 @@ ConnectObserver setConnectObserver(ConnectObserver next)
 
 std::vector<bool> connectAll(const std::vector<TcpTarget>& targets, std::chrono::milliseconds timeout)
 {
+    const std::vector<TcpOutcome> outcomes = connectEach(targets, timeout);
+    std::vector<bool> reached(outcomes.size());
+    for (std::size_t i = 0; i < outcomes.size(); ++i)
+        reached[i] = outcomes[i] == TcpOutcome::Reached;
+    return reached;
+}
+
+std::vector<TcpOutcome> connectEach(const std::vector<TcpTarget>& targets, std::chrono::milliseconds timeout)
+{
     const auto deadline = Clock::now() + timeout;
     std::vector<bool> reached(targets.size(), false);
+    // Lowered to a better outcome as each address's connect ends.
+    std::vector<TcpOutcome> outcome(targets.size(), TcpOutcome::NotFound);
     tell(ConnectEvent::Kind::Pass, 0, ConnectEvent::Outcome::Failed, timeout);
 
     // Addresses first: literal ones at once, names all looked up together.
@@ -144,16 +171,23 @@ std::vector<bool> connectAll(const std::vector<TcpTarget>& targets, std::chrono:
         if (addresses[i].empty())
             pending[i] = std::make_unique<PendingLookup>(host, targets[i].port);
     }
-    for (std::size_t i = 0; i < targets.size(); ++i)
-        if (pending[i])
-            addresses[i] = pending[i]->waitUntil(deadline);
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (!pending[i])
+            continue;
+        if (auto found = pending[i]->waitUntil(deadline))
+            addresses[i] = std::move(*found);
+        else
+            outcome[i] = TcpOutcome::TimedOut;
+    }
 
     std::vector<Attempt> attempts;
     for (std::size_t i = 0; i < targets.size(); ++i) {
         for (const Address& a : addresses[i]) {
             Socket s(::socket(a.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-            if (s.fd() < 0)
+            if (s.fd() < 0) {
+                settleOutcome(outcome[i], TcpOutcome::Unreachable);
                 continue;
+            }
             int rc;
             do {
                 rc = ::connect(s.fd(), reinterpret_cast<const sockaddr*>(&a.storage), a.length);
@@ -161,10 +195,12 @@ std::vector<bool> connectAll(const std::vector<TcpTarget>& targets, std::chrono:
             tell(ConnectEvent::Kind::Started, i);
             if (rc == 0) {
                 reached[i] = true;
+                settleOutcome(outcome[i], TcpOutcome::Reached);
                 tell(ConnectEvent::Kind::Ended, i, ConnectEvent::Outcome::Reached);
             } else if (errno == EINPROGRESS) {
                 attempts.push_back({std::move(s), i});
             } else {
+                settleOutcome(outcome[i], failureOutcome(errno));
                 tell(ConnectEvent::Kind::Ended, i, ConnectEvent::Outcome::Failed);
             }
         }
@@ -207,18 +243,25 @@ std::vector<bool> connectAll(const std::vector<TcpTarget>& targets, std::chrono:
                 continue;
             int error = 0;
             socklen_t len = sizeof error;
-            const bool answered = getsockopt(fds[k].fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+            if (getsockopt(fds[k].fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+                error = errno;
+            const bool answered = error == 0;
+            const std::size_t target = attempts[k].target;
             if (answered)
-                reached[attempts[k].target] = true;
+                reached[target] = true;
+            settleOutcome(outcome[target], answered ? TcpOutcome::Reached : failureOutcome(error));
             settle(k, answered ? ConnectEvent::Outcome::Reached : ConnectEvent::Outcome::Failed);
         }
         dropReached();
     }
     // What is still waiting at the deadline is given up.
-    for (std::size_t k = 0; k < fds.size(); ++k)
-        if (fds[k].fd >= 0)
+    for (std::size_t k = 0; k < fds.size(); ++k) {
+        if (fds[k].fd >= 0) {
+            settleOutcome(outcome[attempts[k].target], TcpOutcome::TimedOut);
             settle(k, ConnectEvent::Outcome::TimedOut);
-    return reached;
+        }
+    }
+    return outcome;
 }
 
 } // namespace terminals

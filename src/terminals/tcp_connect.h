@@ -15,10 +15,23 @@ struct TcpTarget {
     unsigned short port; // 1..65535
 };
 
+// How the connect to one target ended. A target whose name has several
+// addresses takes the best of them, in this order.
+enum class TcpOutcome {
+    Reached,     // accepted a connection in time
+    TimedOut,    // no answer before the time-out (or its name was not looked up in time)
+    Refused,     // nobody listens on that port
+    Unreachable, // no route to the host or its network
+    NotFound,    // the name has no address
+};
+
 // Starts a non-blocking connect to every target (every address of a name),
 // waits on all of them together until `timeout` has passed since the call,
-// and closes each socket. Result i is true when target i accepted a
-// connection in time. Name lookups share the same deadline.
+// and closes each socket. Result i tells how target i's connect ended. Name
+// lookups share the same deadline.
+std::vector<TcpOutcome> connectEach(const std::vector<TcpTarget>& targets, std::chrono::milliseconds timeout);
+
+// The same, true for each target that accepted a connection in time.
 std::vector<bool> connectAll(const std::vector<TcpTarget>& targets, std::chrono::milliseconds timeout);
 
 // What a connectAll call does, in the order it happens: the pass with its
