@@ -1,5 +1,6 @@
 #include "app/status_report.h"
 
+#include "common/event_pump.h"
 #include "config/ini_file.h"
 #include "config/ini_keys.h"
 #include "config/server_params.h"
@@ -191,50 +192,71 @@ QString loginFailure(const QString& text)
     return QStringLiteral("login refused: ") + text.simplified();
 }
 
-// Probes every terminal at once, then logs into those that answered at
-// once, then counts their rows one terminal after another.
+void readTerminal(db::Connection& pdv, TerminalStatus& t)
+{
+    t.reachable = true;
+    try {
+        countWaitingRows(pdv, t);
+    } catch (const db::Error& e) {
+        t.waiting.clear();
+        t.cancellationsPending.reset();
+        t.oldestWaitingSale.reset();
+        t.error = QStringLiteral("not read: ") + e.message().simplified();
+    }
+}
+
+// Probes every terminal at once; logs into each as soon as it answers and
+// reads it as soon as it lets us in, while the silent ones keep the probe
+// waiting. So 33 terminals take about one probe time-out, not one each.
 void visitTerminals(const std::vector<db::ConnectionParams>& params, std::vector<TerminalStatus>& found,
                     int probeTimeoutMs)
 {
     std::vector<terminals::Endpoint> endpoints;
     for (const TerminalStatus& t : found)
         endpoints.push_back({t.host, t.port});
-    const std::vector<terminals::ProbeOutcome> probed = terminals::probeEach(endpoints, probeTimeoutMs);
-
+    terminals::ProbeBatch probe(endpoints, probeTimeoutMs);
+    db::ConnectBatch logins(std::max(std::chrono::milliseconds(probeTimeoutMs), kShortestLogin));
     std::vector<std::unique_ptr<db::Connection>> links(found.size());
-    std::vector<db::Connection*> answering;
-    std::vector<std::size_t> which;
-    for (std::size_t i = 0; i < found.size(); ++i) {
-        if (probed[i] != terminals::ProbeOutcome::Reached) {
-            found[i].error = terminals::probeOutcomeText(probed[i]);
-            continue;
-        }
-        links[i] = std::make_unique<db::Connection>(params[i]);
-        links[i]->setAutoReconnect(false);
-        answering.push_back(links[i].get());
-        which.push_back(i);
-    }
-    const std::vector<QString> failures
-        = db::openTogether(answering, std::max(std::chrono::milliseconds(probeTimeoutMs), kShortestLogin));
 
-    for (std::size_t k = 0; k < which.size(); ++k) {
-        TerminalStatus& t = found[which[k]];
-        if (!failures[k].isEmpty()) {
-            t.error = loginFailure(failures[k]);
-            continue;
+    auto takeProbes = [&] {
+        for (std::size_t i : probe.takeSettled()) {
+            const terminals::ProbeOutcome outcome = *probe.outcome(i);
+            if (outcome != terminals::ProbeOutcome::Reached) {
+                found[i].error = terminals::probeOutcomeText(outcome);
+                continue;
+            }
+            links[i] = std::make_unique<db::Connection>(params[i]);
+            links[i]->setAutoReconnect(false);
+            logins.add(*links[i]);
         }
-        t.reachable = true;
-        try {
-            countWaitingRows(*answering[k], t);
-        } catch (const db::Error& e) {
-            t.waiting.clear();
-            t.cancellationsPending.reset();
-            t.oldestWaitingSale.reset();
-            t.error = QStringLiteral("not read: ") + e.message().simplified();
+    };
+    auto takeLogins = [&] {
+        for (const db::ConnectBatch::Ended& ended : logins.takeEnded()) {
+            const std::size_t i = std::find_if(links.begin(), links.end(),
+                                               [&](const auto& l) { return l.get() == ended.connection; })
+                                  - links.begin();
+            if (ended.failure.isEmpty())
+                readTerminal(*links[i], found[i]);
+            else
+                found[i].error = loginFailure(ended.failure);
+            // Each link goes as soon as its terminal is done.
+            links[i].reset();
         }
-        // Each link goes as soon as its terminal is done.
-        links[which[k]].reset();
+    };
+
+    takeProbes();
+    while (!probe.finished() || logins.running()) {
+        // Both kinds of wait in short turns while both are under way.
+        const auto slice = probe.finished() || !logins.running() ? 10ms : 2ms;
+        if (!probe.finished())
+            probe.wait(slice);
+        takeProbes();
+        if (logins.running())
+            logins.wait(slice);
+        takeLogins();
+        common::pumpEvents();
     }
+    takeLogins();
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "db/connection_params.h"
 #include "terminals/tcp_connect.h"
 
+#include <utility>
+
 namespace terminals {
 namespace {
 
@@ -50,27 +52,78 @@ QString probeOutcomeText(ProbeOutcome outcome)
     return QStringLiteral("no probe time-out");
 }
 
-std::vector<ProbeOutcome> probeEach(const std::vector<Endpoint>& endpoints, std::optional<int> timeoutMs)
-{
-    std::vector<TcpTarget> targets;
-    std::vector<std::size_t> origin;  // targets[k] probes endpoints[origin[k]]
-    std::vector<ProbeOutcome> result(endpoints.size(), ProbeOutcome::BadPort);
-    for (std::size_t i = 0; i < endpoints.size(); ++i) {
-        if (auto port = portNumber(endpoints[i].port)) {
-            targets.push_back({endpoints[i].host, *port});
-            origin.push_back(i);
+struct ProbeBatch::Impl {
+    std::vector<std::optional<ProbeOutcome>> outcome;
+    std::vector<std::size_t> origin; // target k probes endpoint origin[k]
+    std::unique_ptr<TcpConnectBatch> connects;
+    std::vector<std::size_t> justSettled;
+
+    void collect()
+    {
+        if (!connects)
+            return;
+        for (std::size_t k : connects->takeSettled()) {
+            outcome[origin[k]] = fromTcp(*connects->outcome(k));
+            justSettled.push_back(origin[k]);
         }
     }
-    if (targets.empty())
-        return result;
-    if (!timeoutMs || *timeoutMs <= 0) {
-        for (std::size_t i : origin)
-            result[i] = ProbeOutcome::NoTimeOut;
-        return result;
+};
+
+ProbeBatch::ProbeBatch(const std::vector<Endpoint>& endpoints, std::optional<int> timeoutMs)
+    : impl_(std::make_unique<Impl>())
+{
+    Impl& d = *impl_;
+    d.outcome.resize(endpoints.size());
+    std::vector<TcpTarget> targets;
+    const bool canWait = timeoutMs && *timeoutMs > 0;
+    for (std::size_t i = 0; i < endpoints.size(); ++i) {
+        const auto port = portNumber(endpoints[i].port);
+        if (port && canWait) {
+            targets.push_back({endpoints[i].host, *port});
+            d.origin.push_back(i);
+        } else {
+            d.outcome[i] = port ? ProbeOutcome::NoTimeOut : ProbeOutcome::BadPort;
+            d.justSettled.push_back(i);
+        }
     }
-    const std::vector<TcpOutcome> ended = connectEach(targets, std::chrono::milliseconds(*timeoutMs));
-    for (std::size_t k = 0; k < targets.size(); ++k)
-        result[origin[k]] = fromTcp(ended[k]);
+    if (!targets.empty())
+        d.connects = std::make_unique<TcpConnectBatch>(targets, std::chrono::milliseconds(*timeoutMs));
+    d.collect();
+}
+
+ProbeBatch::~ProbeBatch() = default;
+
+void ProbeBatch::wait(std::chrono::milliseconds maxWait)
+{
+    Impl& d = *impl_;
+    if (d.connects && !d.connects->finished())
+        d.connects->wait(maxWait);
+    d.collect();
+}
+
+bool ProbeBatch::finished() const
+{
+    return !impl_->connects || impl_->connects->finished();
+}
+
+std::optional<ProbeOutcome> ProbeBatch::outcome(std::size_t i) const
+{
+    return impl_->outcome[i];
+}
+
+std::vector<std::size_t> ProbeBatch::takeSettled()
+{
+    return std::exchange(impl_->justSettled, {});
+}
+
+std::vector<ProbeOutcome> probeEach(const std::vector<Endpoint>& endpoints, std::optional<int> timeoutMs)
+{
+    ProbeBatch batch(endpoints, timeoutMs);
+    while (!batch.finished())
+        batch.wait(std::chrono::milliseconds(timeoutMs.value_or(0)));
+    std::vector<ProbeOutcome> result(endpoints.size());
+    for (std::size_t i = 0; i < endpoints.size(); ++i)
+        result[i] = batch.outcome(i).value_or(ProbeOutcome::TimedOut);
     return result;
 }
 

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <vector>
 
 namespace terminals {
@@ -23,6 +25,34 @@ enum class TcpOutcome {
     Refused,     // nobody listens on that port
     Unreachable, // no route to the host or its network
     NotFound,    // the name has no address
+};
+
+// Connects to many targets at once, to be waited on a piece at a time, so a
+// caller can do other work as each target answers: a non-blocking connect
+// to every address of every target starts at construction (names are
+// looked up on helper threads and connected when they answer), and
+// whatever is still waiting when `timeout` has passed is given up. Each
+// socket is closed as soon as its connect ends.
+class TcpConnectBatch {
+public:
+    TcpConnectBatch(const std::vector<TcpTarget>& targets, std::chrono::milliseconds timeout);
+    ~TcpConnectBatch();
+    TcpConnectBatch(const TcpConnectBatch&) = delete;
+    TcpConnectBatch& operator=(const TcpConnectBatch&) = delete;
+
+    // Waits at most `maxWait` (never past the deadline) until a connect
+    // ends, and settles every one that has.
+    void wait(std::chrono::milliseconds maxWait);
+    // Every target settled (at the latest at the deadline).
+    bool finished() const;
+    // Target i's outcome, once settled.
+    std::optional<TcpOutcome> outcome(std::size_t i) const;
+    // The targets settled since the last call, in the order they settled.
+    std::vector<std::size_t> takeSettled();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 // Starts a non-blocking connect to every target (every address of a name),

@@ -99,6 +99,29 @@ TEST(OpenTogether, EachConnectionEndsOnItsOwnTerms)
     EXPECT_GE(underWayAtFirstTurn, 4);
 }
 
+TEST(ConnectBatch, AnOpenedConnectionIsHandedOverWhileOthersStillWait)
+{
+    TestDatabase db;
+    testsupport::SilentListener silent;
+    db::Connection quiet(to(db.name(), silent.host(), silent.portText()));
+    db::Connection good(to(db.name(), testsupport::testHost(), QString::number(testsupport::testPort())));
+    db::ConnectBatch batch(5000ms);
+    batch.add(quiet);
+    batch.add(good);
+
+    std::vector<db::ConnectBatch::Ended> ended;
+    for (int turn = 0; turn < 500 && ended.empty(); ++turn) {
+        batch.wait(10ms);
+        ended = batch.takeEnded();
+    }
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].connection, &good);
+    EXPECT_EQ(ended[0].failure, "");
+    EXPECT_TRUE(good.connected());
+    EXPECT_TRUE(batch.running()) << "the silent host is still waited for";
+    EXPECT_FALSE(quiet.connected());
+}
+
 TEST(OpenTogether, NothingToOpen)
 {
     EXPECT_TRUE(db::openTogether({}, 100ms).empty());

@@ -84,3 +84,25 @@ TEST(ProbeAll, EmptyBatch)
 {
     EXPECT_TRUE(probeAll({}, 100).empty());
 }
+
+// A caller can act on each answer while a silent terminal keeps the batch
+// waiting.
+TEST(ProbeBatch, AnswersArriveBeforeTheSilentAreGivenUp)
+{
+    SilentListener silent;
+    const QString refused = QString::number(testsupport::refusedPort());
+    ProbeBatch batch({{silent.host(), silent.portText()}, {kHost, kPort}, {kHost, "x"}, {kHost, refused}}, 5000);
+    std::vector<std::size_t> settled = batch.takeSettled();
+    EXPECT_EQ(settled, std::vector<std::size_t>{2}) << "a bad port is settled at once";
+    for (int turn = 0; turn < 500 && settled.size() < 3; ++turn) {
+        batch.wait(std::chrono::milliseconds(10));
+        for (std::size_t i : batch.takeSettled())
+            settled.push_back(i);
+    }
+    ASSERT_EQ(settled.size(), 3u);
+    EXPECT_FALSE(batch.finished()) << "the silent one is still waited for";
+    EXPECT_FALSE(batch.outcome(0).has_value());
+    EXPECT_EQ(batch.outcome(1), ProbeOutcome::Reached);
+    EXPECT_EQ(batch.outcome(2), ProbeOutcome::BadPort);
+    EXPECT_EQ(batch.outcome(3), ProbeOutcome::Refused);
+}
