@@ -195,9 +195,15 @@ admin() {
   psql -X -q -At -F $'\t' -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$port" -U postgres "$@"
 }
 
-"$root/scripts/write_ini.sh" "$build/Quibor.ini" 127.0.0.1 "$port" "$server_db" "$user" "$password"
 mkdir -p "$build/QuiborSync_Logs"
-note "$build/Quibor.ini and $build/QuiborSync_Logs/ written"
+# As a store's IT would: the set-up checks the login before it writes the file.
+if ! printf '%s\n' "$password" | "$exe" --configure --host 127.0.0.1 --port "$port" --database "$server_db" \
+       --user "$user" --password-stdin >"$demo_dir/configure.log" 2>&1; then
+  cat "$demo_dir/configure.log" >&2
+  echo "quiborsync --configure failed; see demo/configure.log" >&2
+  exit 1
+fi
+note "$build/Quibor.ini written by quiborsync --configure; $build/QuiborSync_Logs/ made"
 
 # ---------------------------------------------------------------------------
 if [ "$headless" = 1 ]; then

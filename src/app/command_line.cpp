@@ -16,7 +16,48 @@ QString versionText()
     return QStringLiteral("QuiborSync ") + versionStamp() + QLatin1Char('\n');
 }
 
-const char kUsage[] = "Usage: quiborsync [--version | --help | --status [--json]]\n";
+const char kUsage[] =
+    "Usage: quiborsync [--version | --help | --status [--json]]\n"
+    "       quiborsync --configure [--host HOST] [--port PORT] [--database NAME] [--user NAME]\n"
+    "                              [--password-stdin]\n";
+
+// The options of --configure: "--host NAME" or "--host=NAME", each once.
+bool parseConfigure(const QStringList& args, ConfigureOptions& options)
+{
+    bool configure = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == QLatin1String("--configure")) {
+            if (configure)
+                return false;
+            configure = true;
+            continue;
+        }
+        if (arg == QLatin1String("--password-stdin")) {
+            if (options.passwordFromStdin)
+                return false;
+            options.passwordFromStdin = true;
+            continue;
+        }
+        const qsizetype eq = arg.indexOf(u'=');
+        const QString name = eq < 0 ? arg : arg.left(eq);
+        std::optional<QString>* slot = name == QLatin1String("--host")       ? &options.host
+                                       : name == QLatin1String("--port")     ? &options.port
+                                       : name == QLatin1String("--database") ? &options.database
+                                       : name == QLatin1String("--user")     ? &options.user
+                                                                             : nullptr;
+        if (!slot || slot->has_value())
+            return false;
+        if (eq >= 0) {
+            *slot = arg.mid(eq + 1);
+        } else {
+            if (i + 1 >= args.size())
+                return false;
+            *slot = args[++i];
+        }
+    }
+    return true;
+}
 
 QString helpText(const QString& folder)
 {
@@ -45,6 +86,16 @@ QString helpText(const QString& folder)
                  "                   not yet carried out (EXPORTADO 3). Runs without a display\n"
                  "                   and beside a running copy of the program.\n"
                  "  --status --json  the same report as one JSON document\n"
+                 "  --configure      set up Quibor.ini: asks for the server's host, port,\n"
+                 "                   database, user name and password (not shown as typed;\n"
+                 "                   the current values are offered), tries the connection\n"
+                 "                   and only then writes the file in its stored form, the\n"
+                 "                   previous one kept as Quibor.ini.bak. Given any of\n"
+                 "                   --host, --port, --database, --user, --password-stdin it\n"
+                 "                   asks nothing: values missing come from the current file,\n"
+                 "                   the password from one line of standard input (never\n"
+                 "                   from the command line). Status 0 when written, 1 when\n"
+                 "                   not (one line on standard error says why).\n"
                  "\n"
                  "Exit status of --status: 0 the server and every active terminal answered\n"
                  "and nothing is waiting; 1 a terminal did not answer, or rows are waiting;\n"
@@ -52,6 +103,9 @@ QString helpText(const QString& folder)
                  "line on standard error says why).\n"
                  "\n"
                  "Examples:\n"
+                 "  sudo quiborsync --configure\n"
+                 "  sudo quiborsync --configure --host 192.168.0.10 --port 5432 --database quibor \\\n"
+                 "      --user quibor --password-stdin < /root/quibor-password\n"
                  "  quiborsync --status\n"
                  "  quiborsync --status --json > /var/tmp/quiborsync-status.json\n")
                .arg(folder + QStringLiteral("Quibor.ini"), iniSecaoConexao(), iniServerName(), iniPorta(),
@@ -65,6 +119,11 @@ CommandLine parseCommandLine(const QStringList& arguments)
 {
     const QStringList args = arguments.mid(1);
     CommandLine command;
+    if (args.contains(QLatin1String("--configure"))) {
+        command.kind = parseConfigure(args, command.configure) ? CommandLine::Kind::Configure
+                                                               : CommandLine::Kind::Usage;
+        return command;
+    }
     if (args.contains(QLatin1String("--status"))) {
         command.kind = CommandLine::Kind::Status;
         for (const QString& arg : args) {
@@ -117,6 +176,10 @@ std::optional<int> answerCommandLine(int& argc, char** argv)
     switch (command.kind) {
     case CommandLine::Kind::Status:
         return runStatusCommand(command.json, out, err);
+    case CommandLine::Kind::Configure: {
+        StandardConsole console;
+        return runConfigureCommand(command.configure, console);
+    }
     case CommandLine::Kind::Usage:
         err << usageText();
         return 2;

@@ -1,7 +1,9 @@
 #pragma once
-// What the program answers from a shell: `--version`, `--help` and the
-// health report `--status [--json]`. Any other start, with or without
-// arguments, opens the windows.
+// What the program answers from a shell: `--version`, `--help`, the health
+// report `--status [--json]` and the set-up `--configure`. Any other start,
+// with or without arguments, opens the windows.
+
+#include "app/configure_command.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,10 +18,12 @@ struct CommandLine {
         Version,
         Help,
         Status,
+        Configure,
         Usage,   // a command with arguments it does not take
     };
     Kind kind = Kind::Windows;
     bool json = false; // --status --json
+    ConfigureOptions configure;
 };
 
 // `arguments` is argv, program name first.

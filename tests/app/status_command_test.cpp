@@ -15,6 +15,8 @@
 #include <QProcess>
 #include <QTextStream>
 
+#include <unistd.h>
+
 namespace {
 
 using namespace progtest;
@@ -165,7 +167,7 @@ TEST_F(StatusCommand, CountsWhatWaitsOnEachTerminalThenReportsTheStoreInStep)
 
 TEST_F(StatusCommand, ATerminalLackingATableOrARightStillGetsItsOtherCounts)
 {
-    const QString role = "qs_status_reader";
+    const QString role = QString("qs_status_%1").arg(getpid());
     testsupport::execAdmin("DROP ROLE IF EXISTS " + role);
     testsupport::execAdmin("CREATE ROLE " + role + " LOGIN PASSWORD 'leitor'");
     TestDatabase lacking(Template::Terminal);
