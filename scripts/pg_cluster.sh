@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # A throw-away PostgreSQL 15 cluster on 127.0.0.1, run as the postgres user
 # (the server refuses to run as root).
-#   pg_cluster.sh start DIR PORT   -- create (if needed) and start
+#   pg_cluster.sh start DIR PORT [durable]   -- create (if needed) and start
 #   pg_cluster.sh stop DIR
+# Without "durable" the cluster skips WAL flushes (fast, for tests); with it,
+# fsync, synchronous_commit and full_page_writes are on, as on a store's
+# server, so every commit waits for its flush.
 # The superuser postgres logs in without a password; every other role must
 # give its password (scram-sha-256), so password handling is really tested.
 set -euo pipefail
@@ -30,8 +33,13 @@ local all all scram-sha-256
 host  all all 127.0.0.1/32 scram-sha-256
 HBA
     fi
+    if [ "${4:-}" = durable ]; then
+      flush="-c fsync=on -c synchronous_commit=on -c full_page_writes=on"
+    else
+      flush="-c fsync=off -c synchronous_commit=off -c full_page_writes=off"
+    fi
     as_postgres "$PGBIN/pg_ctl" -D "$dir" -w -t 60 -l "$dir/server.log" start \
-      -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=300 -c password_encryption=scram-sha-256" >/dev/null
+      -o "-p $port -k $dir -c listen_addresses=127.0.0.1 $flush -c max_connections=300 -c password_encryption=scram-sha-256" >/dev/null
     ;;
   stop)
     if [ -f "$dir/postmaster.pid" ]; then
@@ -39,7 +47,7 @@ HBA
     fi
     ;;
   *)
-    echo "usage: $0 start DIR PORT | stop DIR" >&2
+    echo "usage: $0 start DIR PORT [durable] | stop DIR" >&2
     exit 2
     ;;
 esac

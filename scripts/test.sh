@@ -9,13 +9,31 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
+# Each stage's time, so a slow CI run shows where its minutes went.
+stage_start=$SECONDS
+stage_name=""
+stage() {
+  if [ -n "$stage_name" ]; then
+    printf '==> stage %-22s %4d s\n' "$stage_name" $((SECONDS - stage_start))
+  fi
+  stage_name=$1
+  stage_start=$SECONDS
+}
+
+stage setup
 "$root/scripts/setup.sh"
 
+# The compiler cache is kept between runs on this machine; paths inside the
+# tree are hashed relative to it, so a fresh clone elsewhere still hits.
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
+
+stage build
 jobs=$(nproc)
 build="$root/build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$jobs"
 
+stage cluster
 pgdir=$(mktemp -d /tmp/quiborsync-test-pg.XXXXXX)
 chmod 755 "$pgdir"
 cleanup() {
@@ -38,20 +56,29 @@ run_suite() {
   (cd "$1" && ctest --output-on-failure --timeout 300 -j"$jobs")
 }
 
+stage suite
 run_suite "$build"
 
 if [ "${CI:-}" = "true" ]; then
   # The .deb, installed with apt-get and started from /opt/quiborsync.
+  stage package
   "$root/scripts/package_check.sh" "$build" 127.0.0.1 "$port"
   # The parsers of outside text under libFuzzer, about a minute each.
+  stage fuzz
   "$root/scripts/fuzz.sh" "${QS_FUZZ_SECONDS:-60}"
 fi
 
 if [ "${CI:-}" = "true" ] || [ "${QS_SANITIZE:-}" = "1" ]; then
+  # -O1 keeps every sanitizer check and runs the suite's real-time waits
+  # far faster than -O0 on a busy machine.
+  stage sanitizer-build
   asan="$root/build-asan"
-  cmake -S "$root" -B "$asan" -DCMAKE_BUILD_TYPE=Debug -DQS_SANITIZE=ON -DQS_BENCH=OFF >/dev/null
+  cmake -S "$root" -B "$asan" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+    -DQS_SANITIZE=ON -DQS_BENCH=OFF >/dev/null
   cmake --build "$asan" -j"$jobs"
+  stage sanitizer-suite
   ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_suite "$asan"
 fi
+stage done
 echo "All tests passed."

@@ -9,7 +9,9 @@
 # literals joined, escapes read) that begins with SELECT, INSERT, UPDATE,
 # DELETE, ALTER, WITH or TRUNCATE followed by a blank, in any case.
 # Successive X.addLine("...") calls on one statement make one text, their
-# lines joined with line breaks, as the statement joins them. A literal
+# lines joined with line breaks, as the statement joins them; so does an
+# array of literals that a loop hands to addLine element by element
+# ("for (line : kLines) X.addLine(line)"). A literal
 # joined to something else with "+" is a piece of a text assembled from the
 # database's own catalogue (the copy engine's per-table INSERT, COPY and
 # lookup texts) and is not checked.
@@ -20,6 +22,11 @@
 # condition) or for a sample value made of digits and quotes only (a
 # terminal number '001', a company id 1). So a listed copy reader reads
 # "SELECT <the columns> FROM <the table> <its condition>" in full.
+#
+# Texts the code extends: a text of the code followed by further literals
+# of src/ that begin no SQL text themselves (a condition, an order the code
+# appends) is how the server gets it, so the list holds it whole in that
+# form, once for each way the code completes it.
 use strict;
 use warnings;
 use File::Find;
@@ -83,6 +90,24 @@ for my $file (@sources) {
     }gse;
     $src =~ s/^[ \t]*#[^\n]*//mg;
 
+    # An array handed to addLine element by element: one literal, its
+    # elements joined with line breaks.
+    my %fed;
+    while ($src =~ /\bfor\s*\([^;:()]*:\s*(\w+)\s*\)\s*\{?\s*\w+\.addLine\(/g) { $fed{$1} = 1 }
+    for my $name (sort keys %fed) {
+        $src =~ s{(\b\Q$name\E\s*\[\s*\]\s*=\s*\{)(.*?)(\}\s*;)}{
+            my ($open, $body, $close) = ($1, $2, $3);
+            my (@elements, $element);
+            while ($body =~ m{$stringRe|(,)}g) {
+                if (defined $1) { $element .= $1 }
+                elsif (defined $element) { push @elements, $element; undef $element }
+            }
+            push @elements, $element if defined $element;
+            my $breaks = ($body =~ tr/\n//);
+            $open . '"' . join("\\n", @elements) . '"' . ("\n" x $breaks) . $close
+        }se;
+    }
+
     # Successive addLine calls on one statement: one literal, lines joined.
     $src =~ s{((\w+)\.addLine\(\s*$stringRe\s*\)\s*;(?:\s*\2\.addLine\(\s*$stringRe\s*\)\s*;)+)}{
         my $block = $1;
@@ -133,6 +158,23 @@ sub pattern_of {
     return qr/\A$re\z/s;
 }
 
+# The rest of a listed text after a text of the code, made of literals of
+# src/ that begin no SQL text.
+sub made_of_tails {
+    my ($rest) = @_;
+    my $n = length $rest;
+    return 0 unless $n;
+    my @reach = (1);
+    for my $i (0 .. $n - 1) {
+        next unless $reach[$i];
+        for my $j ($i + 1 .. $n) {
+            my $piece = substr($rest, $i, $j - $i);
+            $reach[$j] = 1 if $literal{$piece} && $piece !~ $sqlStart;
+        }
+    }
+    return $reach[$n] // 0;
+}
+
 my %inCode;       # listed index => found
 my @unlisted;
 my %listedText = map { ($_->{text} => 1) } @listed;
@@ -149,7 +191,16 @@ for my $t (@texts) {
     } elsif ($listedText{$t->{text}}) {
         for my $i (0 .. $#listed) { $inCode{$i} = 1 if $listed[$i]{text} eq $t->{text} }
     } else {
-        push @unlisted, $t;
+        my $hit = 0;
+        my $head = $t->{text};
+        for my $i (0 .. $#listed) {
+            my $l = $listed[$i]{text};
+            next unless length $l > length $head && substr($l, 0, length $head) eq $head;
+            next unless made_of_tails(substr($l, length $head));
+            $inCode{$i} = 1;
+            $hit = 1;
+        }
+        push @unlisted, $t unless $hit;
     }
 }
 

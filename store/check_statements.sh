@@ -4,11 +4,18 @@
 # the store schemas, the way the synchroniser sends it: each ":NAME" becomes a
 # positional parameter of unknown type, so the server infers its type.
 #
-#   check_statements.sh [-v]     -v also lists the inferred parameter types
+#   check_statements.sh [-v]                  on a throw-away cluster
+#   check_statements.sh --test-cluster [-v]   on the test suite's cluster
 #
-# Starts a throw-away PostgreSQL 15 cluster (as the postgres user, data under
-# /tmp, 127.0.0.1:55999 only, socket in /tmp), loads server.sql and
-# terminal.sql into two databases and then:
+#   -v also lists the inferred parameter types.
+#
+# On its own it starts a throw-away PostgreSQL 15 cluster (as the postgres
+# user, data under /tmp, 127.0.0.1:55999 only, socket in /tmp), stopped and
+# removed on exit. With --test-cluster (the ctest "statements_prepare") it
+# uses the running cluster the tests use, named as they name it by
+# QS_TEST_PGHOST, QS_TEST_PGPORT, QS_TEST_PGUSER and QS_TEST_PGPASSWORD, and
+# makes two databases of its own there, dropped on exit. Either way it loads
+# server.sql and terminal.sql into two databases and then:
 #   1. PREPAREs every statement on its side (statements that cannot be
 #      prepared, ALTER TABLE, run inside a transaction that is rolled back);
 #   2. feeds the text forms the program binds (dates as date-times, times with
@@ -16,15 +23,19 @@
 #      parameter type that step 1 inferred;
 #   3. compares the columns of the tables that are copied between server and
 #      terminal: a copied column must have the same type on both sides.
-# The cluster is stopped and removed on exit.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 PGBIN=/usr/lib/postgresql/15/bin
-PORT=55999
-HOST=127.0.0.1
 verbose=0
-[ "${1:-}" = "-v" ] && verbose=1
+test_cluster=0
+for arg in "$@"; do
+  case $arg in
+    -v) verbose=1 ;;
+    --test-cluster) test_cluster=1 ;;
+    *) echo "usage: check_statements.sh [--test-cluster] [-v]" >&2; exit 2 ;;
+  esac
+done
 
 as_postgres() {
   if [ "$(id -un)" = postgres ]; then
@@ -37,45 +48,67 @@ as_postgres() {
   fi
 }
 
-if (echo >"/dev/tcp/$HOST/$PORT") 2>/dev/null; then
-  echo "port $PORT on $HOST is already in use" >&2
-  exit 2
-fi
-
 work=$(mktemp -d /tmp/qs-store-check.XXXXXX)
 chmod 755 "$work"
-data="$work/data"
-mkdir "$data"
-[ "$(id -u)" -eq 0 ] && chown postgres:postgres "$data"
-chmod 700 "$data"
 
+if [ "$test_cluster" = 1 ]; then
+  HOST=${QS_TEST_PGHOST:-127.0.0.1}
+  PORT=${QS_TEST_PGPORT:-5432}
+  USER_NAME=${QS_TEST_PGUSER:-postgres}
+  [ -n "${QS_TEST_PGPASSWORD:-}" ] && export PGPASSWORD=$QS_TEST_PGPASSWORD
+  DB_SERVER=qs_stmt_server_$$
+  DB_TERMINAL=qs_stmt_terminal_$$
+else
+  HOST=127.0.0.1
+  PORT=55999
+  USER_NAME=postgres
+  DB_SERVER=qs_check_server
+  DB_TERMINAL=qs_check_terminal
+fi
+psql_admin() { psql -X -q -v ON_ERROR_STOP=1 -h "$HOST" -p "$PORT" -U "$USER_NAME" "$@"; }
+
+data="$work/data"
 cleanup() {
-  if [ -f "$data/postmaster.pid" ]; then
+  if [ "$test_cluster" = 1 ]; then
+    for db in "$DB_SERVER" "$DB_TERMINAL"; do
+      psql_admin -d postgres -c "DROP DATABASE IF EXISTS $db WITH (FORCE)" >/dev/null 2>&1 || true
+    done
+  elif [ -f "$data/postmaster.pid" ]; then
     as_postgres "'$PGBIN/pg_ctl' -D '$data' -m fast -w -t 60 stop" >/dev/null 2>&1 || true
   fi
   rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
 
-as_postgres "'$PGBIN/initdb' -D '$data' -U postgres --auth=trust -E UTF8 --locale=C.UTF-8" >/dev/null
-as_postgres "'$PGBIN/pg_ctl' -D '$data' -w -t 60 -l '$data/server.log' start \
-  -o \"-p $PORT -k /tmp -c listen_addresses=$HOST -c fsync=off\"" >/dev/null
+if [ "$test_cluster" = 0 ]; then
+  if (echo >"/dev/tcp/$HOST/$PORT") 2>/dev/null; then
+    echo "port $PORT on $HOST is already in use" >&2
+    exit 2
+  fi
+  mkdir "$data"
+  [ "$(id -u)" -eq 0 ] && chown postgres:postgres "$data"
+  chmod 700 "$data"
+  as_postgres "'$PGBIN/initdb' -D '$data' -U postgres --auth=trust -E UTF8 --locale=C.UTF-8" >/dev/null
+  as_postgres "'$PGBIN/pg_ctl' -D '$data' -w -t 60 -l '$data/server.log' start \
+    -o \"-p $PORT -k /tmp -c listen_addresses=$HOST -c fsync=off\"" >/dev/null
+fi
 
-psql_admin() { psql -X -q -v ON_ERROR_STOP=1 -h "$HOST" -p "$PORT" -U postgres "$@"; }
-for side in server terminal; do
-  psql_admin -d postgres -c "CREATE DATABASE qs_check_$side" >/dev/null
-  psql_admin -d "qs_check_$side" -f "$here/$side.sql" >/dev/null
+for db in "$DB_SERVER:server" "$DB_TERMINAL:terminal"; do
+  psql_admin -d postgres -c "CREATE DATABASE ${db%%:*}" >/dev/null
+  psql_admin -d "${db%%:*}" -f "$here/${db##*:}.sql" >/dev/null
 done
 
 lists=("$here/statements.txt")
 for extra in "$here"/statements/*.txt; do [ -f "$extra" ] && lists+=("$extra"); done
 
-QS_HOST=$HOST QS_PORT=$PORT QS_VERBOSE=$verbose QS_WORK=$work \
+QS_HOST=$HOST QS_PORT=$PORT QS_USER=$USER_NAME QS_DB_SERVER=$DB_SERVER QS_DB_TERMINAL=$DB_TERMINAL \
+QS_VERBOSE=$verbose QS_WORK=$work \
 perl - "${lists[@]}" <<'PERL'
 use strict;
 use warnings;
 
-my ($host, $port, $verbose, $work) = @ENV{qw(QS_HOST QS_PORT QS_VERBOSE QS_WORK)};
+my ($host, $port, $user, $verbose, $work) = @ENV{qw(QS_HOST QS_PORT QS_USER QS_VERBOSE QS_WORK)};
+my %database = (server => $ENV{QS_DB_SERVER}, terminal => $ENV{QS_DB_TERMINAL});
 
 # Runs an SQL script on one side; returns (ok, output).
 sub run_sql {
@@ -84,7 +117,7 @@ sub run_sql {
     open my $fh, '>:raw', $path or die "$path: $!";
     print $fh $sql;
     close $fh;
-    my $out = `psql -X -q -At -v ON_ERROR_STOP=1 -h $host -p $port -U postgres -d qs_check_$side -f $path 2>&1`;
+    my $out = `psql -X -q -At -v ON_ERROR_STOP=1 -h $host -p $port -U $user -d $database{$side} -f $path 2>&1`;
     return ($? == 0, $out);
 }
 
@@ -142,26 +175,62 @@ for my $file (@ARGV) {
     close $in;
 }
 
+# Every statement of one side in one psql session, each in a chunk of
+# lines of its own: PREPAREd and followed by a line "qs_ok:K:<parameter
+# types>", or (statements that cannot be prepared) run in a transaction
+# that is rolled back, its "qs_ok:K:" line read before the rollback. A
+# statement without its line failed; psql names the line of each error, so
+# the chunk tells whose error it is.
+my (%result, %errors);    # K => parameter types; K => error text
+for my $side (qw(server terminal)) {
+    my ($script, $line, @chunks) = ('', 1);
+    my $k = 0;
+    for my $s (@stmts) {
+        $k++;
+        next unless $s->{side} eq $side;
+        my ($sql) = positional($s->{text});
+        my $chunk = $sql =~ /^\s*(SELECT|INSERT|UPDATE|DELETE)\b/i
+            ? "PREPARE qs_stmt AS $sql;\nSELECT 'qs_ok:$k:' || array_to_string(parameter_types::text[], ',') "
+              . "FROM pg_prepared_statements WHERE name = 'qs_stmt';\nDEALLOCATE ALL;\n"
+            : "BEGIN;\n$sql;\nSELECT 'qs_ok:$k:';\nROLLBACK;\n";
+        my $lines = ($chunk =~ tr/\n//);
+        push @chunks, [$k, $line, $line + $lines - 1];
+        $script .= $chunk;
+        $line += $lines;
+    }
+    my $path = "$work/$side.sql";
+    open my $fh, '>:raw', $path or die "$path: $!";
+    print $fh $script;
+    close $fh;
+    my $out = `psql -X -q -At -h $host -p $port -U $user -d $database{$side} -f $path 2>$work/$side.err`;
+    for (split /\n/, $out) { $result{$1} = $2 if /^qs_ok:(\d+):(.*)\z/ }
+    open my $err, '<:raw', "$work/$side.err" or die "$work/$side.err: $!";
+    # The first error of a chunk is the statement's own; what follows it in
+    # the chunk only says the transaction was already lost.
+    my $current;
+    while (my $e = <$err>) {
+        if ($e =~ /^psql:[^:]*:(\d+): (.*)\z/s) {
+            my ($at, $text) = ($1, $2);
+            ($current) = map { $_->[0] } grep { $at >= $_->[1] && $at <= $_->[2] } @chunks;
+            $current = undef if defined $current && (exists $result{$current} || exists $errors{$current});
+            $errors{$current} = $text if defined $current;
+        } elsif (defined $current) {
+            $errors{$current} .= $e;    # a message's further lines
+        }
+    }
+    close $err;
+}
+
 my (%count, @failures, %types_seen);
 my $k = 0;
 for my $s (@stmts) {
     $k++;
-    my ($sql, @names) = positional($s->{text});
-    my ($ok, $out);
-    if ($sql =~ /^\s*(SELECT|INSERT|UPDATE|DELETE)\b/i) {
-        ($ok, $out) = run_sql($s->{side},
-            "PREPARE qs_stmt AS $sql;\n"
-          . "SELECT array_to_string(parameter_types::text[], ',') FROM pg_prepared_statements WHERE name = 'qs_stmt';\n");
-    } else {
-        ($ok, $out) = run_sql($s->{side}, "BEGIN;\n$sql;\nROLLBACK;\n");
-        $out = '' if $ok;
-    }
+    my (undef, @names) = positional($s->{text});
     my $first = (split /\n/, $s->{text})[0];
     $first = substr($first, 0, 90) . '...' if length $first > 93;
-    if ($ok) {
+    if (exists $result{$k}) {
         $count{"$s->{side} ok"}++;
-        chomp $out;
-        my @types = split /,/, $out;
+        my @types = split /,/, $result{$k};
         $types_seen{$_} = 1 for @types;
         if ($verbose) {
             my $params = join ', ', map { ":$names[$_]=" . ($types[$_] // '?') } 0 .. $#names;
@@ -170,9 +239,8 @@ for my $s (@stmts) {
         }
     } else {
         $count{"$s->{side} failed"}++;
-        $out =~ s/^psql:[^:]*:\d+: //mg;
         push @failures, sprintf("FAIL %-8s #%-3d (%s line %d) %s\n%s",
-                                $s->{side}, $k, $s->{file}, $s->{line}, $first, $out);
+                                $s->{side}, $k, $s->{file}, $s->{line}, $first, $errors{$k} // "no answer\n");
     }
 }
 

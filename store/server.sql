@@ -507,8 +507,8 @@ CREATE INDEX LOCALIZACAO_ESTOQUE_TRANSACAO ON LOCALIZACAO_ESTOQUE_PRODUTOS (TRAN
 
 -- ---------------------------------------------------------------------------
 -- Fiscal day records of the terminals' fiscal printers. No keys: the import
--- replaces a device's day by delete + insert, and finds a REDUCOES_Z row by
--- device and reduction counter and a REGISTRO_60R row by all its values.
+-- replaces a device's day by delete + insert, finds a REDUCOES_Z row by
+-- device and reduction counter, and inserts every REGISTRO_60R row it gets.
 -- The device and day (REDUCOES_Z: device and counter) are never null: a
 -- record without them could never be replaced or found again.
 

@@ -36,6 +36,10 @@ public:
     // On: LISTEN to every channel; off: UNLISTEN and stop watching.
     void setActive(bool on);
     bool active() const { return active_; }
+    // Whether the socket is watched: false once a lost link has been seen.
+    bool watching() const { return notifier_ != nullptr; }
+    // Notifications read but not yet handed over (one handler runs at a time).
+    std::size_t queued() const { return queue_.size(); }
 
     // Called by the connection.
     void afterStatement();   // a NOTIFY may already sit in the client's buffer

@@ -147,6 +147,7 @@ struct Pipeline::Impl {
     std::deque<QString> pendingSql;
     std::vector<std::exception_ptr> outcomes;
     bool lost = false;
+    int readsBehind = 0;
 };
 
 Pipeline::Pipeline(Connection& connection) : impl_(std::make_unique<Impl>(connection)) {}
@@ -212,6 +213,7 @@ void Pipeline::open(Query& read)
     bool sent = true;
     try {
         impl_->sendOne(conn, *e.statement, values, read.positionalSql_);
+        ++impl_->readsBehind;
     } catch (...) {
         error = std::current_exception();
         sent = false;
@@ -227,6 +229,11 @@ void Pipeline::open(Query& read)
         std::rethrow_exception(error);
     read.result_ = std::make_shared<ResultData>(std::move(result));
     read.first();
+}
+
+int Pipeline::readsBehindWrites() const
+{
+    return impl_->readsBehind;
 }
 
 void Pipeline::settle()

@@ -45,6 +45,10 @@ public:
 
     bool pending() const;
 
+    // Reads that travelled behind held writes, sharing their round trip (a
+    // read's first use waits for the writes instead, to be prepared).
+    int readsBehindWrites() const;
+
     // Outcomes of the writes answered so far, in sending order: null for a
     // write that succeeded, else its error (a DatabaseError). A lost link
     // fails every write still unanswered with BrokenConnection: it may or

@@ -4,6 +4,7 @@
 #include "common/log_path.h"
 #include "common/scope_exit.h"
 #include "db/connection.h"
+#include "db/copy/copy_log_book.h"
 #include "db/copy/copy_run.h"
 #include "db/query.h"
 #include "sales/fiscal_tables.h"
@@ -77,6 +78,9 @@ struct Carga_Registro::Impl {
     SalesImportLinks links;
     Carga_Vendas& vendas;
     FiscalCells cells;
+    // This run's logs, and the terminal whose section they are writing.
+    db::CopyLogBook logs;
+    QString logSection;
     bool running = false;
 };
 
@@ -104,6 +108,7 @@ void Carga_Registro::run()
 
 void Carga_Registro::Impl::runAll()
 {
+    logs = {};
     startImportRun(links);
 
     serveRequests(
@@ -114,6 +119,7 @@ void Carga_Registro::Impl::runAll()
 
 void Carga_Registro::Impl::importTerminal(const db::Dataset& request)
 {
+    logSection = terminals::logSection(request.field("NUM_ECF").asString());
     vendas.novaConexaoPdv(request);
     for (const FiscalTableCopy& t : fiscalTables()) {
         try {
@@ -189,7 +195,7 @@ void Carga_Registro::Impl::replaceOnServer(
     config.readerSql = QString::fromUtf8(t.readerSql);
     config.writerConnection = &links.server;
     config.writerSql = QString::fromUtf8(t.writerSql);
-    config.logFile = common::programPath(QString::fromUtf8(t.logFile));
+    logs.use(config, common::programPath(QString::fromUtf8(t.logFile)), logSection);
     config.commitCount = 100;
     config.callerTransaction = true;
 

@@ -4,6 +4,7 @@
 #include "common/log_path.h"
 #include "common/scope_exit.h"
 #include "db/connection.h"
+#include "db/copy/copy_log_book.h"
 #include "db/copy/copy_run.h"
 #include "db/errors.h"
 #include "db/query.h"
@@ -17,6 +18,7 @@
 #include "sales/statement_cycle.h"
 #include "sales/transferir_banco.h"
 #include "terminals/licenca_row.h"
+#include "terminals/terminal_number.h"
 
 #include <QtMath>
 
@@ -57,6 +59,9 @@ struct Carga_Vendas::Impl {
     int connectSeconds = kDefaultTerminalConnectSeconds;
     PhaseFlags flags;
     Transferir_banco hook;
+    // This run's logs, and the terminal whose section they are writing.
+    db::CopyLogBook logs;
+    QString logSection;
     bool running = false;
 };
 
@@ -99,6 +104,7 @@ void Carga_Vendas::run()
 
 void Carga_Vendas::Impl::runAll()
 {
+    logs = {};
     startImportRun(links);
     readStockSettings();
 
@@ -141,6 +147,7 @@ db::Connection& Carga_Vendas::Impl::connect(const db::Dataset& licencaIfRow)
 
 void Carga_Vendas::Impl::importTerminal(const db::Dataset& request)
 {
+    logSection = terminals::logSection(request.field("NUM_ECF").asString());
     connect(request);
     flags.clear();
     hook.beginTerminal();
@@ -196,7 +203,7 @@ void Carga_Vendas::Impl::copy(const SaleTableCopy& t)
     config.writerConnection = &links.server;
     config.writerSql = writerSql(t);
     config.mode = t.mode;
-    config.logFile = common::programPath(QString::fromUtf8(t.logFile));
+    logs.use(config, common::programPath(QString::fromUtf8(t.logFile)), logSection);
     config.commitCount = 100;
 
     config.findDestRecord = hook.hook();

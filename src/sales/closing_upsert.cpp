@@ -1,6 +1,5 @@
 #include "sales/closing_upsert.h"
 
-#include "common/event_pump.h"
 #include "db/errors.h"
 #include "db/query.h"
 #include "db/sequences.h"
@@ -126,9 +125,11 @@ void upsertFechamento(UpsertContext& ctx, const SourceRow& s)
             update.bindText("FISCAL", s.text("FISCAL"));
             write = &update;
         }
-        common::pumpEvents(); // before the write is held back, never while it is
+        ctx.pumpEvents(); // before the write is held back, never while it is
         ctx.sendWrite(*write, [] { }, failed);
     } catch (const std::exception& e) {
+        // The error box lets events run: nothing may be unanswered then.
+        ctx.settle();
         failed(e);
     }
 }

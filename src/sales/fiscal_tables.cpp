@@ -60,11 +60,10 @@ const std::array<FiscalTableCopy, 6>& fiscalTables()
          "SELECT * FROM REGISTRO_60R",
          "QuiborSync_Logs\\Log_Registro60r.log",
          "UPDATE REGISTRO_60R SET EXPORTADO = 2 WHERE EXPORTADO = 1",
-         // A monthly record has no key: the same row is the same record.
-         "SELECT MES_ANO FROM REGISTRO_60R WHERE MES_ANO IS NOT DISTINCT FROM :MES_ANO AND COD_PRODUTO IS NOT "
-         "DISTINCT FROM :COD_PRODUTO AND QUANTIDADE IS NOT DISTINCT FROM :QUANTIDADE AND VALOR_BRUTO IS NOT "
-         "DISTINCT FROM :VALOR_BRUTO AND BASE_CALC_ICMS IS NOT DISTINCT FROM :BASE_CALC_ICMS AND SIT_TRIBUTARIA "
-         "IS NOT DISTINCT FROM :SIT_TRIBUTARIA LIMIT 1"},
+         // Always inserted, with every column the store's table has: a
+         // monthly row names no device, so the same values sent by two
+         // terminals are two records.
+         nullptr},
         {FiscalTable::Registro60A, "REGISTRO_60A",
          "SELECT DT_EMISSAO, NUM_SERIE FROM REGISTRO_60A WHERE EXPORTADO = 0",
          "UPDATE REGISTRO_60A SET EXPORTADO = 1 WHERE EXPORTADO = 0",

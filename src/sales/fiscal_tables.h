@@ -30,10 +30,10 @@ struct FiscalTableCopy {
     const char* logFile; // relative to the program folder
     const char* doneSql; // 1 -> 2 (terminal)
 
-    // For the tables without a per-day delete: finds the server's copy of
-    // the row in hand, so a row copied by a run cut off before its 1 -> 2 is
-    // not inserted a second time. Parameters are reader columns. Null for
-    // the others.
+    // REDUCOES_Z only: finds the server's copy of the row in hand by its
+    // device and reduction counter, so a row copied by a run cut off before
+    // its 1 -> 2 is not inserted a second time. Parameters are reader
+    // columns. Null for the others, which are always inserted.
     const char* alreadyThereSql;
 };
 

@@ -1,6 +1,5 @@
 #include "sales/nfce_upsert.h"
 
-#include "common/event_pump.h"
 #include "db/sequences.h"
 #include "sales/sale_tables.h"
 #include "db/scoped_transaction.h"
@@ -200,7 +199,7 @@ void upsertComplNfce(UpsertContext& ctx, const SourceRow& s)
         ctx.cells.Novo_Id = db::nextTransacaoId(ctx.server);
         insertComplement(ctx, s, ctx.cells.Novo_Id);
     }
-    common::pumpEvents();
+    ctx.pumpEvents();
 }
 
 void upsertNotaCancelada(UpsertContext& ctx, const SourceRow& s)
@@ -216,7 +215,7 @@ void upsertNotaCancelada(UpsertContext& ctx, const SourceRow& s)
             return;
         try {
             bookCancellation(ctx, s, sale, saleId);
-            common::pumpEvents();
+            ctx.pumpEvents();
         } catch (const std::exception& e) {
             ctx.giveBack(s, saleTable(SaleTable::NotasCanceladasNfce).giveBackKey);
             ui::dialogs().error(QStringLiteral("Erro Notas Canceladas Nfce:\rErro: ") + ui::failureText(e));

@@ -1,6 +1,5 @@
 #include "sales/sale_upsert.h"
 
-#include "common/event_pump.h"
 #include "db/sequences.h"
 #include "sales/sale_tables.h"
 #include "sales/statement_cycle.h"
@@ -165,7 +164,7 @@ void upsertTransacao(UpsertContext& ctx, const SourceRow& s)
         db::Query& insert = ctx.statement(kInsertTransacao);
         bindSale(insert, s, newId);
         const SaleLink link { s.integer("TRANSACAO_ORIGEM"), s.integer("BANCO_ID"), s.dateTime("DT_TRANS") };
-        common::pumpEvents(); // before the insert is held back, never while it is
+        ctx.pumpEvents(); // before the insert is held back, never while it is
         ctx.sendWrite(
             insert,
             [&ctx, link, newId] {
@@ -206,7 +205,7 @@ void upsertTransitem(UpsertContext& ctx, const SourceRow& s)
         db::Query& insert = ctx.statement(kInsertTransitem);
         bindItem(insert, s, saleId, data);
         if (!ctx.stock.enabled) {
-            common::pumpEvents(); // before the insert is held back, never while it is
+            ctx.pumpEvents(); // before the insert is held back, never while it is
             ctx.sendWrite(insert, [] { }, failed);
             return;
         }
@@ -225,7 +224,7 @@ void upsertTransitem(UpsertContext& ctx, const SourceRow& s)
             execute(location);
         } catch (const std::exception&) {
         }
-        common::pumpEvents();
+        ctx.pumpEvents();
     } catch (const std::exception& e) {
         failed(e);
     }
@@ -255,7 +254,7 @@ void upsertTransparcela(UpsertContext& ctx, const SourceRow& s)
     for (const char* c : { "DT_VENCIMENTO", "DATA" })
         insert.bindDateTime(c, s.dateTime(c));
     insert.bindFloat("VALOR", s.decimal("VALOR"));
-    common::pumpEvents(); // before the insert is held back, never while it is
+    ctx.pumpEvents(); // before the insert is held back, never while it is
     // A failed instalment ends its table's phase, as soon as its answer is in.
     ctx.sendWrite(insert, [] { }, {});
 }

@@ -1,5 +1,7 @@
 #include "sales/upsert_context.h"
 
+#include "common/event_pump.h"
+
 #include "db/errors.h"
 #include "sales/statement_cycle.h"
 
@@ -116,6 +118,12 @@ void UpsertContext::report()
     }
     if (raised)
         std::rethrow_exception(raised);
+}
+
+void UpsertContext::pumpEvents()
+{
+    settle();
+    common::pumpEvents();
 }
 
 void UpsertContext::settleQuietly() noexcept

@@ -144,7 +144,7 @@ struct UpsertContext {
     // without `failed`, its error is raised by the call that reads it, once
     // every answer read with it has been handled.
     // No statement and no turn of the event loop may come between; run
-    // common::pumpEvents() before, never after it.
+    // pumpEvents() before, never after it.
     void sendWrite(db::Query& write, std::function<void()> succeeded,
         std::function<void(const std::exception&)> failed);
     // openFindsRow() behind the writes still unanswered (one round trip for
@@ -156,6 +156,10 @@ struct UpsertContext {
     // The same where nothing may raise (a run ended by an error, whose rows
     // all stay marked for the next import anyway).
     void settleQuietly() noexcept;
+    // Lets events run between rows. A handler in that turn (a click, a
+    // notification) may send on the server link, so every write is heard
+    // out first; costs nothing when none is unanswered.
+    void pumpEvents();
 
     db::Connection& server;
     ImportCells& cells;

@@ -33,6 +33,7 @@ QString numEcfText(int n) { return QString("%1").arg(n, 3, 10, QChar(u'0')); }
 QString twoDigits(int n) { return QString("%1").arg(n, 2, 10, QChar(u'0')); }
 QString ecfLabel(int n) { return "Ecf" + twoDigits(n); }
 QString ecfBoxName(int n) { return "Ecf" + numEcfText(n); }
+QString logSection(const QString& numEcf) { return "Ecf " + numEcf; }
 QString onPrefix(int n) { return ecfLabel(n) + " - ON - "; }
 QString offPrefix(int n) { return ecfLabel(n) + " - OFF - "; }
 

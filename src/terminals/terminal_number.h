@@ -26,6 +26,9 @@ QString numEcfText(int n);    // 7 -> "007" (the key written back to LICENCA_IF)
 QString twoDigits(int n);     // 7 -> "07"
 QString ecfLabel(int n);      // 7 -> "Ecf07"
 QString ecfBoxName(int n);    // 7 -> "Ecf007" (update window check box)
+// "007" -> "Ecf 007": heads a terminal's section of a copy log. The NUM_ECF
+// text is kept as the row holds it.
+QString logSection(const QString& numEcf);
 
 // Prefixes of the sales window's status lines.
 QString onPrefix(int n);      // "Ecf07 - ON - "

@@ -4,6 +4,7 @@
 #include "common/formatar_numero.h"
 #include "common/log_path.h"
 #include "db/connection.h"
+#include "db/copy/copy_log_book.h"
 #include "db/copy/copy_run.h"
 #include "db/errors.h"
 #include "db/memtable.h"
@@ -125,8 +126,9 @@ struct ExportacaoClientes::Impl {
     bool criarTabela(std::unique_ptr<db::MemTable>& slot, const std::function<void(const QString&)>& report);
     qint64 empresaAtual() const;
     // Connects to the terminal of the current row of `alvo` and copies
-    // `tabela` into its CLIENTES; raises on any failure.
-    void copiar(const db::Dataset& alvo, db::MemTable& tabela, const char* log) const;
+    // `tabela` into its CLIENTES, logging under the terminal's section of
+    // the run's `log`; raises on any failure.
+    void copiar(const db::Dataset& alvo, db::MemTable& tabela, const char* log, db::CopyLogBook& logs) const;
     void terminarProgresso();
 
     void cargaAutomatica();
@@ -162,7 +164,8 @@ qint64 ExportacaoClientes::Impl::empresaAtual() const
     return links.empresaAtual();
 }
 
-void ExportacaoClientes::Impl::copiar(const db::Dataset& alvo, db::MemTable& tabela, const char* log) const
+void ExportacaoClientes::Impl::copiar(const db::Dataset& alvo, db::MemTable& tabela, const char* log,
+                                      db::CopyLogBook& logs) const
 {
     db::Connection pdv(terminals::terminalParams(alvo));
     pdv.setAutoReconnect(false);
@@ -174,7 +177,8 @@ void ExportacaoClientes::Impl::copiar(const db::Dataset& alvo, db::MemTable& tab
     config.writerConnection = &pdv;
     config.writerSql = QString::fromUtf8(kDestino);
     config.mode = db::CopyMode::AppendUpdate;
-    config.logFile = common::programPath(QString::fromUtf8(log));
+    logs.use(config, common::programPath(QString::fromUtf8(log)),
+             terminals::logSection(alvo.field("NUM_ECF").asString()));
     config.commitCount = 100;
     db::CopyRun(config).run();
 }
@@ -216,11 +220,12 @@ void ExportacaoClientes::Impl::cargaAutomatica()
     db::Query alvos(links.server);
     openList(alvos, kAlvosAutomatico);
     const int total = alvos.recordCount();
+    db::CopyLogBook logs;
     int i = 1;
     for (alvos.first(); !alvos.eof(); alvos.next()) {
         const QString numEcf = alvos.field("NUM_ECF").asString();
         try {
-            copiar(alvos, tabela, kLogAutomatico);
+            copiar(alvos, tabela, kLogAutomatico, logs);
             common::pumpEvents();
             view.clearMemo1();
             if (!clientes.isEmpty()) {
@@ -352,6 +357,7 @@ void ExportacaoClientes::Impl::exportacaoManual()
         const int total = alvos.recordCount();
         const int linhas = tabela.recordCount();
         QStringList servidos; // all-terminals mode: stamped after the last target
+        db::CopyLogBook logs;
         int i = 1;
         for (alvos.first(); !alvos.eof(); alvos.next()) {
             const QString numEcf = alvos.field("NUM_ECF").asString();
@@ -359,7 +365,7 @@ void ExportacaoClientes::Impl::exportacaoManual()
                               .arg(linhas)
                               .arg(numEcf.mid(1, 2)));
             try {
-                copiar(alvos, tabela, kLogManual);
+                copiar(alvos, tabela, kLogManual, logs);
                 if (!view.todasEcfs())
                     carimbar(links.server, kCarimboManual, numEcf);
                 else

@@ -4,6 +4,7 @@
 #include "common/formatar_numero.h"
 #include "common/log_path.h"
 #include "db/connection.h"
+#include "db/copy/copy_log_book.h"
 #include "db/query.h"
 #include "db/scoped_transaction.h"
 #include "ui/standard_error.h"
@@ -54,9 +55,10 @@ void aplicarPedidos(const ReferenceMember& m, const ExportLinks& l)
 
 // Every table of the member, cleared and refilled inside one transaction on
 // the terminal that holds the whole copy: either all of it lands or the
-// terminal keeps what it had.
+// terminal keeps what it had. Each copy logs under the terminal's section of
+// the run's log for its table.
 void substituirTabelas(const ReferenceMember& m, db::Connection& terminal, db::Connection& server,
-                       const QString& numEcf)
+                       const QString& numEcf, db::CopyLogBook& logs)
 {
     db::ScopedTransaction transacao(terminal);
     for (const ReferenceTable& t : m.tables) {
@@ -80,7 +82,7 @@ void substituirTabelas(const ReferenceMember& m, db::Connection& terminal, db::C
         copia.writerConnection = &terminal;
         copia.writerSql = text(t.destSql);
         copia.mode = t.mode;
-        copia.logFile = common::programPath(text(t.logFile));
+        logs.use(copia, common::programPath(text(t.logFile)), terminals::logSection(numEcf));
         copia.commitCount = 100;
         copia.callerTransaction = true;
         db::CopyRun(copia).run();
@@ -104,7 +106,7 @@ void carimbar(db::Connection& server, int n)
 // the row's lines is the connection a rebuild would make, so it is kept: a
 // new session per terminal and export costs more than the copy of a small
 // table (a lost link is made again by the slot's own reconnect).
-void servirSlot(const ReferenceMember& m, const ExportLinks& l, int n)
+void servirSlot(const ReferenceMember& m, const ExportLinks& l, int n, db::CopyLogBook& logs)
 {
     const QString numEcf = terminals::numEcfText(n);
     db::Query ativo(l.server);
@@ -119,18 +121,18 @@ void servirSlot(const ReferenceMember& m, const ExportLinks& l, int n)
     db::Connection& slot = l.slotSet.slot(n);
     if (!slot.connected() || slot.params().lines() != terminals::terminalParams(row).lines())
         l.slotSet.openFromRow(n, row);
-    substituirTabelas(m, slot, l.server, numEcf);
+    substituirTabelas(m, slot, l.server, numEcf, logs);
     carimbar(l.server, n);
 }
 
 // The IBPT table goes only to terminals that answered this run's probe,
 // through the slot as it stands (opened with its current lines if closed).
-void servirSlotIbpt(const ReferenceMember& m, const ExportLinks& l, int n)
+void servirSlotIbpt(const ReferenceMember& m, const ExportLinks& l, int n, db::CopyLogBook& logs)
 {
     db::Connection& slot = l.slotSet.slot(n);
     if (!slot.connected())
         slot.open();
-    substituirTabelas(m, slot, l.server, terminals::numEcfText(n));
+    substituirTabelas(m, slot, l.server, terminals::numEcfText(n), logs);
     carimbar(l.server, n);
     common::pumpEvents();
 }
@@ -169,6 +171,7 @@ void Exportar_Referencia(Referencia which, const ExportLinks& l)
     l.view.clearPane(ExportPane::Memo1);
     aplicarPedidos(m, l);
 
+    db::CopyLogBook logs;
     for (int n = 1; n <= terminals::kSlotCount; ++n) {
         const bool servir = l.view.terminalChecked(n) && (!ibpt || l.statusPass.Ecf_Online(n));
         if (servir) {
@@ -176,9 +179,9 @@ void Exportar_Referencia(Referencia which, const ExportLinks& l)
                                                   + QStringLiteral("\r") + QStringLiteral(" Aguarde..."));
             try {
                 if (ibpt)
-                    servirSlotIbpt(m, l, n);
+                    servirSlotIbpt(m, l, n, logs);
                 else
-                    servirSlot(m, l, n);
+                    servirSlot(m, l, n, logs);
             } catch (const std::exception& e) {
                 if (m.errorPrefix)
                     ui::dialogs().error(text(m.errorPrefix) + ui::failureText(e));

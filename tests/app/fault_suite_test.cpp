@@ -120,14 +120,16 @@ TEST_F(FaultSuite, SalesRungUpWhileTheServerLinkIsDownArriveWithoutANewNotificat
     store_ = std::make_unique<FaultStore>(2);
     store_->start();
 
+    const int linksBefore = store_->serverProxy.accepted();
     store_->serverProxy.setMode(TcpProxy::Mode::Refuse);
     store_->ringUp(1, 2);
     store_->ringUp(2, 1);
     store_->request(1);
     store_->request(2);
     store_->notifyVenda(); // nobody hears it
-    // Let the windows notice the lost link before it comes back.
-    waitFor([] { return false; }, 300);
+    // Both windows have noticed the lost link (each tried a new one, refused)
+    // before it comes back.
+    ASSERT_TRUE(waitFor([&] { return store_->serverProxy.accepted() >= linksBefore + 2; }, kServedMs));
     store_->serverProxy.setMode(TcpProxy::Mode::Forward);
 
     EXPECT_TRUE(waitFor([&] { return store_->everySaleArrived(); }, kServedMs)) << store_->report();

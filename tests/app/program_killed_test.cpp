@@ -1,14 +1,11 @@
 // The program killed outright in the middle of an import, then started
 // again: nothing is lost and nothing arrives twice. The program runs as a
-// process of its own: this test program started again with the one test
-// below that plays the program, so it can be killed with SIGKILL.
+// process of its own (the helper killed_program), so it can be killed with
+// SIGKILL.
 
 #include "fault_store.h"
 
-#include "ui/dialogs.h"
-
 #include <QFile>
-#include <QTimer>
 
 #include <csignal>
 #include <spawn.h>
@@ -22,47 +19,16 @@ namespace {
 using namespace faulttest;
 using testsupport::waitFor;
 
-const char* const kChildFolder = "QS_KILLED_PROGRAM_FOLDER";
-
-// The program as main() runs it, in the folder the parent prepared; it
-// says "ready" once both windows are up and runs until it is killed.
-TEST(KilledProgram, RunsAsTheProgram)
-{
-    const QString folder = qEnvironmentVariable(kChildFolder);
-    if (folder.isEmpty())
-        GTEST_SKIP() << "plays the program for ProgramKilledInTheMiddleOfAnImport only";
-    common::setProgramFolder(folder);
-    app::setInstanceMarkerPath(folder + "/instance.lock");
-    testsupport::ScopedRecordingDialogs dialogs;
-    progtest::RecordingEnder ender;
-    auto windows = app::createWindows();
-    app::showWindows(*windows);
-    QFile ready(folder + "/ready");
-    ASSERT_TRUE(ready.open(QIODevice::WriteOnly));
-    ready.close();
-    // Bounded like every wait: the parent kills it long before.
-    QTimer::singleShot(180000, qApp, &QCoreApplication::quit);
-    QCoreApplication::exec();
-}
-
-// A copy of the program started from this test program.
+// A copy of the program, started by the helper built beside this test.
 class ProgramProcess {
 public:
     explicit ProgramProcess(const QString& folder) : folder_(folder)
     {
         QFile::remove(folder + "/ready");
-        const QByteArray self = QFile::symLinkTarget("/proc/self/exe").toLocal8Bit();
-        const QByteArray filter = "--gtest_filter=KilledProgram.RunsAsTheProgram";
-        char* argv[] = {const_cast<char*>(self.constData()), const_cast<char*>(filter.constData()), nullptr};
-        std::vector<QByteArray> env;
-        for (char** e = environ; *e; ++e)
-            env.emplace_back(*e);
-        env.push_back(QByteArray(kChildFolder) + "=" + folder.toLocal8Bit());
-        std::vector<char*> envp;
-        for (QByteArray& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid_, self.constData(), nullptr, nullptr, argv, envp.data()) != 0)
+        const QByteArray program = QS_KILLED_PROGRAM;
+        const QByteArray where = folder.toLocal8Bit();
+        char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>(where.constData()), nullptr};
+        if (posix_spawn(&pid_, program.constData(), nullptr, nullptr, argv, environ) != 0)
             pid_ = -1;
     }
     ~ProgramProcess() { kill(); }

@@ -5,7 +5,6 @@
 
 #include "app/startup.h"
 #include "common/event_pump.h"
-#include "config/version.h"
 #include "db/connection.h"
 #include "db/query.h"
 #include "sales/sales_window.h"
@@ -37,6 +36,19 @@ QString serverScalar(sales::TFrmConversor_Vendas& w, const QString& sql)
     q.setText(sql);
     q.open();
     return q.field(0).asString();
+}
+
+// A built-in parameter list with its deployment values (database,
+// password, address) shown as "*" once found non-empty.
+QStringList builtInShape(const QStringList& lines)
+{
+    QStringList out;
+    for (const QString& line : lines) {
+        const QString name = line.section('=', 0, 0);
+        const bool deployment = name == "Database" || name == "Password" || name == "Server";
+        out << (deployment && !line.section('=', 1).isEmpty() ? name + "=*" : line);
+    }
+    return out;
 }
 
 class ProgramStart : public ::testing::Test {
@@ -122,9 +134,21 @@ TEST_F(ProgramStart, IniWithoutUserNameKeepsTheBuiltInParameters)
 
     auto w = app::createWindows();
 
-    EXPECT_EQ(w->sales->server().params().lines(), db::ConnectionParams::serverDefaultsSales().lines());
+    // The names, their order and the fixed values; the database, password
+    // and address are the deployment's own.
+    const QStringList salesServer{"Database=*", "User_Name=postgres", "Password=*", "Server=*",
+                                  "Port=5433",  "MonitorBy=Custom",   "DriverID=PG", "Pooled=True"};
+    const QStringList updateServer{"Database=*", "User_Name=postgres", "Password=*", "Server=*", "DriverID=PG"};
+    const QStringList terminalSlot{"Database=*", "User_Name=postgres", "Password=*",
+                                   "Server=*",   "DriverID=PG",        "Pooled=True"};
+    EXPECT_EQ(builtInShape(w->sales->server().params().lines()), salesServer);
     ASSERT_TRUE(w->update);
-    EXPECT_EQ(w->update->server().params().lines(), db::ConnectionParams::serverDefaultsUpdate().lines());
+    EXPECT_EQ(builtInShape(w->update->server().params().lines()), updateServer);
+    // No terminal is registered: every slot keeps the list it was made with.
+    for (int n : {1, 33}) {
+        EXPECT_EQ(builtInShape(w->sales->slotSet().slot(n).params().lines()), terminalSlot) << n;
+        EXPECT_EQ(builtInShape(w->update->slotSet().slot(n).params().lines()), terminalSlot) << n;
+    }
 }
 
 TEST_F(ProgramStart, UnreachableServerSkipsTheRestButCreatesBothWindows)
@@ -141,7 +165,7 @@ TEST_F(ProgramStart, UnreachableServerSkipsTheRestButCreatesBothWindows)
     EXPECT_FALSE(dialogs->shown[0].text.isEmpty());
     EXPECT_EQ(labelText(sales, "Label5"), "Monitor");
     EXPECT_EQ(labelText(sales, "Label6"), "Monitor");
-    EXPECT_EQ(sales.windowTitle(), app::builtInCaption());
+    EXPECT_EQ(sales.windowTitle(), "QuiborSync(1.0.0) -Atualizar Vendas(Servidor)");
     EXPECT_FALSE(sales.listenerActive());
     EXPECT_FALSE(sales.findChild<QPushButton*>("btnconsistir")->isEnabled());
     EXPECT_FALSE(w->mustEnd);
@@ -175,7 +199,7 @@ TEST_F(ProgramStart, TerminalNumberThatIsNotANumberStopsOnlyTheTerminalPass)
     EXPECT_EQ(store.db.scalar("SELECT versao_sync FROM config"), "2.0.1|01-11-2022");
 }
 
-TEST_F(ProgramStart, ConsistencySwitchesOfConfig)
+TEST_F(ProgramStart, CheckButtonNeedsDaysOrConsistirPdvExactlyTrueWhichAlsoQueuesACheck)
 {
     struct Case {
         const char* consistirPdv;

@@ -81,35 +81,4 @@ TEST(ConnectionParamsTest, MapsLinesToTheConnectionString)
         EXPECT_EQ(paramsOf(c.lines).toConninfo(), QString(c.conninfo)) << c.what;
 }
 
-TEST(ConnectionParamsTest, BuiltInListsHaveTheirLinesInOrder)
-{
-    auto names = [](const db::ConnectionParams& p) {
-        QStringList out;
-        for (const QString& line : p.lines())
-            out << line.section('=', 0, 0);
-        return out;
-    };
-    const db::ConnectionParams sales = db::ConnectionParams::serverDefaultsSales();
-    EXPECT_EQ(names(sales), QStringList({"Database", "User_Name", "Password", "Server", "Port", "MonitorBy",
-                                         "DriverID", "Pooled"}));
-    EXPECT_EQ(sales.value("User_Name"), "postgres");
-    EXPECT_EQ(sales.value("Port"), "5433");
-    EXPECT_EQ(sales.value("MonitorBy"), "Custom");
-    EXPECT_EQ(sales.value("Pooled"), "True");
-
-    const db::ConnectionParams update = db::ConnectionParams::serverDefaultsUpdate();
-    EXPECT_EQ(names(update), QStringList({"Database", "User_Name", "Password", "Server", "DriverID"}));
-    EXPECT_EQ(update.value("User_Name"), "postgres");
-
-    const db::ConnectionParams terminal = db::ConnectionParams::terminalDefaults();
-    EXPECT_EQ(names(terminal), QStringList({"Database", "User_Name", "Password", "Server", "DriverID", "Pooled"}));
-    EXPECT_EQ(terminal.value("User_Name"), "postgres");
-
-    for (const auto* p : {&sales, &update, &terminal}) {
-        EXPECT_EQ(p->value("DriverID"), "PG");
-        EXPECT_FALSE(p->value("Database").isEmpty());
-        EXPECT_FALSE(p->value("Server").isEmpty());
-    }
-}
-
 } // namespace

@@ -1,6 +1,8 @@
 #include "common/log_path.h"
 #include "db/connection.h"
+#include "db/copy/copy_log_book.h"
 #include "db/copy/copy_run.h"
+#include "support/copy_log_sections.h"
 #include "db/errors.h"
 #include "db/memtable.h"
 #include "db/query.h"
@@ -398,6 +400,44 @@ INSTANTIATE_TEST_SUITE_P(Cases, CopyRunValueTest,
                          ::testing::Values(ValueCase{"AlwaysInsert", db::CopyMode::AlwaysInsert},
                                            ValueCase{"Append", db::CopyMode::Append}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A run over several terminals: its first copy into a log file empties it,
+// each later one adds its section, errors included; a new book (the next
+// run) starts the file anew.
+TEST_F(CopyRunTest, ALogBookKeepsASectionForEveryCopyOfItsRun)
+{
+    makeTables(3);
+    QFile old(logPath());
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("a previous run's entries\n");
+    old.close();
+
+    db::CopyLogBook book;
+    for (const char* terminal : {"Ecf 001", "Ecf 002", "Ecf 003"}) {
+        db::CopyConfig cfg = config();
+        book.use(cfg, logPath(), terminal);
+        try {
+            db::CopyRun(cfg).run(); // the second and third find id 1..3 taken
+        } catch (const db::DatabaseError&) {
+        }
+    }
+
+    std::vector<testsupport::LogSection> sections = testsupport::logSections("Log_Teste.log");
+    ASSERT_EQ(testsupport::logSectionTitles(sections), (QStringList{"Ecf 001", "Ecf 002", "Ecf 003"}));
+    EXPECT_TRUE(sections[0].entries.endsWith("nenhum erro registrado")) << sections[0].entries.toStdString();
+    for (std::size_t i = 1; i < sections.size(); ++i) {
+        EXPECT_TRUE(sections[i].entries.startsWith("Cópia iniciada em ")) << sections[i].entries.toStdString();
+        EXPECT_TRUE(sections[i].entries.contains("Erro no registro 1: ")) << sections[i].entries.toStdString();
+        EXPECT_TRUE(sections[i].entries.endsWith("1 erro registrado")) << sections[i].entries.toStdString();
+    }
+
+    db::CopyLogBook next;
+    db::CopyConfig cfg = config();
+    next.use(cfg, logPath(), "Ecf 004");
+    EXPECT_THROW(db::CopyRun(cfg).run(), db::DatabaseError);
+    sections = testsupport::logSections("Log_Teste.log");
+    EXPECT_EQ(testsupport::logSectionTitles(sections), QStringList{"Ecf 004"});
+}
 
 TEST_F(CopyRunTest, MissingLogFolderFailsBeforeAnyRowIsRead)
 {

@@ -81,7 +81,8 @@ TEST_F(ListenerTest, HandsOverOneNotificationAtATime)
             // The handler lets events run while more notifications arrive.
             notifyFromOutside("venda", "2");
             notifyFromOutside("venda", "3");
-            waitFor([] { return false; }, 300);
+            // Both have been read while this handler runs, and wait their turn.
+            EXPECT_TRUE(waitFor([&] { return listener_.queued() == 2; }, 5000));
             EXPECT_EQ(heard_.size(), 1) << "no notification inside a running handler";
         }
         --depth;
@@ -155,15 +156,39 @@ TEST_F(ListenerTest, CatchesUpOnceSubscribedAgainAfterALostLink)
     ASSERT_TRUE(waitFor([&] { return catchUps > 0; }, 15000));
     ASSERT_TRUE(heard(2));
     EXPECT_EQ(heard_, QStringList({"venda:before", "venda:during catch-up"}));
-    waitFor([] { return false; }, 200);
+    // A notification heard after the catch-up: anything queued before it
+    // has been handed over by then.
+    notifyFromOutside("venda", "after");
+    ASSERT_TRUE(heard(3));
     EXPECT_EQ(catchUps, 1);
+}
+
+// A catch-up queued behind a running handler belongs to the subscription
+// that was switched off: switched on again, the listener does not run it.
+TEST_F(ListenerTest, SwitchedOffItForgetsTheCatchUpItHadQueued)
+{
+    int catchUps = 0;
+    listener_.setResubscribedHandler([&] { ++catchUps; });
+    onHeard_ = [&](const QString&) {
+        if (heard_.size() != 1)
+            return;
+        conn_.reconnect(); // subscribes again: a catch-up waits for this handler
+        ASSERT_EQ(listener_.queued(), 1u);
+        listener_.setActive(false);
+    };
+    notifyFromOutside("venda", "1");
+    ASSERT_TRUE(heard(1));
+    listener_.setActive(true);
+    notifyFromOutside("venda", "2");
+    ASSERT_TRUE(heard(2));
+    EXPECT_EQ(catchUps, 0);
 }
 
 TEST_F(ListenerTest, ATerminalConnectionIsNotRevivedBehindTheCallersBack)
 {
     conn_.setAutoReconnect(false);
     ASSERT_TRUE(dbtest::killBackend(dbtest::backendPid(conn_)));
-    waitFor([] { return false; }, 300); // the listener sees the socket close
+    ASSERT_TRUE(waitFor([&] { return !listener_.watching(); }, 5000)) << "the listener saw the socket close";
     db::Query q(conn_);
     q.setText("SELECT 1");
     EXPECT_THROW(q.exec(), db::BrokenConnection);

@@ -4,7 +4,9 @@
 #include "db/errors.h"
 #include "db/query.h"
 
+#include "db/listener.h"
 #include "support/test_db.h"
+#include "support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -48,6 +50,16 @@ protected:
         return out;
     }
 
+    // Uses `read` once behind a held write (id 100), so that it is prepared
+    // and travels with the writes that follow; forgets that write's outcome.
+    void warmUp(db::Query& read)
+    {
+        sendInsert(100, "warm");
+        pipeline_.open(read);
+        pipeline_.takeOutcomes();
+        ASSERT_EQ(pipeline_.readsBehindWrites(), 0);
+    }
+
     TestDatabase db_;
     db::Connection conn_;
     db::Pipeline pipeline_ { conn_ };
@@ -63,21 +75,24 @@ public:
 // sent behind them sees what they wrote.
 TEST_F(PipelineTest, WritesCommitAloneAndAReadBehindThemSeesThem)
 {
+    read_.setText("SELECT count(*) AS N FROM t WHERE id <= :TOP");
+    read_.bindInteger("TOP", 10);
+    warmUp(read_);
+
     sendInsert(1, "a");
     sendInsert(1, "again");
     sendInsert(2, "far too long");
     sendInsert(3, "c");
     EXPECT_TRUE(pipeline_.pending());
 
-    read_.setText("SELECT count(*) AS N FROM t WHERE id <= :TOP");
-    read_.bindInteger("TOP", 10);
     pipeline_.open(read_);
 
+    EXPECT_EQ(pipeline_.readsBehindWrites(), 1) << "the read shared the writes' round trip";
     EXPECT_FALSE(pipeline_.pending());
     EXPECT_EQ(read_.field("N").asInteger(), 2);
     EXPECT_EQ(states(pipeline_.takeOutcomes()), (QStringList { "", "23505", "22001", "" }));
     EXPECT_TRUE(pipeline_.takeOutcomes().empty());
-    EXPECT_EQ(db_.rows("SELECT id, tx FROM t ORDER BY 1"), (QStringList { "1|a", "3|c" }));
+    EXPECT_EQ(db_.rows("SELECT id, tx FROM t ORDER BY 1"), (QStringList { "1|a", "3|c", "100|warm" }));
 
     // The connection serves ordinary statements again.
     read_.bindInteger("TOP", 1);
@@ -87,12 +102,65 @@ TEST_F(PipelineTest, WritesCommitAloneAndAReadBehindThemSeesThem)
 
 TEST_F(PipelineTest, AFailingReadRaisesAfterTheWritesAreHeardOut)
 {
-    sendInsert(1, "a");
     read_.setText("SELECT 1 / (id - 1) AS X FROM t WHERE id = :ID");
     read_.bindInteger("ID", 1);
+    warmUp(read_);
+
+    sendInsert(1, "a");
     EXPECT_THROW(pipeline_.open(read_), db::DatabaseError);
+    EXPECT_EQ(pipeline_.readsBehindWrites(), 1);
     EXPECT_EQ(states(pipeline_.takeOutcomes()), QStringList { "" });
-    EXPECT_EQ(db_.scalar("SELECT count(*) FROM t"), "1");
+    EXPECT_EQ(db_.scalar("SELECT count(*) FROM t"), "2");
+}
+
+// A lookup's first use waits for the held writes so it can be prepared;
+// from then on it travels with them.
+TEST_F(PipelineTest, AReadPreparedOnItsFirstUseTravelsWithTheWritesFromThenOn)
+{
+    read_.setText("SELECT count(*) AS N FROM t");
+    sendInsert(1, "a");
+    pipeline_.open(read_);
+    EXPECT_EQ(pipeline_.readsBehindWrites(), 0);
+    EXPECT_EQ(read_.field("N").asInteger(), 1);
+
+    sendInsert(2, "b");
+    pipeline_.open(read_);
+    EXPECT_EQ(pipeline_.readsBehindWrites(), 1);
+    EXPECT_EQ(read_.field("N").asInteger(), 2);
+    EXPECT_EQ(states(pipeline_.takeOutcomes()), (QStringList { "", "" }));
+}
+
+// A write held back must commit alone, which a caller's transaction forbids.
+TEST_F(PipelineTest, IsNotUsableInsideACallersTransaction)
+{
+    EXPECT_TRUE(pipeline_.usable());
+    conn_.startTransaction();
+    EXPECT_FALSE(pipeline_.usable());
+    conn_.rollback();
+    EXPECT_TRUE(pipeline_.usable());
+}
+
+// A notification raised by a held write arrives on the socket among the
+// answers the pipeline reads; the listener still hears it.
+TEST_F(PipelineTest, ANotificationArrivingWithHeldWritesIsStillDelivered)
+{
+    db_.exec("CREATE FUNCTION tell() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+             "PERFORM pg_notify('venda', NEW.id::text); RETURN NEW; END $$");
+    db_.exec("CREATE TRIGGER tell AFTER INSERT ON t FOR EACH ROW EXECUTE FUNCTION tell()");
+    db::Listener listener(conn_);
+    QStringList heard;
+    listener.setHandler([&](db::Listener&, const QString& channel, const QString& payload) {
+        heard << channel + ":" + payload;
+    });
+    listener.setChannels({"venda"});
+    listener.setActive(true);
+
+    read_.setText("SELECT count(*) AS N FROM t");
+    warmUp(read_);
+    sendInsert(7, "x");
+    pipeline_.open(read_);
+    EXPECT_EQ(pipeline_.readsBehindWrites(), 1);
+    EXPECT_TRUE(testsupport::waitFor([&] { return heard.contains("venda:7"); }, 5000)) << heard.join(", ").toStdString();
 }
 
 TEST_F(PipelineTest, ALostLinkFailsEveryUnansweredWriteAndTheConnectionRecovers)

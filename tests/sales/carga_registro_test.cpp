@@ -6,6 +6,7 @@
 #include "common/event_pump.h"
 #include "sales/carga_registro.h"
 #include "sales/venda_notification.h"
+#include "support/copy_log_sections.h"
 #include "support/program_fixture.h"
 
 #include <QFile>
@@ -197,34 +198,94 @@ TEST(CargaRegistro, RowsLeftAtOneGoAtTheNextRunAndReplaceTheirDay)
 }
 
 // A run cut off after the server's commit but before the terminal's 1 -> 2
-// leaves its REDUCOES_Z and REGISTRO_60R rows at 1 though they are on the
-// server; the next run must not insert them a second time.
-TEST(CargaRegistro, ReductionsAndMonthlyRecordsAlreadyOnTheServerAreNotInsertedTwice)
+// leaves its REDUCOES_Z rows at 1 though they are on the server; the next
+// run must not insert them a second time (a device's reduction counter names
+// its reduction).
+TEST(CargaRegistro, ReductionsAlreadyOnTheServerAreNotInsertedTwice)
 {
     FiscalStore store;
     addRows(store.server, "REDUCOES_Z", "SN1", "2024-03-05", 2);
-    addRows(store.server, "REGISTRO_60R", "SN1", "2024-03-05", 2);
     addRows(store.pdv(1), "REDUCOES_Z", "SN1", "2024-03-05", 2, 1);
     addRows(store.pdv(1), "REDUCOES_Z", "SN1", "2024-03-06", 1, 0, 3); // the next reduction
     addRows(store.pdv(1), "REDUCOES_Z", "SN9", "2024-03-05", 1, 0); // another device's first
-    addRows(store.pdv(1), "REGISTRO_60R", "SN1", "2024-03-05", 3, 1);
-    store.pdv(1).exec("UPDATE REGISTRO_60R SET SIT_TRIBUTARIA = NULL WHERE COD_PRODUTO = 'P3'");
 
     store.runFiscal();
 
     EXPECT_EQ(store.server.rows("SELECT NUM_SERIE, CRZ FROM REDUCOES_Z ORDER BY 1, 2"),
         (QStringList { "SN1|1", "SN1|2", "SN1|3", "SN9|1" }));
-    EXPECT_EQ(store.server.rows("SELECT COD_PRODUTO, SIT_TRIBUTARIA FROM REGISTRO_60R ORDER BY 1"),
-        (QStringList { "P1|T18", "P2|T18", "P3|<null>" }));
     EXPECT_EQ(terminalStates(store, 1, "REDUCOES_Z"), QStringList { "2" });
-    EXPECT_EQ(terminalStates(store, 1, "REGISTRO_60R"), QStringList { "2" });
 
     // Sent again whole, nothing doubles.
     store.pdv(1).exec("UPDATE REDUCOES_Z SET EXPORTADO = 0");
-    store.pdv(1).exec("UPDATE REGISTRO_60R SET EXPORTADO = 0");
     store.runFiscal();
     EXPECT_EQ(serverCount(store, "REDUCOES_Z"), "4");
-    EXPECT_EQ(serverCount(store, "REGISTRO_60R"), "3");
+}
+
+// A monthly row names no device: two terminals that sold one unit of a
+// product at the same price in the same month send the same row, and each is
+// a record of its own. Rows the server already holds from an earlier run do
+// not stand for a new one either.
+TEST(CargaRegistro, IdenticalMonthlyRowsOfTwoTerminalsBothArrive)
+{
+    FiscalStore store(2);
+    addRows(store.server, "REGISTRO_60R", "SN1", "2024-02-10", 2); // an earlier month, already sent
+    addRows(store.pdv(1), "REGISTRO_60R", "SN1", "2024-03-05", 2);
+    addRows(store.pdv(2), "REGISTRO_60R", "SN2", "2024-03-05", 2);
+    addRows(store.pdv(2), "REGISTRO_60R", "SN2", "2024-02-10", 1);
+
+    store.runFiscal();
+
+    EXPECT_EQ(store.server.rows("SELECT MES_ANO, COD_PRODUTO, count(*) FROM REGISTRO_60R GROUP BY 1, 2 "
+                                "ORDER BY 1, 2"),
+        (QStringList { "022024|P1|2", "022024|P2|1", "032024|P1|2", "032024|P2|2" }));
+    for (int n = 1; n <= 2; ++n)
+        EXPECT_EQ(terminalStates(store, n, "REGISTRO_60R"), QStringList { "2" }) << n;
+}
+
+// The monthly table is copied with whatever columns the store gives it: a
+// layout unlike ours (a column renamed, one more on both sides, one the
+// server lacks) still arrives whole, and nothing fails.
+TEST(CargaRegistro, AMonthlyTableOfAnotherLayoutStillArrives)
+{
+    FiscalStore store;
+    for (const TestDatabase* db : { &store.server, &store.pdv(1) }) {
+        db->exec("ALTER TABLE REGISTRO_60R RENAME COLUMN VALOR_BRUTO TO VR_CONTABIL");
+        db->exec("ALTER TABLE REGISTRO_60R ADD COLUMN ALIQUOTA numeric(5,2)");
+    }
+    store.pdv(1).exec("ALTER TABLE REGISTRO_60R ADD COLUMN OBSERVACAO varchar(20)");
+    store.pdv(1).exec("INSERT INTO REGISTRO_60R (MES_ANO, COD_PRODUTO, QUANTIDADE, VR_CONTABIL, "
+                      "SIT_TRIBUTARIA, ALIQUOTA, OBSERVACAO) VALUES ('032024', 'P1', 3, 7.5, 'T18', 18, "
+                      "'so no caixa'), ('032024', 'P2', 1, 2.5, 'F', NULL, NULL)");
+
+    store.runFiscal();
+
+    EXPECT_EQ(store.server.rows("SELECT MES_ANO, COD_PRODUTO, QUANTIDADE, VR_CONTABIL, SIT_TRIBUTARIA, "
+                                "ALIQUOTA, EXPORTADO FROM REGISTRO_60R ORDER BY 2"),
+        (QStringList { "032024|P1|3.000|7.50|T18|18.00|1", "032024|P2|1.000|2.50|F|<null>|1" }));
+    EXPECT_EQ(terminalStates(store, 1, "REGISTRO_60R"), QStringList { "2" });
+    EXPECT_FALSE(logText("Log_Registro60r.log").contains("Erro")) << logText("Log_Registro60r.log").toStdString();
+}
+
+// All of a terminal's monthly rows go in one server transaction: one the
+// server refuses keeps the others out too, and all go once it is mended.
+TEST(CargaRegistro, AMonthlyRowTheServerRefusesLeavesNoneOfTheCopyBehind)
+{
+    FiscalStore store;
+    store.pdv(1).exec("ALTER TABLE REGISTRO_60R ALTER COLUMN SIT_TRIBUTARIA TYPE varchar(10)");
+    addRows(store.pdv(1), "REGISTRO_60R", "SN1", "2024-03-05", 150);
+    store.pdv(1).exec("UPDATE REGISTRO_60R SET SIT_TRIBUTARIA = 'T18-LONGA' WHERE COD_PRODUTO = 'P120'");
+
+    store.runFiscal();
+
+    EXPECT_EQ(serverCount(store, "REGISTRO_60R"), "0");
+    EXPECT_EQ(terminalStates(store, 1, "REGISTRO_60R"), QStringList { "1" });
+    EXPECT_TRUE(logText("Log_Registro60r.log").contains("Erro no registro"))
+        << logText("Log_Registro60r.log").toStdString();
+
+    store.pdv(1).exec("UPDATE REGISTRO_60R SET SIT_TRIBUTARIA = 'T18' WHERE COD_PRODUTO = 'P120'");
+    store.runFiscal();
+    EXPECT_EQ(serverCount(store, "REGISTRO_60R"), "150");
+    EXPECT_EQ(terminalStates(store, 1, "REGISTRO_60R"), QStringList { "2" });
 }
 
 // A row the server refuses fails its own table only: that table's server
@@ -291,6 +352,37 @@ TEST(CargaRegistro, ARowTheServerRefusesFailsItsTableAloneAndIsRetried)
         EXPECT_EQ(serverCount(store, c.table, "NUM_SERIE = 'SN2'"), QString::number(c.rows));
         EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
     }
+}
+
+// A run over several terminals keeps every terminal's refused rows in the
+// table's one log, each under its terminal's header; the next run starts the
+// file anew.
+TEST(CargaRegistro, TheLogOfARunHoldsEveryTerminalsSection)
+{
+    FiscalStore store(2);
+    store.server.exec("CREATE FUNCTION refuse_t2() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF "
+                      "NEW.SIT_TRIBUTARIA = 'T2' THEN RAISE EXCEPTION 'totalizador recusado de %', "
+                      "NEW.NUM_SERIE; END IF; RETURN NEW; END $$");
+    store.server.exec("CREATE TRIGGER refuse_t2 BEFORE INSERT ON REGISTRO_60A FOR EACH ROW EXECUTE FUNCTION "
+                      "refuse_t2()");
+    addRows(store.pdv(1), "REGISTRO_60A", "SN1", "2024-03-05", 3);
+    addRows(store.pdv(2), "REGISTRO_60A", "SN2", "2024-03-05", 3);
+
+    store.runFiscal();
+
+    std::vector<testsupport::LogSection> log = testsupport::logSections("Registro60a.log");
+    ASSERT_EQ(testsupport::logSectionTitles(log), (QStringList { "Ecf 001", "Ecf 002" }));
+    EXPECT_TRUE(log[0].entries.contains("totalizador recusado de SN1")) << log[0].entries.toStdString();
+    EXPECT_TRUE(log[1].entries.contains("totalizador recusado de SN2")) << log[1].entries.toStdString();
+    for (const testsupport::LogSection& section : log)
+        EXPECT_TRUE(section.entries.startsWith("Cópia iniciada em ")) << section.entries.toStdString();
+
+    // Only terminal 2 asks again: the file is this run's alone.
+    store.requestFiscal(2);
+    store.registro.run();
+    log = testsupport::logSections("Registro60a.log");
+    ASSERT_EQ(testsupport::logSectionTitles(log), QStringList { "Ecf 002" });
+    EXPECT_TRUE(log[0].entries.contains("totalizador recusado de SN2")) << log[0].entries.toStdString();
 }
 
 TEST(CargaRegistro, ImportsAreFreeAgainHoweverTheRunEnds)
@@ -409,7 +501,7 @@ TEST(RegistroNotification, AFiscalRequestBringsTheDayOnceAndASecondReplacesIt)
 
     store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 3");
     store.db.exec("NOTIFY registro");
-    ASSERT_TRUE(testsupport::waitFor(settled));
+    ASSERT_TRUE(testsupport::waitFor(settled, testsupport::kWindowRunMs));
     for (const QString& table : kTables)
         EXPECT_EQ(store.db.scalar("SELECT count(*) FROM " + table), "4") << table.toStdString();
     EXPECT_TRUE(windows->sales->findChild<QLabel*>("Label6")->text().startsWith("Banco: "));
@@ -419,7 +511,7 @@ TEST(RegistroNotification, AFiscalRequestBringsTheDayOnceAndASecondReplacesIt)
     addRows(pdv, "REGISTRO_60I", "SN1", "2024-03-05", 2);
     store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 3");
     store.db.exec("NOTIFY registro");
-    ASSERT_TRUE(testsupport::waitFor(settled));
+    ASSERT_TRUE(testsupport::waitFor(settled, testsupport::kWindowRunMs));
     EXPECT_EQ(store.db.rows("SELECT NUM_SERIE, DT_EMISSAO, count(*) FROM REGISTRO_60I GROUP BY 1, 2"),
         QStringList { "SN1|2024-03-05|2" });
     EXPECT_EQ(store.db.scalar("SELECT count(*) FROM REDUCOES_Z"), "4");

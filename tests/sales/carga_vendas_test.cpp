@@ -7,6 +7,7 @@
 #include "db/errors.h"
 #include "db/query.h"
 #include "sales/import_cells.h"
+#include "support/copy_log_sections.h"
 
 #include <QFile>
 #include <QLocale>
@@ -301,6 +302,33 @@ TEST(CargaVendas, AFailedChequeRunLeavesNoChequeBehind)
     EXPECT_EQ(store.server.rows("SELECT NUM_CHEQUE FROM CHEQUES_RECEBIDOS ORDER BY 1"),
         (QStringList { "BAD", "C1" }));
     EXPECT_EQ(store.states(1, "CHEQUES_RECEBIDOS"), (QStringList { "2", "2" }));
+}
+
+// A run over several terminals keeps every terminal's copy in each table's
+// one log, each under its terminal's header, refused rows included.
+TEST(CargaVendas, TheLogOfARunHoldsEveryTerminalsSection)
+{
+    SalesStore store(2);
+    for (int n = 1; n <= 2; ++n) {
+        store.addSale(n, Sale { .id = 1, .numDoc = QString::number(40 + n) });
+        store.addCheque(n, QString("BAD%1").arg(n));
+    }
+    store.server.exec("CREATE FUNCTION refuse_bad() RETURNS trigger LANGUAGE plpgsql AS "
+                      "$$ BEGIN IF NEW.NUM_CHEQUE LIKE 'BAD%' THEN RAISE EXCEPTION 'cheque % recusado', "
+                      "NEW.NUM_CHEQUE; END IF; RETURN NEW; END $$");
+    store.server.exec("CREATE TRIGGER refuse_bad BEFORE INSERT ON CHEQUES_RECEBIDOS FOR EACH ROW "
+                      "EXECUTE FUNCTION refuse_bad()");
+
+    store.importAll();
+
+    const std::vector<testsupport::LogSection> cheques = testsupport::logSections("Log_Cheques.log");
+    ASSERT_EQ(testsupport::logSectionTitles(cheques), (QStringList { "Ecf 001", "Ecf 002" }));
+    EXPECT_TRUE(cheques[0].entries.contains("cheque BAD1 recusado")) << cheques[0].entries.toStdString();
+    EXPECT_TRUE(cheques[1].entries.contains("cheque BAD2 recusado")) << cheques[1].entries.toStdString();
+    const std::vector<testsupport::LogSection> sales = testsupport::logSections("Log_Transacoes.log");
+    ASSERT_EQ(testsupport::logSectionTitles(sales), (QStringList { "Ecf 001", "Ecf 002" }));
+    for (const testsupport::LogSection& section : sales)
+        EXPECT_TRUE(section.entries.endsWith("nenhum erro registrado")) << section.entries.toStdString();
 }
 
 TEST(CargaVendas, APhaseThatFailsSteersNoRowOfTheNextPhase)

@@ -76,7 +76,7 @@ TEST_F(SalesWindow, VendaWhilePausedWithdrawsOnlyTheFirstRequest)
     ASSERT_FALSE(sales().flags().Importacao_Livre);
     store.db.exec("NOTIFY venda");
 
-    ASSERT_TRUE(testsupport::waitFor([&] { return importacao("003") == "0"; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return importacao("003") == "0"; }, testsupport::kWindowRunMs));
     EXPECT_EQ(importacao("005"), "1");
     // No import ran: its label would name the database.
     EXPECT_EQ(sales().findChild<QLabel*>("Label6")->text(), "");
@@ -94,8 +94,8 @@ TEST_F(SalesWindow, VendaRunsTheImportAndShowsTheSale)
 
     store.db.exec("NOTIFY venda");
 
-    ASSERT_TRUE(testsupport::waitFor([&] { return importacao("001") == "0"; }));
-    ASSERT_TRUE(testsupport::waitFor([&] { return sales().flags().Importacao_Livre; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return importacao("001") == "0"; }, testsupport::kWindowRunMs));
+    ASSERT_TRUE(testsupport::waitFor([&] { return sales().flags().Importacao_Livre; }, testsupport::kWindowRunMs));
     EXPECT_EQ(pdv.scalar("SELECT exportado FROM transacoes"), "2");
     EXPECT_EQ(store.db.scalar("SELECT count(*) FROM transacoes"), "1");
     EXPECT_FALSE(pane("Memo2")->toPlainText().isEmpty());
@@ -122,8 +122,8 @@ TEST_F(SalesWindow, VendaArrivingBeforeTheWindowShowsIsServedOnceItShows)
 
     sales().show();
 
-    ASSERT_TRUE(testsupport::waitFor([&] { return importacao("001") == "0"; })) << importacao("001").toStdString();
-    ASSERT_TRUE(testsupport::waitFor([&] { return sales().flags().Importacao_Livre; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return importacao("001") == "0"; }, testsupport::kWindowRunMs)) << importacao("001").toStdString();
+    ASSERT_TRUE(testsupport::waitFor([&] { return sales().flags().Importacao_Livre; }, testsupport::kWindowRunMs));
     EXPECT_EQ(pdv.scalar("SELECT exportado FROM transacoes"), "2");
     EXPECT_EQ(store.db.scalar("SELECT count(*) FROM transacoes"), "1");
 }
@@ -153,7 +153,8 @@ TEST_F(SalesWindow, ExitAsksFirstAndIsRefusedWhileAnImportRuns)
     });
     store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 1");
     store.db.exec("NOTIFY venda");
-    const bool finished = testsupport::waitFor([&] { return importacao("001") == "0" && sales().flags().Saida_Liberada; });
+    const bool finished = testsupport::waitFor([&] { return importacao("001") == "0" && sales().flags().Saida_Liberada; },
+                                                testsupport::kWindowRunMs);
     common::setEventPump({});
     ASSERT_TRUE(finished);
     EXPECT_TRUE(pressed);

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 using namespace salestest;
 
 namespace {
@@ -29,6 +33,11 @@ void allow(SalesStore& store, const QString& table)
 void resend(SalesStore& store, int n, const QString& table)
 {
     store.pdv(n).exec("UPDATE " + table + " SET EXPORTADO = 0");
+}
+
+QStringList statesOf(SalesStore& store, const QString& table)
+{
+    return store.states(1, table, table == "TRANSITENS" ? "TRANSACAO_ID, SEQUENCIA" : QString());
 }
 
 TEST(SaleUpsert, TheSameDocumentNumberOnAnotherDayIsAnotherSale)
@@ -100,56 +109,129 @@ TEST(SaleUpsert, ItemsAndInstalmentsWaitForTheirSale)
     EXPECT_EQ(store.states(1, "TRANSPARCELAS"), QStringList { "2" });
 }
 
-TEST(SaleUpsert, ASaleThatCannotBeWrittenIsShownAndSentAgainLater)
+// A row the server refuses: one error box with its table's prefix and the
+// server's text, the row left for the next import while the rest arrive, the
+// cells naming only a sale that did arrive, and the row brought by the next
+// import once the server takes it.
+struct Refusal {
+    const char* what;
+    std::function<void(SalesStore&)> ringUp;
+    std::function<void(SalesStore&)> refuse;
+    std::function<void(SalesStore&)> accept;
+    const char* messagePrefix;
+    const char* messageNames; // in the server's text
+    std::vector<std::pair<const char*, QStringList>> states; // EXPORTADO after the refusal, key order
+    const char* arrived;      // what is on the server; %1 is GEN_TRANSACOES' first value
+    QStringList arrivedFirst;
+    QStringList arrivedAtLast;
+};
+
+// Sale by sale: its number, its id as drawn from GEN_TRANSACOES, its items
+// and instalments; then every item and instalment on the server.
+const char* const kSalesArrived
+    = "SELECT NUM_DOC, TRANSACAO_ID - %1, (SELECT count(*) FROM TRANSITENS i WHERE i.TRANSACAO_ID = "
+      "t.TRANSACAO_ID), (SELECT count(*) FROM TRANSPARCELAS p WHERE p.TRANSACAO_ID = t.TRANSACAO_ID) FROM "
+      "TRANSACOES t UNION ALL SELECT 'all', NULL, (SELECT count(*) FROM TRANSITENS), (SELECT count(*) FROM "
+      "TRANSPARCELAS) ORDER BY 1";
+
+// Three sales, 11 to 13, each with an item and an instalment.
+void threeSales(SalesStore& store)
 {
-    SalesStore store;
-    store.addSale(1, Sale { .id = 1, .numDoc = "12A" });
-    store.addSale(1, Sale { .id = 2, .numDoc = "13" });
-    // Fresh sequence: its first value is last_value.
-    const qint64 firstId = store.server.scalar("SELECT last_value FROM GEN_TRANSACOES").toLongLong();
-
-    store.importAll();
-
-    ASSERT_EQ(store.dialogs->shown.size(), 1u);
-    EXPECT_EQ(store.dialogs->shown[0].kind, "error");
-    EXPECT_TRUE(store.dialogs->shown[0].text.startsWith("Erro Transacoes principal:\rErro: "));
-    EXPECT_TRUE(store.dialogs->shown[0].text.contains("12A"));
-    EXPECT_EQ(store.server.rows("SELECT NUM_DOC FROM TRANSACOES"), QStringList { "13" });
-    EXPECT_EQ(store.states(1, "TRANSACOES"), (QStringList { "0", "2" }));
-    // The sale that failed spent the first id.
-    const QString saleId = store.server.scalar("SELECT TRANSACAO_ID FROM TRANSACOES");
-    EXPECT_EQ(saleId.toLongLong(), firstId + 1);
-    // The cells and ULTIMA_TRANS name the sale that did arrive.
-    EXPECT_EQ(store.import->cells().Ultima_Transacao, saleId.toLongLong());
-    EXPECT_EQ(store.import->cells().Ultimo_Cupom, 13);
-    EXPECT_EQ(store.server.scalar("SELECT ULTIMA_TRANS FROM LICENCA_IF"), saleId);
-
-    store.pdv(1).exec("UPDATE TRANSACOES SET NUM_DOC = '12' WHERE TRANSACAO_ID = 1");
-    store.importAll();
-    EXPECT_EQ(store.server.rows("SELECT NUM_DOC FROM TRANSACOES ORDER BY 1"), (QStringList { "12", "13" }));
-    EXPECT_EQ(store.states(1, "TRANSACOES"), (QStringList { "2", "2" }));
+    for (int id = 1; id <= 3; ++id) {
+        const Sale s { .id = id, .numDoc = QString::number(10 + id) };
+        store.addSale(1, s);
+        store.addItem(1, s, 1, 10);
+        store.addInstalment(1, s);
+    }
 }
 
-TEST(SaleUpsert, AnItemThatCannotBeWrittenIsShownAndSentAgainLater)
+std::function<void(SalesStore&)> refuseWhen(const char* table, const char* when, const char* message)
 {
-    SalesStore store;
-    const Sale s {};
-    store.addSale(1, s);
-    store.addItem(1, s, 1, 10);
-    store.addItem(1, s, 2, 666);
-    refuse(store, "TRANSITENS", "NEW.PRODUTO_ID = 666", "product 666 blocked");
+    return [=](SalesStore& store) { refuse(store, table, when, message); };
+}
+std::function<void(SalesStore&)> acceptAgain(const char* table)
+{
+    return [=](SalesStore& store) { allow(store, table); };
+}
 
-    store.importAll();
-    ASSERT_EQ(store.dialogs->texts().size(), 1);
-    EXPECT_TRUE(store.dialogs->texts()[0].startsWith("Erro transitens:\rErro: "));
-    EXPECT_TRUE(store.dialogs->texts()[0].contains("product 666 blocked"));
-    EXPECT_EQ(store.states(1, "TRANSITENS", "SEQUENCIA"), (QStringList { "2", "0" }));
+TEST(RefusedRow, IsShownLeftForTheNextImportAndArrivesOnceTheServerTakesIt)
+{
+    const Sale plain {};
+    const Refusal cases[] = {
+        { "a sale number that is not a number",
+            [](SalesStore& store) {
+                store.addSale(1, Sale { .id = 1, .numDoc = "12" });
+                store.addSale(1, Sale { .id = 2, .numDoc = "13" });
+            },
+            [](SalesStore& store) { store.pdv(1).exec("UPDATE TRANSACOES SET NUM_DOC = '12A' WHERE TRANSACAO_ID = 1"); },
+            [](SalesStore& store) { store.pdv(1).exec("UPDATE TRANSACOES SET NUM_DOC = '12' WHERE TRANSACAO_ID = 1"); },
+            "Erro Transacoes principal:\rErro: ", "12A",
+            { { "TRANSACOES", { "0", "2" } } },
+            // The refused sale spent the first id.
+            kSalesArrived, { "13|1|0|0", "all|<null>|0|0" }, { "12|2|0|0", "13|1|0|0", "all|<null>|0|0" } },
+        { "a sale between two others, its refusal read with the next sale's lookup", threeSales,
+            refuseWhen("TRANSACOES", "NEW.NUM_DOC = '12'", "sale 12 blocked"), acceptAgain("TRANSACOES"),
+            "Erro Transacoes principal:\rErro: ", "sale 12 blocked",
+            { { "TRANSACOES", { "2", "0", "2" } }, { "TRANSITENS", { "2", "0", "2" } },
+                { "TRANSPARCELAS", { "2", "0", "2" } } },
+            kSalesArrived, { "11|0|1|1", "13|2|1|1", "all|<null>|2|2" },
+            { "11|0|1|1", "12|3|1|1", "13|2|1|1", "all|<null>|3|3" } },
+        { "the last sale, its refusal read when the run ends", threeSales,
+            refuseWhen("TRANSACOES", "NEW.NUM_DOC = '13'", "sale 13 blocked"), acceptAgain("TRANSACOES"),
+            "Erro Transacoes principal:\rErro: ", "sale 13 blocked",
+            { { "TRANSACOES", { "2", "2", "0" } }, { "TRANSITENS", { "2", "2", "0" } },
+                { "TRANSPARCELAS", { "2", "2", "0" } } },
+            kSalesArrived, { "11|0|1|1", "12|1|1|1", "all|<null>|2|2" },
+            { "11|0|1|1", "12|1|1|1", "13|3|1|1", "all|<null>|3|3" } },
+        { "an item",
+            [&](SalesStore& store) {
+                store.addSale(1, plain);
+                store.addItem(1, plain, 1, 10);
+                store.addItem(1, plain, 2, 666);
+            },
+            refuseWhen("TRANSITENS", "NEW.PRODUTO_ID = 666", "product 666 blocked"), acceptAgain("TRANSITENS"),
+            "Erro transitens:\rErro: ", "product 666 blocked", { { "TRANSITENS", { "2", "0" } } },
+            "SELECT PRODUTO_ID FROM TRANSITENS ORDER BY 1", { "10" }, { "10", "666" } },
+        { "a receipt closing", [](SalesStore& store) { store.addClosing(1, Sale { .id = 1, .numDoc = "57" }); },
+            refuseWhen("FECHAMENTO_CUPOM", "TRUE", "closings blocked"), acceptAgain("FECHAMENTO_CUPOM"),
+            "Erro Fechamento Cupom:\rErro: ", "closings blocked", { { "FECHAMENTO_CUPOM", { "0" } } },
+            "SELECT CUPOM FROM FECHAMENTO_CUPOM", {}, { "00000057" } },
+    };
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.what);
+        SalesStore store;
+        c.ringUp(store);
+        c.refuse(store);
+        // Fresh sequence: its first value is last_value.
+        QString arrived = c.arrived;
+        arrived.replace("%1", store.server.scalar("SELECT last_value FROM GEN_TRANSACOES"));
 
-    allow(store, "TRANSITENS");
-    store.importAll();
-    EXPECT_EQ(
-        store.server.rows("SELECT PRODUTO_ID FROM TRANSITENS ORDER BY 1"), (QStringList { "10", "666" }));
-    EXPECT_EQ(store.states(1, "TRANSITENS", "SEQUENCIA"), (QStringList { "2", "2" }));
+        store.importAll();
+
+        ASSERT_EQ(store.dialogs->shown.size(), 1u) << store.dialogs->texts().join("\n").toStdString();
+        EXPECT_EQ(store.dialogs->shown[0].kind, "error");
+        EXPECT_TRUE(store.dialogs->shown[0].text.startsWith(c.messagePrefix)) << store.dialogs->texts()[0].toStdString();
+        EXPECT_TRUE(store.dialogs->shown[0].text.contains(c.messageNames)) << store.dialogs->texts()[0].toStdString();
+        for (const auto& [table, states] : c.states)
+            EXPECT_EQ(statesOf(store, table), states) << table;
+        EXPECT_EQ(store.server.rows(arrived), c.arrivedFirst);
+        // The cells and ULTIMA_TRANS name the last sale that did arrive.
+        const QStringList last
+            = store.server.rows("SELECT TRANSACAO_ID, NUM_DOC FROM TRANSACOES ORDER BY TRANSACAO_ID DESC LIMIT 1");
+        if (!last.isEmpty()) {
+            const QStringList cols = last[0].split('|');
+            EXPECT_EQ(store.import->cells().Ultima_Transacao, cols[0].toLongLong());
+            EXPECT_EQ(store.import->cells().Ultimo_Cupom, cols[1].toLongLong());
+            EXPECT_EQ(store.server.scalar("SELECT ULTIMA_TRANS FROM LICENCA_IF"), cols[0]);
+        }
+
+        c.accept(store);
+        store.importAll();
+        EXPECT_EQ(store.server.rows(arrived), c.arrivedAtLast);
+        for (const auto& [table, states] : c.states)
+            EXPECT_EQ(statesOf(store, table), QStringList(states.size(), "2")) << table;
+        EXPECT_EQ(store.dialogs->shown.size(), 1u) << store.dialogs->texts().join("\n").toStdString();
+    }
 }
 
 TEST(SaleUpsert, StockLocationRowsOnlyWhenTheSwitchReadsExactlyTrue)
@@ -217,23 +299,6 @@ TEST(ClosingUpsert, PaymentLinesReadOutOfTheirOrderStillArriveOnceEach)
         store.importAll();
         EXPECT_EQ(store.server.rows(lines), (QStringList { "1|FIN 1", "2|FIN 2" })) << "copy " << copy;
     }
-}
-
-TEST(ClosingUpsert, AClosingThatCannotBeWrittenIsShownAndSentAgainLater)
-{
-    SalesStore store;
-    store.addClosing(1, Sale { .id = 1, .numDoc = "57" });
-    refuse(store, "FECHAMENTO_CUPOM", "TRUE", "closings blocked");
-
-    store.importAll();
-    ASSERT_EQ(store.dialogs->texts().size(), 1);
-    EXPECT_TRUE(store.dialogs->texts()[0].startsWith("Erro Fechamento Cupom:\rErro: "));
-    EXPECT_EQ(store.states(1, "FECHAMENTO_CUPOM"), QStringList { "0" });
-
-    allow(store, "FECHAMENTO_CUPOM");
-    store.importAll();
-    EXPECT_EQ(store.count("FECHAMENTO_CUPOM"), "1");
-    EXPECT_EQ(store.states(1, "FECHAMENTO_CUPOM"), QStringList { "2" });
 }
 
 TEST(NfceUpsert, AComplementWithoutItsSaleGetsAFreshIdAndItsSaleOneLater)

@@ -80,7 +80,7 @@ TEST(ProbeAll, ManySilentTerminalsAreWaitedForTogether)
     EXPECT_TRUE(log.allStartedBeforeTheFirstTimedOut());
 }
 
-TEST(ProbeAll, EmptyBatch)
+TEST(ProbeAll, AnEmptyBatchGivesNoResults)
 {
     EXPECT_TRUE(probeAll({}, 100).empty());
 }

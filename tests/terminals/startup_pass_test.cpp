@@ -55,7 +55,7 @@ QStringList openSlots(const SlotSet& slotSet)
 
 } // namespace
 
-TEST(StartupPass, StatusSlotsAndLines)
+TEST(StartupPass, AnsweringTerminalsGetASlotAndAGreenLineRefusingOnesARedOneSilentOnesNone)
 {
     Server s;
     TestDatabase terminal(Template::Terminal);

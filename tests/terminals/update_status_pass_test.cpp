@@ -30,7 +30,7 @@ struct UpdateWindowParts {
 
 } // namespace
 
-TEST(UpdateStatusPass, BoxesFlagsAndMarks)
+TEST(UpdateStatusPass, ActiveTerminalsUpTo33GetABoxAndAFlagAndTheUnreachableOnesAreMarked)
 {
     Server s;
     testsupport::SilentListener silent;

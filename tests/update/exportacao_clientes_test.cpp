@@ -1,6 +1,7 @@
 // The customer exports run by the update window as the program creates it,
 // against a server database and terminal databases the test made.
 
+#include "support/copy_log_sections.h"
 #include "support/program_fixture.h"
 
 #include "common/event_pump.h"
@@ -278,6 +279,7 @@ TEST_F(ClientesExport, LongNameIsCutAndATerminalThatRefusesTheRowFailsAlone)
 {
     for (int n = 1; n <= 3; ++n)
         addPdv(n);
+    pdv(1).exec("ALTER TABLE CLIENTES ALTER COLUMN NOME TYPE varchar(10)");
     pdv(3).exec("ALTER TABLE CLIENTES ALTER COLUMN NOME TYPE varchar(10)");
     const QString longName = QString(80, 'M');
     customer(7, longName);
@@ -285,13 +287,17 @@ TEST_F(ClientesExport, LongNameIsCutAndATerminalThatRefusesTheRowFailsAlone)
 
     notifyClientes();
 
-    EXPECT_EQ(pdv(1).scalar("SELECT nome FROM clientes"), longName.left(70));
+    EXPECT_TRUE(clientesOf(1).isEmpty());
     EXPECT_EQ(pdv(2).scalar("SELECT nome FROM clientes"), longName.left(70));
     EXPECT_TRUE(clientesOf(3).isEmpty());
-    EXPECT_EQ(stamps(), (QStringList{"001|t", "002|t", "003|f"}));
-    // The log of the last copy is the refused terminal's, with its error.
-    EXPECT_TRUE(logText("LogClientes_auto.log").contains("character varying(10)"))
+    EXPECT_EQ(stamps(), (QStringList{"001|f", "002|t", "003|f"}));
+    // One log for the run, a section for each terminal with its own errors.
+    const std::vector<testsupport::LogSection> log = testsupport::logSections("LogClientes_auto.log");
+    ASSERT_EQ(testsupport::logSectionTitles(log), (QStringList{"Ecf 001", "Ecf 002", "Ecf 003"}))
         << logText("LogClientes_auto.log").toStdString();
+    EXPECT_TRUE(log[0].entries.contains("character varying(10)")) << log[0].entries.toStdString();
+    EXPECT_TRUE(log[1].entries.endsWith("nenhum erro registrado")) << log[1].entries.toStdString();
+    EXPECT_TRUE(log[2].entries.contains("character varying(10)")) << log[2].entries.toStdString();
     EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
 }
 
@@ -336,6 +342,35 @@ TEST_F(ClientesExport, ManualExportServesTheRequestedTerminalWithEveryCustomer)
     EXPECT_TRUE(logText("LogClientes.log").size() > 0);
 }
 
+// "Exportar todos Registros" left clear: only the customers changed today
+// go, and a terminal's copy of any other customer is left as it was.
+TEST_F(ClientesExport, ManualExportWithoutSendAllSendsOnlyTodaysChanges)
+{
+    addPdv(1);
+    addPdv(2);
+    customer(1, "CARLOS");
+    customer(2, "BRUNO", false);
+    instalment(2, "150.50", 3);
+    customer(3, "ANA", false);
+    pdv(1).exec("INSERT INTO CLIENTES (CLIENTE_ID, NOME, SALDO) VALUES (2, 'BRUNO NO PDV', 5)");
+    create();
+    recordTurns();
+    QTest::mouseClick(box(1), Qt::LeftButton);
+
+    QTest::mouseClick(button(), Qt::LeftButton);
+
+    EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
+    ASSERT_FALSE(turns.empty());
+    EXPECT_FALSE(turns.front().total);
+    EXPECT_EQ(clientesOf(1), (QStringList{"1|CARLOS|0.00|1899-12-30|0.00", "2|BRUNO NO PDV|5.00|<null>|0.00"}));
+    EXPECT_TRUE(clientesOf(2).isEmpty());
+    EXPECT_EQ(stamps(), (QStringList{"001|t", "002|f"}));
+    EXPECT_EQ(turns.back().memo1, "Exportando 1 Clientes: -> Ecf: 01\n Aguarde...");
+    EXPECT_EQ(memo("Memo2"), QStringList{"000001 - CARLOS - R$0"});
+    EXPECT_EQ(memo("Memo1"), (QStringList{"", "******Clientes alterados - 1 Ecf: 01! ******", "Finalizado Clientes!"}));
+    EXPECT_EQ(sales.atualizar, 1); // no request was served
+}
+
 TEST_F(ClientesExport, RequestRowsThatNameNoBoxAreIgnored)
 {
     addPdv(3, {.importacao = 10});
@@ -355,14 +390,6 @@ TEST_F(ClientesExport, RequestRowsThatNameNoBoxAreIgnored)
               (QStringList{"003|0|0", "036|10|0", "041|10|0", "7|10|0"}));
     EXPECT_EQ(stamps(), (QStringList{"003|t", "036|f", "041|f", "7|f"}));
     EXPECT_EQ(memo("Memo1").back(), "Finalizado Clientes!");
-
-    struct Case {
-        const char* numEcf;
-        int box;
-    };
-    for (const Case c : {Case{"001", 1}, Case{"033", 33}, Case{"040", 40}, Case{"041", 0}, Case{"000", 0},
-                         Case{"7", 0}, Case{" 07", 0}, Case{"0007", 0}, Case{"A1", 0}, Case{"", 0}})
-        EXPECT_EQ(update::caixaDoNumEcf(c.numEcf), c.box) << c.numEcf;
 }
 
 TEST_F(ClientesExport, AllTerminalsModeStampsOnlyTheTerminalsServed)
@@ -394,6 +421,10 @@ TEST_F(ClientesExport, AllTerminalsModeStampsOnlyTheTerminalsServed)
                               "exportacao <> 0"),
               "0");
     EXPECT_EQ(memo("Memo1"), (QStringList{"", "******Clientes alterados - 1 Ecf: 03! ******", "Finalizado Clientes!"}));
+    // The run's log tells about each terminal copied to, not the last one only.
+    EXPECT_EQ(testsupport::logSectionTitles(testsupport::logSections("LogClientes.log")),
+              (QStringList{"Ecf 001", "Ecf 003"}))
+        << logText("LogClientes.log").toStdString();
     EXPECT_TRUE(ticked().isEmpty());
     EXPECT_FALSE(box("Todas_Ecfs")->isChecked());
     EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();

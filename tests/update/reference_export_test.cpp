@@ -3,6 +3,7 @@
 // the server, through the update window's buttons and notifications.
 
 #include "export_fixture.h"
+#include "support/copy_log_sections.h"
 
 #include <QTest>
 
@@ -141,6 +142,61 @@ TEST_F(ReferenceExport, Code15IsServedByWhicheverRunsFirst)
     EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
 }
 
+TEST_F(ReferenceExport, DonationEntitiesReplaceTheRequestedTerminalsTableOnly)
+{
+    addTerminal({.num = "001"}).exec(
+        "INSERT INTO ENTIDADES_DOACAO (ENTIDADE_ID, NOME) VALUES (1, 'VELHA'), (9, 'APAGADA NO SERVIDOR')");
+    addTerminal({.num = "002"}).exec("INSERT INTO ENTIDADES_DOACAO (ENTIDADE_ID, NOME) VALUES (5, 'INTOCADA')");
+    store.db.exec("INSERT INTO ENTIDADES_DOACAO (ENTIDADE_ID, NOME, CNPJ, NUMERO, MUNICIPIO, TELEFONE_1, INSCRICAO) "
+                  "VALUES (1, 'APAE', '12.345.678/0001-90', '12A', 'SAO PAULO', '3333-4444', 'ISENTO'), "
+                  "(2, 'CRECHE', NULL, '', 'OSASCO', NULL, NULL)");
+    request("001", 15);
+    request("002", 0);
+    open();
+
+    click("Btn_Entidades");
+
+    const QString columns = "SELECT entidade_id, nome, cnpj, numero, municipio, telefone_1, inscricao FROM "
+                            "entidades_doacao ORDER BY 1";
+    EXPECT_EQ(pdv("001").rows(columns), store.db.rows(columns));
+    EXPECT_EQ(pdv("001").rows(columns).size(), 2);
+    EXPECT_EQ(pdv("002").rows("SELECT entidade_id, nome FROM entidades_doacao"), QStringList{"5|INTOCADA"});
+    EXPECT_TRUE(stamped("001"));
+    EXPECT_FALSE(stamped("002"));
+    EXPECT_EQ(pane("Memo1"), progressLines("Exportando Entidades: ", 1) << "Finalizado Entidades.");
+    EXPECT_FALSE(anyBoxChecked());
+    EXPECT_TRUE(button("Btn_Entidades")->isEnabled());
+    EXPECT_TRUE(log("LogEntidades.log").contains("nenhum erro registrado")) << log("LogEntidades.log").toStdString();
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+}
+
+// Ticked while it was active, made inactive on the server before the run:
+// the run reaches its slot and leaves it, with no box.
+TEST_F(ReferenceExport, ATerminalInactiveOnTheServerIsSkippedWithoutAMessage)
+{
+    addTerminal({.num = "001"});
+    addTerminal({.num = "002"}).exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (5, 'INTOCADA')");
+    store.db.exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (1, 'DINHEIRO')");
+    request("001", 0);
+    request("002", 0);
+    open();
+    ASSERT_TRUE(box(2)->isEnabled());
+    QTest::mouseClick(box(1), Qt::LeftButton);
+    QTest::mouseClick(box(2), Qt::LeftButton);
+    store.db.exec("UPDATE LICENCA_IF SET STATUS = 'D' WHERE NUM_ECF = '002'");
+
+    click("btn_finalizadoras");
+
+    EXPECT_EQ(pdv("001").rows("SELECT descricao FROM finalizadoras"), QStringList{"DINHEIRO"});
+    EXPECT_EQ(pdv("002").rows("SELECT finalizadora_id, descricao FROM finalizadoras"), QStringList{"5|INTOCADA"});
+    EXPECT_TRUE(stamped("001"));
+    EXPECT_FALSE(stamped("002"));
+    EXPECT_EQ(pane("Memo1"), progressLines(kConfigPrefix, 1) + progressLines(kConfigPrefix, 2)
+                                 << "Finalizado Finalizadoras!");
+    EXPECT_FALSE(anyBoxChecked());
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+}
+
 TEST_F(ReferenceExport, IbptSkipsACheckedTerminalThatDidNotAnswer)
 {
     addTerminal({.num = "001"}).exec("INSERT INTO IBTP (IBTP_ID, CODIGO) VALUES (50, 'ANTIGO')");
@@ -171,7 +227,7 @@ struct FailingCopy {
     const char* name;
     const char* button;
     int code;
-    const char* errorPrefix;
+    const char* errorPrefix;     // nullptr: the member fails silently
     const char* breakTerminal;   // run on terminal 002
     QStringList kept;            // terminal 002's rows, read before and after
     const char* serverRows = ""; // extra rows on the server
@@ -200,7 +256,11 @@ TEST_P(ReferenceExportFailure, TerminalKeepsItsPreviousRows)
     for (const QString& sql : c.kept)
         before << broken.rows(sql);
 
-    click(c.button);
+    // The IBPT button is hidden: only a notification or a call reaches it.
+    if (button(c.button)->isVisible())
+        click(c.button);
+    else
+        button(c.button)->click();
 
     QStringList after;
     for (const QString& sql : c.kept)
@@ -208,11 +268,20 @@ TEST_P(ReferenceExportFailure, TerminalKeepsItsPreviousRows)
     EXPECT_EQ(after, before);
     EXPECT_FALSE(stamped("002"));
     EXPECT_TRUE(stamped("001"));
-    ASSERT_EQ(dialogs->shown.size(), 1u) << shownTexts().toStdString();
-    EXPECT_EQ(dialogs->shown[0].kind, "error");
-    EXPECT_TRUE(dialogs->shown[0].text.startsWith(c.errorPrefix)) << shownTexts().toStdString();
+    if (c.errorPrefix) {
+        ASSERT_EQ(dialogs->shown.size(), 1u) << shownTexts().toStdString();
+        EXPECT_EQ(dialogs->shown[0].kind, "error");
+        EXPECT_TRUE(dialogs->shown[0].text.startsWith(c.errorPrefix)) << shownTexts().toStdString();
+    } else {
+        EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+    }
     EXPECT_TRUE(button(c.button)->isEnabled());
-    EXPECT_TRUE(log(c.logFile).contains(c.logged)) << log(c.logFile).toStdString();
+    // The run's log keeps the served terminal's copy beside the failed one.
+    const std::vector<testsupport::LogSection> sections = testsupport::logSections(c.logFile);
+    ASSERT_EQ(testsupport::logSectionTitles(sections), (QStringList{"Ecf 001", "Ecf 002"}))
+        << log(c.logFile).toStdString();
+    EXPECT_TRUE(sections[0].entries.endsWith("nenhum erro registrado")) << sections[0].entries.toStdString();
+    EXPECT_TRUE(sections[1].entries.contains(c.logged)) << sections[1].entries.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -234,7 +303,29 @@ INSTANTIATE_TEST_SUITE_P(
                     {"SELECT conta_estoque FROM config", "SELECT empresa_id FROM empresas ORDER BY 1",
                      "SELECT num_ecf, importacao FROM licenca_if ORDER BY 1"},
                     "INSERT INTO CONFIG_NFISCAL (CONFIG_NFISCAL_ID) VALUES (1)", "LogConfig_Nfiscal.log",
-                    "Erro no registro 1: "}),
+                    "Erro no registro 1: "},
+        FailingCopy{"OperatorsHalfway", "btn_operadores", 15, "Erro Exportar operadores:\rErro: ",
+                    "INSERT INTO OPERADORES (FUNCIONARIO_ID, NOME) VALUES (1, 'ANA'), (7, 'SO NO PDV'); "
+                    "ALTER TABLE OPERADORES ADD CONSTRAINT RECUSADO CHECK (NOME <> 'OPERADOR 150')",
+                    {"SELECT funcionario_id, nome FROM operadores ORDER BY 1"},
+                    "INSERT INTO OPERADORES (FUNCIONARIO_ID, NOME) SELECT g, 'OPERADOR ' || g FROM "
+                    "generate_series(1, 250) g",
+                    "LogOperadores.log", "Erro no registro 150: "},
+        FailingCopy{"EntitiesHalfway", "Btn_Entidades", 15, "Erro Exportar entidades:\rErro: ",
+                    "INSERT INTO ENTIDADES_DOACAO (ENTIDADE_ID, NOME) VALUES (1, 'APAE'), (7, 'SO NO PDV'); "
+                    "ALTER TABLE ENTIDADES_DOACAO ADD CONSTRAINT RECUSADA CHECK (NOME <> 'ENTIDADE 150')",
+                    {"SELECT entidade_id, nome FROM entidades_doacao ORDER BY 1"},
+                    "INSERT INTO ENTIDADES_DOACAO (ENTIDADE_ID, NOME) SELECT g, 'ENTIDADE ' || g FROM "
+                    "generate_series(1, 250) g",
+                    "LogEntidades.log", "Erro no registro 150: "},
+        // The largest table, and the only member that tells no one.
+        FailingCopy{"IbptHalfwaySilently", "Btn_Ibtp", 16, nullptr,
+                    "INSERT INTO IBTP (IBTP_ID, CODIGO) VALUES (1, 'ANTIGO'), (7, 'SO NO PDV'); "
+                    "ALTER TABLE IBTP ADD CONSTRAINT RECUSADO CHECK (CODIGO <> '00001500')",
+                    {"SELECT ibtp_id, codigo FROM ibtp ORDER BY 1"},
+                    "INSERT INTO IBTP (IBTP_ID, CODIGO, EX, TABELA, ALIQNAC, VERSAO) SELECT g, lpad(g::text, 8, "
+                    "'0'), '', 0, 13.45, '24.1.A' FROM generate_series(1, 2000) g",
+                    "LogIbtp.log", "Erro no registro 1500: "}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The slot follows the terminal's row: moved to another database, the

@@ -14,10 +14,16 @@ QString now()
 
 } // namespace
 
-CopyLog::CopyLog(const QString& path) : file_(path)
+CopyLog::CopyLog(const QString& path, bool append) : file_(path)
 {
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+    const QIODevice::OpenMode mode = append ? QIODevice::Append : QIODevice::Truncate;
+    if (!file_.open(QIODevice::WriteOnly | mode | QIODevice::Text))
         throw Error(QStringLiteral("Não foi possível criar o arquivo de log %1: %2").arg(path, file_.errorString()));
+}
+
+void CopyLog::section(const QString& title)
+{
+    writeLine(QStringLiteral("==== %1 - %2 ====").arg(title, now()));
 }
 
 void CopyLog::opening()

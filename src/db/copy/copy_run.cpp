@@ -219,7 +219,9 @@ int CopyRun::run()
     impl_->checkConfig();
     impl_->rowNumber = 0;
     impl_->failedRow = 0;
-    copy::CopyLog log(config_.logFile);
+    copy::CopyLog log(config_.logFile, config_.logAction == LogAction::Append);
+    if (!config_.logSection.isEmpty())
+        log.section(config_.logSection);
     log.opening();
     // The run's own writes bypass the statement path that tells listeners
     // to look for notifications read meanwhile; tell them once at the end.

@@ -2,7 +2,7 @@
 // Moves rows from a reader to a destination table: always insert, append
 // (insert unless found) or append-update (update when found). An optional
 // hook decides "found" per row; without one the destination's primary key
-// does. Writes a log file created anew at every run.
+// does. Writes a log file, created anew or added to.
 
 #include "db/dataset.h"
 
@@ -16,6 +16,11 @@ class Connection;
 class Query;
 
 enum class CopyMode { AlwaysInsert, Append, AppendUpdate };
+
+// Create: the log file is emptied when the run starts. Append: the run's
+// entries follow what the file holds (created when missing), so one file can
+// tell about every terminal of a run over several (see CopyLogBook).
+enum class LogAction { Create, Append };
 
 class CopyRun;
 
@@ -40,6 +45,10 @@ struct CopyConfig {
 
     // Full path of the log file (see logPath()).
     QString logFile;
+    LogAction logAction = LogAction::Create;
+    // When set, the run's entries come under a header line with this text
+    // (the terminal copied to or from) and the time.
+    QString logSection;
     int commitCount = 100;
 
     // When true the run starts, commits and rolls back no transaction of its
