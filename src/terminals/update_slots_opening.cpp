@@ -32,18 +32,20 @@ void abrirSlotsAtualizacao(UpdateSlotsLinks links)
         ? probeAll(endpoints, rereadProbeTimeoutMs(links.qConfig, kUpdateDefaultTimeoutMs))
         : std::vector<bool>(rows.size(), false);
 
+    // Every answering terminal's slot connects at once; the boxes are then
+    // enabled in NUM_ECF order. The box of a terminal whose slot does not
+    // open stays disabled.
+    std::vector<std::pair<int, const LicencaRow*>> wanted;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const LicencaRow& row = rows[i].get();
         const int n = numeroEcf(row.numEcf);
-        if (!hasSlot(n) || !answered[i])
-            continue;
-        try {
-            links.slotSet.openFromRow(n, row);
-            links.view.setTerminalBoxEnabled(n, true);
-        } catch (const std::exception&) {
-            // The box of a terminal whose slot does not open stays disabled.
-        }
+        if (hasSlot(n) && answered[i])
+            wanted.emplace_back(n, &row);
     }
+    const std::vector<bool> opened = links.slotSet.openFromRows(wanted);
+    for (std::size_t i = 0; i < wanted.size(); ++i)
+        if (opened[i])
+            links.view.setTerminalBoxEnabled(wanted[i].first, true);
 }
 
 } // namespace terminals
