@@ -51,9 +51,12 @@ void passagemInicialTerminais(StartupPassLinks links)
     std::vector<std::size_t> wantedRow;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const LicencaRow& row = rows[i].get();
-        const int n = numeroEcf(row.numEcf);
-        if (hasSlot(n) && answered[i]) {
-            wanted.emplace_back(n, &row);
+        // A NUM_ECF that is no number ends the pass at its row, below.
+        const std::optional<int> n = tryNumeroEcf(row.numEcf);
+        if (!n)
+            break;
+        if (hasSlot(*n) && answered[i]) {
+            wanted.emplace_back(*n, &row);
             wantedRow.push_back(i);
         }
     }
