@@ -141,13 +141,7 @@ struct Connection::Impl {
     // flight instead of starting a second one or using a half-open link.
     void establish()
     {
-        std::shared_ptr<PolledConnect> attempt = pending;
-        if (!attempt) {
-            const QString conninfo = params.toConninfo() + sessionSettings(connectTimeout);
-            attempt = std::make_shared<PolledConnect>(conninfo.toUtf8(), std::chrono::seconds(connectTimeout),
-                                                      params.value(QStringLiteral("Server")));
-            pending = attempt;
-        }
+        std::shared_ptr<PolledConnect> attempt = startAttempt(std::chrono::seconds(connectTimeout));
         common::ScopeExit done([this, &attempt] {
             if (pending == attempt)
                 pending.reset();
@@ -158,6 +152,16 @@ struct Connection::Impl {
         // Empty when a nested caller has adopted it already.
         if (PgConnPtr fresh = attempt->take())
             adopt(std::move(fresh));
+    }
+
+    // The connect in flight, or a new one bounded by `timeout`.
+    std::shared_ptr<PolledConnect> startAttempt(std::chrono::milliseconds timeout)
+    {
+        if (!pending) {
+            const QString conninfo = params.toConninfo() + sessionSettings(connectTimeout);
+            pending = std::make_shared<PolledConnect>(conninfo.toUtf8(), timeout, params.value(QStringLiteral("Server")));
+        }
+        return pending;
     }
 
     // The server's notices are not the program's business (by default the
@@ -416,6 +420,13 @@ void Connection::open()
     if (impl_->conn)
         return;
     impl_->establish();
+}
+
+std::shared_ptr<PolledConnect> Connection::beginOpen(std::chrono::milliseconds timeout)
+{
+    if (impl_->conn)
+        return nullptr;
+    return impl_->startAttempt(timeout);
 }
 
 void Connection::close()

@@ -8,6 +8,7 @@
 #include "db/value.h"
 
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -17,6 +18,7 @@ struct pg_conn; // the client library's handle, opaque outside src/db
 namespace db {
 
 class Listener;
+class PolledConnect;
 class ResultData;
 
 class Connection {
@@ -37,6 +39,11 @@ public:
     // A failed open raises BrokenConnection with the server's text. A
     // statement run on a closed connection opens it first.
     void open();
+    // Starts connecting without waiting, bounded by `timeout` rather than
+    // the connect time-out; open() then finishes the connect (at once when
+    // it has ended meanwhile). Nothing when the connection is open. See
+    // openTogether(), which drives several connects at once.
+    std::shared_ptr<PolledConnect> beginOpen(std::chrono::milliseconds timeout);
     void close();
     bool connected() const;
 

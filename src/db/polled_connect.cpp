@@ -94,6 +94,11 @@ bool PolledConnect::step(int sliceMs)
     return true;
 }
 
+int PolledConnect::socket() const
+{
+    return finished() || lookup_ || !conn_ ? -1 : PQsocket(conn_.get());
+}
+
 void PolledConnect::driveToEnd()
 {
     while (!finished()) {

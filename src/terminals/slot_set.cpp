@@ -1,5 +1,7 @@
 #include "terminals/slot_set.h"
 
+#include "db/open_together.h"
+
 #include "db/errors.h"
 #include "terminals/licenca_row.h"
 #include "terminals/terminal_number.h"
@@ -42,6 +44,28 @@ void SlotSet::openFromRow(int n, const LicencaRow& row)
     c.close();
     c.params() = terminalParams(row);
     c.open();
+}
+
+std::vector<bool> SlotSet::openFromRows(const std::vector<std::pair<int, const LicencaRow*>>& wanted)
+{
+    std::vector<db::Connection*> connections;
+    connections.reserve(wanted.size());
+    for (const auto& [n, row] : wanted) {
+        db::Connection& c = slot(n);
+        c.close();
+        c.params() = terminalParams(*row);
+        connections.push_back(&c);
+    }
+    const std::vector<QString> failures
+        = db::openTogether(connections, std::chrono::seconds(kSlotConnectTimeoutSeconds));
+    std::vector<bool> opened;
+    opened.reserve(failures.size());
+    for (std::size_t i = 0; i < failures.size(); ++i) {
+        opened.push_back(failures[i].isEmpty() && connections[i]->connected());
+        if (!opened.back())
+            connections[i]->close();
+    }
+    return opened;
 }
 
 void SlotSet::closeAll()

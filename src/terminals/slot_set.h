@@ -9,6 +9,8 @@
 #include <QString>
 #include <array>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace terminals {
 
@@ -41,6 +43,12 @@ public:
     // opens it. Raises the open's error (db::BrokenConnection with the
     // server's text); the slot is then left closed.
     void openFromRow(int n, const LicencaRow& row);
+
+    // The same for several slots at once: every connect starts together and
+    // each keeps its own time-out, so a batch costs about one time-out
+    // however many terminals keep it waiting. Result i tells whether slot
+    // wanted[i].first opened; a slot that did not is left closed.
+    std::vector<bool> openFromRows(const std::vector<std::pair<int, const LicencaRow*>>& wanted);
 
     void closeAll();
 

@@ -45,21 +45,33 @@ void passagemInicialTerminais(StartupPassLinks links)
     }
     const std::vector<bool> answered = probeAll(endpoints, timeoutMs);
 
+    // Every answering terminal's slot connects at once; the lines then follow
+    // in NUM_ECF order. A slot that does not open only shows red.
+    std::vector<std::pair<int, const LicencaRow*>> wanted;
+    std::vector<std::size_t> wantedRow;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const LicencaRow& row = rows[i].get();
+        // A NUM_ECF that is no number ends the pass at its row, below.
+        const std::optional<int> n = tryNumeroEcf(row.numEcf);
+        if (!n)
+            break;
+        if (hasSlot(*n) && answered[i]) {
+            wanted.emplace_back(*n, &row);
+            wantedRow.push_back(i);
+        }
+    }
+    const std::vector<bool> slotOpened = links.slotSet.openFromRows(wanted);
+    std::vector<bool> openedRow(rows.size(), false);
+    for (std::size_t k = 0; k < wanted.size(); ++k)
+        openedRow[wantedRow[k]] = slotOpened[k];
+
     db::Query update(links.server);
     const QDate today = QDate::currentDate();
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const LicencaRow& row = rows[i].get();
         const int n = numeroEcf(row.numEcf);
         if (hasSlot(n)) {
-            bool opened = false;
-            if (answered[i]) {
-                try {
-                    links.slotSet.openFromRow(n, row);
-                    opened = true;
-                } catch (const std::exception&) {
-                    // A slot that does not open only shows red.
-                }
-            }
+            const bool opened = openedRow[i];
             if (opened)
                 links.view.addStatusLine(statusLine(onPrefix(n), row), LineColor::Green);
             else if (answered[i] && showsTimeOnFailedOpen(n))

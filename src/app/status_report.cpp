@@ -1,0 +1,376 @@
+#include "app/status_report.h"
+
+#include "common/event_pump.h"
+#include "config/ini_file.h"
+#include "config/ini_keys.h"
+#include "config/server_params.h"
+#include "db/connection.h"
+#include "db/errors.h"
+#include "db/open_together.h"
+#include "db/query.h"
+#include "sales/fiscal_tables.h"
+#include "sales/sale_tables.h"
+#include "terminals/licenca_row.h"
+#include "terminals/probe.h"
+#include "terminals/probe_timeout.h"
+
+#include <QFile>
+#include <QSet>
+#include <algorithm>
+#include <memory>
+
+namespace app {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Every later statement of the session, the implicit ones included, runs
+// in a read-only transaction: a report can read, never write.
+const QString kReadOnlySession = QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY");
+
+// A terminal login is given the probe's time-out, but never less than the
+// client library's own shortest connect time-out: a busy terminal that
+// answered the probe is not reported as silent for a slow handshake.
+constexpr std::chrono::milliseconds kShortestLogin = 2000ms;
+
+// The tables of the terminal's search path that carry EXPORTADO.
+const QString kTablesWithExportado = QStringLiteral(
+    "SELECT c.relname AS TABELA FROM pg_catalog.pg_class c JOIN pg_catalog.pg_attribute a ON a.attrelid = c.oid "
+    "WHERE a.attname = 'exportado' AND NOT a.attisdropped AND pg_catalog.pg_table_is_visible(c.oid)");
+const char kWaitingRows[] = "SELECT COUNT(*) AS N FROM %1 WHERE EXPORTADO IN (0, 1)";
+const QString kCancellations = QStringLiteral("SELECT COUNT(*) AS N FROM TRANSACOES WHERE EXPORTADO = 3");
+const QString kOldestWaitingSale = QStringLiteral("SELECT MIN(DT_TRANS) AS DT FROM TRANSACOES WHERE EXPORTADO IN (0, 1)");
+
+std::optional<qint64> optionalInteger(const db::Dataset& row, const char* column)
+{
+    const int i = row.fieldIndex(QLatin1String(column));
+    if (i < 0 || row.isNull(i))
+        return std::nullopt;
+    try {
+        return row.field(i).asInteger();
+    } catch (const db::Error&) {
+        return std::nullopt;
+    }
+}
+
+// A date column and the time column beside it as one moment; empty when
+// the date is empty or absent. A missing time reads as midnight.
+std::optional<QDateTime> optionalStamp(const db::Dataset& row, const char* dateColumn, const char* timeColumn)
+{
+    const int d = row.fieldIndex(QLatin1String(dateColumn));
+    if (d < 0 || row.isNull(d))
+        return std::nullopt;
+    try {
+        const QDate date = row.field(d).asDateTime().date();
+        const int t = row.fieldIndex(QLatin1String(timeColumn));
+        const QTime time = t < 0 || row.isNull(t) ? QTime(0, 0) : row.field(t).asDateTime().time();
+        return QDateTime(date, time);
+    } catch (const db::Error&) {
+        return std::nullopt;
+    }
+}
+
+TerminalStatus fromLicencaRow(const db::Dataset& row)
+{
+    TerminalStatus t;
+    t.numEcf = row.field("NUM_ECF").asString();
+    t.host = row.field("IP").asString();
+    t.port = row.field("PORTA").asString();
+    t.importacao = optionalInteger(row, "IMPORTACAO");
+    t.ecfStatus = optionalInteger(row, "ECF_STATUS");
+    t.exportacao = optionalInteger(row, "EXPORTACAO");
+    t.cargaTotal = optionalInteger(row, "CARGA_TOTAL");
+    t.todasEcfs = optionalInteger(row, "TODAS_ECFS");
+    t.ultimaTrans = optionalInteger(row, "ULTIMA_TRANS");
+    t.lastCustomerExport = optionalStamp(row, "DT_SYNC_CLI", "HR_SYNC_CLI");
+    t.lastProductExport = optionalStamp(row, "DT_SYNC", "HR_SYNC");
+    return t;
+}
+
+int readProbeTimeout(db::Connection& server)
+{
+    try {
+        db::Query config(server);
+        config.setText("SELECT * FROM CONFIG");
+        config.open();
+        return terminals::probeTimeoutMs(config, terminals::kSalesDefaultTimeoutMs)
+            .value_or(terminals::kSalesDefaultTimeoutMs);
+    } catch (const db::BrokenConnection&) {
+        throw;
+    } catch (const db::Error&) {
+        // No CONFIG to read: the sales window's default.
+        return terminals::kSalesDefaultTimeoutMs;
+    }
+}
+
+// Opens the queries in one exchange; when one of them fails, each again on
+// its own, so one unreadable table costs only its own count. A lost link
+// ends the terminal's counts.
+void openEach(const std::vector<db::Query*>& queries, std::vector<QString>& errors)
+{
+    errors.assign(queries.size(), QString());
+    try {
+        db::Query::openTogether(queries);
+        return;
+    } catch (const db::BrokenConnection&) {
+        throw;
+    } catch (const db::Error&) {
+    }
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        try {
+            queries[i]->open();
+        } catch (const db::BrokenConnection&) {
+            throw;
+        } catch (const db::Error& e) {
+            errors[i] = e.message();
+        }
+    }
+}
+
+void countWaitingRows(db::Connection& pdv, TerminalStatus& t)
+{
+    pdv.executeDirect(kReadOnlySession);
+
+    QSet<QString> present;
+    db::Query tables(pdv);
+    tables.setText(kTablesWithExportado);
+    tables.open();
+    for (tables.first(); !tables.eof(); tables.next())
+        present.insert(tables.field("TABELA").asString());
+
+    // Unquoted names, as the imports write them, resolve to lower case.
+    std::vector<std::unique_ptr<db::Query>> owned;
+    std::vector<db::Query*> queries;
+    auto add = [&](const QString& sql) {
+        owned.push_back(std::make_unique<db::Query>(pdv));
+        owned.back()->setText(sql);
+        queries.push_back(owned.back().get());
+        return owned.back().get();
+    };
+    std::vector<db::Query*> counts;
+    for (const QString& table : countedTables()) {
+        WaitingRows w;
+        w.table = table;
+        w.missing = !present.contains(table.toLower());
+        t.waiting.push_back(w);
+        counts.push_back(w.missing ? nullptr : add(QString::fromLatin1(kWaitingRows).arg(table)));
+    }
+    const bool sales = present.contains(QStringLiteral("transacoes"));
+    db::Query* cancellations = sales ? add(kCancellations) : nullptr;
+    db::Query* oldest = sales ? add(kOldestWaitingSale) : nullptr;
+
+    std::vector<QString> errors;
+    openEach(queries, errors);
+    auto errorOf = [&](db::Query* q) {
+        return errors[std::find(queries.begin(), queries.end(), q) - queries.begin()];
+    };
+
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        if (!counts[i])
+            continue;
+        WaitingRows& w = t.waiting[i];
+        w.error = errorOf(counts[i]);
+        if (w.error.isEmpty())
+            w.rows = counts[i]->field("N").asInteger();
+    }
+    if (cancellations && errorOf(cancellations).isEmpty())
+        t.cancellationsPending = cancellations->field("N").asInteger();
+    if (oldest && errorOf(oldest).isEmpty() && !oldest->field("DT").isNull())
+        t.oldestWaitingSale = oldest->field("DT").asDateTime().date();
+
+    QStringList unread;
+    for (const WaitingRows& w : t.waiting)
+        if (!w.error.isEmpty())
+            unread << w.table + QStringLiteral(": ") + w.error;
+    t.error = unread.join(QStringLiteral("; "));
+}
+
+QString loginFailure(const QString& text)
+{
+    if (text.startsWith(QLatin1String("timeout expired")))
+        return QStringLiteral("timed out");
+    return QStringLiteral("login refused: ") + text.simplified();
+}
+
+void readTerminal(db::Connection& pdv, TerminalStatus& t)
+{
+    t.reachable = true;
+    try {
+        countWaitingRows(pdv, t);
+    } catch (const db::Error& e) {
+        t.waiting.clear();
+        t.cancellationsPending.reset();
+        t.oldestWaitingSale.reset();
+        t.error = QStringLiteral("not read: ") + e.message().simplified();
+    }
+}
+
+// Probes every terminal at once; logs into each as soon as it answers and
+// reads it as soon as it lets us in, while the silent ones keep the probe
+// waiting. So 33 terminals take about one probe time-out, not one each.
+void visitTerminals(const std::vector<db::ConnectionParams>& params, std::vector<TerminalStatus>& found,
+                    int probeTimeoutMs)
+{
+    std::vector<terminals::Endpoint> endpoints;
+    for (const TerminalStatus& t : found)
+        endpoints.push_back({t.host, t.port});
+    terminals::ProbeBatch probe(endpoints, probeTimeoutMs);
+    db::ConnectBatch logins(std::max(std::chrono::milliseconds(probeTimeoutMs), kShortestLogin));
+    std::vector<std::unique_ptr<db::Connection>> links(found.size());
+
+    auto takeProbes = [&] {
+        for (std::size_t i : probe.takeSettled()) {
+            const terminals::ProbeOutcome outcome = *probe.outcome(i);
+            if (outcome != terminals::ProbeOutcome::Reached) {
+                found[i].error = terminals::probeOutcomeText(outcome);
+                continue;
+            }
+            links[i] = std::make_unique<db::Connection>(params[i]);
+            links[i]->setAutoReconnect(false);
+            logins.add(*links[i]);
+        }
+    };
+    auto takeLogins = [&] {
+        for (const db::ConnectBatch::Ended& ended : logins.takeEnded()) {
+            const std::size_t i = std::find_if(links.begin(), links.end(),
+                                               [&](const auto& l) { return l.get() == ended.connection; })
+                                  - links.begin();
+            if (ended.failure.isEmpty())
+                readTerminal(*links[i], found[i]);
+            else
+                found[i].error = loginFailure(ended.failure);
+            // Each link goes as soon as its terminal is done.
+            links[i].reset();
+        }
+    };
+
+    takeProbes();
+    while (!probe.finished() || logins.running()) {
+        // Both kinds of wait in short turns while both are under way.
+        const auto slice = probe.finished() || !logins.running() ? 10ms : 2ms;
+        if (!probe.finished())
+            probe.wait(slice);
+        takeProbes();
+        if (logins.running())
+            logins.wait(slice);
+        takeLogins();
+        common::pumpEvents();
+    }
+    takeLogins();
+}
+
+} // namespace
+
+QStringList countedTables()
+{
+    QStringList names;
+    for (sales::SaleTable table :
+         {sales::SaleTable::Transacoes, sales::SaleTable::Transitens, sales::SaleTable::Transparcelas,
+          sales::SaleTable::FechamentoCupom, sales::SaleTable::ComplNfceFiscal,
+          sales::SaleTable::NotasCanceladasNfce, sales::SaleTable::ChequesRecebidos})
+        names << QLatin1String(sales::saleTable(table).name);
+    for (const sales::FiscalTableCopy& fiscal : sales::fiscalTables())
+        names << QLatin1String(fiscal.name);
+    return names;
+}
+
+qint64 TerminalStatus::waitingTotal() const
+{
+    qint64 total = 0;
+    for (const WaitingRows& w : waiting)
+        total += w.rows.value_or(0);
+    return total;
+}
+
+QStringList TerminalStatus::missingTables() const
+{
+    QStringList names;
+    for (const WaitingRows& w : waiting)
+        if (w.missing)
+            names << w.table;
+    return names;
+}
+
+bool TerminalStatus::inStep() const
+{
+    return reachable && error.isEmpty() && waitingTotal() == 0 && cancellationsPending.value_or(0) == 0;
+}
+
+qint64 StatusReport::waitingTotal() const
+{
+    qint64 total = 0;
+    for (const TerminalStatus& t : terminals)
+        total += t.waitingTotal();
+    return total;
+}
+
+bool StatusReport::inStep() const
+{
+    return failure.isEmpty() && server.reachable
+           && std::all_of(terminals.begin(), terminals.end(), [](const TerminalStatus& t) { return t.inStep(); });
+}
+
+int StatusReport::exitCode() const
+{
+    if (!failure.isEmpty() || !server.reachable)
+        return 2;
+    return inStep() ? 0 : 1;
+}
+
+StatusReport gatherStatus(const QString& iniPath)
+{
+    StatusReport report;
+    QFile file(iniPath);
+    if (!file.exists()) {
+        report.failure = iniPath + QStringLiteral(" not found");
+        return report;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        report.failure = QStringLiteral("cannot read ") + iniPath + QStringLiteral(": ") + file.errorString();
+        return report;
+    }
+    const QByteArray contents = file.readAll();
+    file.close();
+
+    const QString secao = iniSecaoConexao();
+    report.server.host = iniValue(contents, secao, iniServerName());
+    report.server.port = iniValue(contents, secao, iniPorta());
+    report.server.database = iniValue(contents, secao, iniBaseName());
+    if (iniValue(contents, secao, iniUserName()).isEmpty() || iniValue(contents, secao, iniPassword()).isEmpty()) {
+        report.failure = QStringLiteral("%1: %2 and %3 of [%4] are not both filled in; run quiborsync --configure")
+                             .arg(iniPath, iniUserName(), iniPassword(), secao);
+        return report;
+    }
+
+    db::Connection server(serverParamsFromIniContents(contents, {}));
+    std::vector<db::ConnectionParams> params;
+    try {
+        server.open();
+        report.server.reachable = true;
+        server.executeDirect(kReadOnlySession);
+        report.probeTimeoutMs = readProbeTimeout(server);
+
+        db::Query list(server);
+        list.setText("SELECT * FROM LICENCA_IF WHERE STATUS =:STATUS ORDER BY NUM_ECF");
+        list.bindText("STATUS", QStringLiteral("A"));
+        list.prepare();
+        list.open();
+        for (list.first(); !list.eof(); list.next()) {
+            report.terminals.push_back(fromLicencaRow(list));
+            params.push_back(terminals::terminalParams(list));
+        }
+    } catch (const db::Error& e) {
+        const QString where = report.server.host + u':' + report.server.port + u'/' + report.server.database;
+        report.failure = report.server.reachable
+                             ? QStringLiteral("cannot read LICENCA_IF on %1: %2").arg(where, e.message().simplified())
+                             : QStringLiteral("server %1 not reached: %2").arg(where, e.message().simplified());
+        report.terminals.clear();
+        return report;
+    }
+    server.close();
+
+    visitTerminals(params, report.terminals, report.probeTimeoutMs);
+    return report;
+}
+
+} // namespace app
