@@ -15,7 +15,6 @@
 #include "terminals/probe_timeout.h"
 
 #include <QFile>
-#include <QSet>
 #include <algorithm>
 #include <memory>
 
@@ -24,19 +23,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Every later statement of the session, the implicit ones included, runs
-// in a read-only transaction: a report can read, never write.
-const QString kReadOnlySession = QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY");
-
 // A terminal login is given the probe's time-out, but never less than the
 // client library's own shortest connect time-out: a busy terminal that
 // answered the probe is not reported as silent for a slow handshake.
 constexpr std::chrono::milliseconds kShortestLogin = 2000ms;
 
-// The tables of the terminal's search path that carry EXPORTADO.
-const QString kTablesWithExportado = QStringLiteral(
-    "SELECT c.relname AS TABELA FROM pg_catalog.pg_class c JOIN pg_catalog.pg_attribute a ON a.attrelid = c.oid "
-    "WHERE a.attname = 'exportado' AND NOT a.attisdropped AND pg_catalog.pg_table_is_visible(c.oid)");
+// What a table lacking on a terminal (or lacking EXPORTADO) answers.
+const QString kUndefinedTable = QStringLiteral("42P01");
+const QString kUndefinedColumn = QStringLiteral("42703");
+
 const char kWaitingRows[] = "SELECT COUNT(*) AS N FROM %1 WHERE EXPORTADO IN (0, 1)";
 const QString kCancellations = QStringLiteral("SELECT COUNT(*) AS N FROM TRANSACOES WHERE EXPORTADO = 3");
 const QString kOldestWaitingSale = QStringLiteral("SELECT MIN(DT_TRANS) AS DT FROM TRANSACOES WHERE EXPORTADO IN (0, 1)");
@@ -103,79 +98,66 @@ int readProbeTimeout(db::Connection& server)
     }
 }
 
-// Opens the queries in one exchange; when one of them fails, each again on
-// its own, so one unreadable table costs only its own count. A lost link
-// ends the terminal's counts.
-void openEach(const std::vector<db::Query*>& queries, std::vector<QString>& errors)
+// Opens the queries in one exchange, each parsed as it runs (they run once
+// per terminal); when one of them fails, each again on its own, so one
+// unreadable table costs only its own count. A lost link ends the
+// terminal's counts. Result i: the error of query i (null when it ran).
+std::vector<std::optional<db::DatabaseError>> openEach(const std::vector<db::Query*>& queries)
 {
-    errors.assign(queries.size(), QString());
+    std::vector<std::optional<db::DatabaseError>> errors(queries.size());
     try {
-        db::Query::openTogether(queries);
-        return;
+        db::Query::openTogetherOnce(queries);
+        return errors;
     } catch (const db::BrokenConnection&) {
         throw;
-    } catch (const db::Error&) {
+    } catch (const db::DatabaseError&) {
     }
     for (std::size_t i = 0; i < queries.size(); ++i) {
         try {
-            queries[i]->open();
+            db::Query::openTogetherOnce({queries[i]});
         } catch (const db::BrokenConnection&) {
             throw;
-        } catch (const db::Error& e) {
-            errors[i] = e.message();
+        } catch (const db::DatabaseError& e) {
+            errors[i] = e;
         }
     }
+    return errors;
 }
 
 void countWaitingRows(db::Connection& pdv, TerminalStatus& t)
 {
-    pdv.executeDirect(kReadOnlySession);
-
-    QSet<QString> present;
-    db::Query tables(pdv);
-    tables.setText(kTablesWithExportado);
-    tables.open();
-    for (tables.first(); !tables.eof(); tables.next())
-        present.insert(tables.field("TABELA").asString());
-
-    // Unquoted names, as the imports write them, resolve to lower case.
+    const QStringList tables = countedTables();
     std::vector<std::unique_ptr<db::Query>> owned;
     std::vector<db::Query*> queries;
     auto add = [&](const QString& sql) {
         owned.push_back(std::make_unique<db::Query>(pdv));
         owned.back()->setText(sql);
         queries.push_back(owned.back().get());
-        return owned.back().get();
     };
-    std::vector<db::Query*> counts;
-    for (const QString& table : countedTables()) {
+    for (const QString& table : tables)
+        add(QString::fromLatin1(kWaitingRows).arg(table));
+    add(kCancellations);
+    add(kOldestWaitingSale);
+
+    const std::vector<std::optional<db::DatabaseError>> errors = openEach(queries);
+    for (qsizetype i = 0; i < tables.size(); ++i) {
         WaitingRows w;
-        w.table = table;
-        w.missing = !present.contains(table.toLower());
+        w.table = tables[i];
+        if (const auto& e = errors[i]) {
+            w.missing = e->sqlState() == kUndefinedTable || e->sqlState() == kUndefinedColumn;
+            if (!w.missing)
+                w.error = e->message().simplified();
+        } else {
+            w.rows = queries[i]->field("N").asInteger();
+        }
         t.waiting.push_back(w);
-        counts.push_back(w.missing ? nullptr : add(QString::fromLatin1(kWaitingRows).arg(table)));
     }
-    const bool sales = present.contains(QStringLiteral("transacoes"));
-    db::Query* cancellations = sales ? add(kCancellations) : nullptr;
-    db::Query* oldest = sales ? add(kOldestWaitingSale) : nullptr;
-
-    std::vector<QString> errors;
-    openEach(queries, errors);
-    auto errorOf = [&](db::Query* q) {
-        return errors[std::find(queries.begin(), queries.end(), q) - queries.begin()];
-    };
-
-    for (std::size_t i = 0; i < counts.size(); ++i) {
-        if (!counts[i])
-            continue;
-        WaitingRows& w = t.waiting[i];
-        w.error = errorOf(counts[i]);
-        if (w.error.isEmpty())
-            w.rows = counts[i]->field("N").asInteger();
-    }
-    if (cancellations && errorOf(cancellations).isEmpty())
+    // Without TRANSACOES (or its DT_TRANS) these stay unknown.
+    db::Query* cancellations = queries[tables.size()];
+    db::Query* oldest = queries[tables.size() + 1];
+    if (!errors[tables.size()])
         t.cancellationsPending = cancellations->field("N").asInteger();
-    if (oldest && errorOf(oldest).isEmpty() && !oldest->field("DT").isNull())
+    if (!errors[tables.size() + 1] && !oldest->field("DT").isNull())
         t.oldestWaitingSale = oldest->field("DT").asDateTime().date();
 
     QStringList unread;
@@ -227,6 +209,8 @@ void visitTerminals(const std::vector<db::ConnectionParams>& params, std::vector
             }
             links[i] = std::make_unique<db::Connection>(params[i]);
             links[i]->setAutoReconnect(false);
+            // A report reads; its sessions cannot write.
+            links[i]->setReadOnly(true);
             logins.add(*links[i]);
         }
     };
@@ -343,11 +327,11 @@ StatusReport gatherStatus(const QString& iniPath)
     }
 
     db::Connection server(serverParamsFromIniContents(contents, {}));
+    server.setReadOnly(true);
     std::vector<db::ConnectionParams> params;
     try {
         server.open();
         report.server.reachable = true;
-        server.executeDirect(kReadOnlySession);
         report.probeTimeoutMs = readProbeTimeout(server);
 
         db::Query list(server);

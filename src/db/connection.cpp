@@ -37,13 +37,14 @@ const QString kPlanChanged = QStringLiteral("0A000");
 // ISO dates, floats written with all their digits (older servers round them),
 // a bounded connect, and keepalives plus a send time-out so a peer that
 // vanishes mid-statement fails the statement within about 15 seconds.
-QString sessionSettings(int connectTimeout)
+QString sessionSettings(int connectTimeout, bool readOnly)
 {
     return QStringLiteral(
                " connect_timeout=%1 keepalives=1 keepalives_idle=5 keepalives_interval=2"
                " keepalives_count=3 tcp_user_timeout=15000 client_encoding=UTF8"
-               " options='-c DateStyle=ISO -c extra_float_digits=3'")
-        .arg(connectTimeout);
+               " options='-c DateStyle=ISO -c extra_float_digits=3%2'")
+        .arg(QString::number(connectTimeout),
+             readOnly ? QStringLiteral(" -c default_transaction_read_only=on") : QString());
 }
 
 // Statements that leave the database as it was when they run a second
@@ -102,6 +103,7 @@ struct Connection::Impl {
     PgConnPtr conn;
     bool autoReconnect = false;
     int connectTimeout = kDefaultConnectTimeout;
+    bool readOnly = false;
     // A transaction the caller opened; stays set after a lost link until the
     // caller commits or rolls back, so no statement runs outside it unawares.
     bool transactionOpen = false;
@@ -158,7 +160,7 @@ struct Connection::Impl {
     std::shared_ptr<PolledConnect> startAttempt(std::chrono::milliseconds timeout)
     {
         if (!pending) {
-            const QString conninfo = params.toConninfo() + sessionSettings(connectTimeout);
+            const QString conninfo = params.toConninfo() + sessionSettings(connectTimeout, readOnly);
             pending = std::make_shared<PolledConnect>(conninfo.toUtf8(), timeout, params.value(QStringLiteral("Server")));
         }
         return pending;
@@ -240,15 +242,24 @@ struct Connection::Impl {
         return std::make_shared<ResultData>(std::move(res));
     }
 
-    std::vector<std::shared_ptr<ResultData>> runTogether(const std::vector<Statement>& statements)
+    // `prepared`: each statement is prepared once per connection and run
+    // from the cache; otherwise each is parsed as it runs, in the same
+    // exchange (parameters go as text).
+    std::vector<std::shared_ptr<ResultData>> runTogether(const std::vector<Statement>& statements, bool prepared)
     {
         // Prepared first: pipeline mode cannot wait for a preparation. The
         // names are copied, as preparing the next one may move the cache.
         std::vector<QByteArray> names;
+        std::vector<QByteArray> sqls;
         std::vector<ParameterTexts> texts;
         names.reserve(statements.size());
         texts.reserve(statements.size());
         for (const Statement& s : statements) {
+            if (!prepared) {
+                sqls.push_back(s.positionalSql.toUtf8());
+                texts.emplace_back(s.params, nullptr);
+                continue;
+            }
             PreparedStatement& statement = prepare(s.positionalSql);
             names.push_back(statement.name());
             texts.emplace_back(s.params, valueNeedsTypes(s.params) ? &statement.paramTypes(conn.get()) : nullptr);
@@ -265,8 +276,12 @@ struct Connection::Impl {
             raiseFailure(c, nullptr, QStringLiteral("pipeline mode"));
         PipelineMode mode{c};
         for (std::size_t i = 0; i < statements.size(); ++i) {
-            if (!PQsendQueryPrepared(c, names[i].constData(), static_cast<int>(texts[i].pointers.size()),
-                                     texts[i].pointers.data(), nullptr, nullptr, 0))
+            const int n = static_cast<int>(texts[i].pointers.size());
+            const bool sent = prepared ? PQsendQueryPrepared(c, names[i].constData(), n, texts[i].pointers.data(),
+                                                             nullptr, nullptr, 0)
+                                       : PQsendQueryParams(c, sqls[i].constData(), n, nullptr,
+                                                           texts[i].pointers.data(), nullptr, nullptr, 0);
+            if (!sent)
                 raiseFailure(c, nullptr, statements[i].positionalSql);
             statementSent = true;
         }
@@ -462,6 +477,11 @@ bool Connection::autoReconnect() const
     return impl_->autoReconnect;
 }
 
+void Connection::setReadOnly(bool on)
+{
+    impl_->readOnly = on;
+}
+
 void Connection::setConnectTimeoutSeconds(int seconds)
 {
     impl_->connectTimeout = std::max(seconds, kMinimumConnectTimeout);
@@ -489,6 +509,17 @@ void Connection::executeDirect(const QString& sql)
 
 std::vector<std::shared_ptr<ResultData>> Connection::executeTogether(const std::vector<Statement>& statements)
 {
+    return runTogether(statements, true);
+}
+
+std::vector<std::shared_ptr<ResultData>> Connection::executeTogetherOnce(const std::vector<Statement>& statements)
+{
+    return runTogether(statements, false);
+}
+
+std::vector<std::shared_ptr<ResultData>> Connection::runTogether(const std::vector<Statement>& statements,
+                                                                 bool prepared)
+{
     // Safe to send again after a lost link only when none of them writes.
     QString firstWrite = statements.empty() ? QString() : statements.front().positionalSql;
     for (const Statement& s : statements)
@@ -496,7 +527,7 @@ std::vector<std::shared_ptr<ResultData>> Connection::executeTogether(const std::
             firstWrite = s.positionalSql;
             break;
         }
-    return impl_->withRecovery(firstWrite, [&] { return impl_->runTogether(statements); });
+    return impl_->withRecovery(firstWrite, [&] { return impl_->runTogether(statements, prepared); });
 }
 void Connection::startTransaction()
 {

@@ -55,6 +55,11 @@ public:
     void setAutoReconnect(bool on);
     bool autoReconnect() const;
 
+    // Sessions opened from now on make every transaction read-only, the
+    // implicit one of a lone statement included: nothing they run can
+    // write.
+    void setReadOnly(bool on);
+
     // Bounds every connect (and reconnect); a dead host fails within it.
     void setConnectTimeoutSeconds(int seconds);
     int connectTimeoutSeconds() const;
@@ -80,6 +85,10 @@ public:
         std::vector<Value> params;
     };
     std::vector<std::shared_ptr<ResultData>> executeTogether(const std::vector<Statement>& statements);
+    // The same without preparing them: for statements run once on a
+    // connection, where preparing each first would cost a round trip each.
+    // Parameters go as text.
+    std::vector<std::shared_ptr<ResultData>> executeTogetherOnce(const std::vector<Statement>& statements);
 
     // A second start while one is open raises UsageError. After a lost
     // link inside a transaction every statement raises BrokenConnection
@@ -109,6 +118,8 @@ public:
     void statementsRan();
 
 private:
+    std::vector<std::shared_ptr<ResultData>> runTogether(const std::vector<Statement>& statements, bool prepared);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

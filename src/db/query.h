@@ -66,6 +66,8 @@ public:
     // server; each then stands on its first row as after open(). The first
     // failure is raised and leaves every one of them closed.
     static void openTogether(const std::vector<Query*>& queries);
+    // The same without preparing them (Connection::executeTogetherOnce).
+    static void openTogetherOnce(const std::vector<Query*>& queries);
 
     // Dataset
     int fieldCount() const override;
@@ -87,6 +89,7 @@ public:
 private:
     friend class Pipeline; // sends the bound text and hands back its result
 
+    static void openAll(const std::vector<Query*>& queries, bool prepared);
     void parseIfNeeded();
     std::vector<Value> orderedValues() const;
     bool hasCell(int column) const;
