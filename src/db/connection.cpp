@@ -242,24 +242,15 @@ struct Connection::Impl {
         return std::make_shared<ResultData>(std::move(res));
     }
 
-    // `prepared`: each statement is prepared once per connection and run
-    // from the cache; otherwise each is parsed as it runs, in the same
-    // exchange (parameters go as text).
-    std::vector<std::shared_ptr<ResultData>> runTogether(const std::vector<Statement>& statements, bool prepared)
+    std::vector<std::shared_ptr<ResultData>> runTogether(const std::vector<Statement>& statements)
     {
         // Prepared first: pipeline mode cannot wait for a preparation. The
         // names are copied, as preparing the next one may move the cache.
         std::vector<QByteArray> names;
-        std::vector<QByteArray> sqls;
         std::vector<ParameterTexts> texts;
         names.reserve(statements.size());
         texts.reserve(statements.size());
         for (const Statement& s : statements) {
-            if (!prepared) {
-                sqls.push_back(s.positionalSql.toUtf8());
-                texts.emplace_back(s.params, nullptr);
-                continue;
-            }
             PreparedStatement& statement = prepare(s.positionalSql);
             names.push_back(statement.name());
             texts.emplace_back(s.params, valueNeedsTypes(s.params) ? &statement.paramTypes(conn.get()) : nullptr);
@@ -276,12 +267,8 @@ struct Connection::Impl {
             raiseFailure(c, nullptr, QStringLiteral("pipeline mode"));
         PipelineMode mode{c};
         for (std::size_t i = 0; i < statements.size(); ++i) {
-            const int n = static_cast<int>(texts[i].pointers.size());
-            const bool sent = prepared ? PQsendQueryPrepared(c, names[i].constData(), n, texts[i].pointers.data(),
-                                                             nullptr, nullptr, 0)
-                                       : PQsendQueryParams(c, sqls[i].constData(), n, nullptr,
-                                                           texts[i].pointers.data(), nullptr, nullptr, 0);
-            if (!sent)
+            if (!PQsendQueryPrepared(c, names[i].constData(), static_cast<int>(texts[i].pointers.size()),
+                                     texts[i].pointers.data(), nullptr, nullptr, 0))
                 raiseFailure(c, nullptr, statements[i].positionalSql);
             statementSent = true;
         }
@@ -509,17 +496,6 @@ void Connection::executeDirect(const QString& sql)
 
 std::vector<std::shared_ptr<ResultData>> Connection::executeTogether(const std::vector<Statement>& statements)
 {
-    return runTogether(statements, true);
-}
-
-std::vector<std::shared_ptr<ResultData>> Connection::executeTogetherOnce(const std::vector<Statement>& statements)
-{
-    return runTogether(statements, false);
-}
-
-std::vector<std::shared_ptr<ResultData>> Connection::runTogether(const std::vector<Statement>& statements,
-                                                                 bool prepared)
-{
     // Safe to send again after a lost link only when none of them writes.
     QString firstWrite = statements.empty() ? QString() : statements.front().positionalSql;
     for (const Statement& s : statements)
@@ -527,7 +503,7 @@ std::vector<std::shared_ptr<ResultData>> Connection::runTogether(const std::vect
             firstWrite = s.positionalSql;
             break;
         }
-    return impl_->withRecovery(firstWrite, [&] { return impl_->runTogether(statements, prepared); });
+    return impl_->withRecovery(firstWrite, [&] { return impl_->runTogether(statements); });
 }
 void Connection::startTransaction()
 {

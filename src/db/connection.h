@@ -85,10 +85,6 @@ public:
         std::vector<Value> params;
     };
     std::vector<std::shared_ptr<ResultData>> executeTogether(const std::vector<Statement>& statements);
-    // The same without preparing them: for statements run once on a
-    // connection, where preparing each first would cost a round trip each.
-    // Parameters go as text.
-    std::vector<std::shared_ptr<ResultData>> executeTogetherOnce(const std::vector<Statement>& statements);
 
     // A second start while one is open raises UsageError. After a lost
     // link inside a transaction every statement raises BrokenConnection
@@ -118,8 +114,6 @@ public:
     void statementsRan();
 
 private:
-    std::vector<std::shared_ptr<ResultData>> runTogether(const std::vector<Statement>& statements, bool prepared);
-
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

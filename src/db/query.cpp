@@ -141,16 +141,6 @@ void Query::exec()
 
 void Query::openTogether(const std::vector<Query*>& queries)
 {
-    openAll(queries, true);
-}
-
-void Query::openTogetherOnce(const std::vector<Query*>& queries)
-{
-    openAll(queries, false);
-}
-
-void Query::openAll(const std::vector<Query*>& queries, bool prepared)
-{
     if (queries.empty())
         return;
     Connection* connection = queries.front()->connection_;
@@ -162,8 +152,7 @@ void Query::openAll(const std::vector<Query*>& queries, bool prepared)
         q->close();
         statements.push_back({q->positionalSql_, q->orderedValues()});
     }
-    std::vector<std::shared_ptr<ResultData>> results
-        = prepared ? connection->executeTogether(statements) : connection->executeTogetherOnce(statements);
+    std::vector<std::shared_ptr<ResultData>> results = connection->executeTogether(statements);
     for (std::size_t i = 0; i < queries.size(); ++i) {
         queries[i]->result_ = std::move(results[i]);
         queries[i]->first();

@@ -66,8 +66,6 @@ public:
     // server; each then stands on its first row as after open(). The first
     // failure is raised and leaves every one of them closed.
     static void openTogether(const std::vector<Query*>& queries);
-    // The same without preparing them (Connection::executeTogetherOnce).
-    static void openTogetherOnce(const std::vector<Query*>& queries);
 
     // Dataset
     int fieldCount() const override;
@@ -87,9 +85,9 @@ public:
     std::shared_ptr<ResultData> resultData() const;
 
 private:
-    friend class Pipeline; // sends the bound text and hands back its result
+    friend class Pipeline;  // sends the bound text and hands back its result
+    friend class ReadBatch; // the same, on several connections at once
 
-    static void openAll(const std::vector<Query*>& queries, bool prepared);
     void parseIfNeeded();
     std::vector<Value> orderedValues() const;
     bool hasCell(int column) const;

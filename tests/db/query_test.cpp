@@ -359,31 +359,6 @@ TEST_F(QueryTest, QueriesOpenedTogether)
     EXPECT_NE(usageErrorOf([&] { db::Query::openTogether({&a, &elsewhere}); }), "<no error>");
 }
 
-// Statements run once (a report's counts) go together without being
-// prepared first: one exchange, nothing left in the session's cache.
-TEST_F(QueryTest, QueriesOpenedTogetherOnceAreNotPrepared)
-{
-    db_.exec("INSERT INTO t (id, tx) VALUES (1, 'um'), (2, 'dois')");
-    db::Query a(conn_), b(conn_), prepared(conn_);
-    a.setText("SELECT tx FROM t WHERE id = :ID");
-    a.bindInteger("ID", 2);
-    b.setText("SELECT count(*) AS n FROM pg_prepared_statements");
-    db::Query::openTogetherOnce({&a, &b});
-    EXPECT_EQ(a.field("TX").asString(), "dois");
-    EXPECT_EQ(b.field("N").asInteger(), 0);
-
-    b.setText("SELECT count(*) AS n FROM no_such_table");
-    try {
-        db::Query::openTogetherOnce({&a, &b});
-        FAIL() << "missing table expected";
-    } catch (const db::DatabaseError& e) {
-        EXPECT_EQ(e.sqlState(), "42P01");
-    }
-    EXPECT_FALSE(a.isOpen());
-    db::Query::openTogetherOnce({&a});
-    EXPECT_EQ(a.field("TX").asString(), "dois");
-}
-
 // A read-only connection's sessions refuse every write, in a transaction
 // of the caller's or alone.
 TEST_F(QueryTest, ReadOnlyConnectionCannotWrite)
