@@ -43,6 +43,7 @@ QString loginFailure(const db::ConnectionParams& params, const QString& failure,
             .arg(where, QString::number(timeout.count()));
     db::Connection maintenance(withDatabase(params, kMaintenanceDatabase));
     maintenance.setAutoReconnect(false);
+    maintenance.setReadOnly(true);
     maintenance.setConnectTimeoutSeconds(static_cast<int>(timeout.count()));
     try {
         maintenance.open();
@@ -95,6 +96,7 @@ ServerCheck checkServer(const db::ConnectionParams& params, std::chrono::seconds
 
     db::Connection server(params);
     server.setAutoReconnect(false);
+    server.setReadOnly(true);
     server.setConnectTimeoutSeconds(static_cast<int>(timeout.count()));
     try {
         server.open();
@@ -106,7 +108,6 @@ ServerCheck checkServer(const db::ConnectionParams& params, std::chrono::seconds
     const QString user = params.value(QStringLiteral("User_Name"));
     const QString database = params.value(QStringLiteral("Database"));
     try {
-        server.executeDirect(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"));
         db::Query q(server);
         q.setText("SELECT COUNT(*) AS N FROM LICENCA_IF");
         q.open();

@@ -8,6 +8,7 @@
 #include "db/errors.h"
 #include "db/open_together.h"
 #include "db/query.h"
+#include "db/read_batch.h"
 #include "sales/fiscal_tables.h"
 #include "sales/sale_tables.h"
 #include "terminals/licenca_row.h"
@@ -15,7 +16,6 @@
 #include "terminals/probe_timeout.h"
 
 #include <QFile>
-#include <QSet>
 #include <algorithm>
 #include <memory>
 
@@ -24,19 +24,19 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Every later statement of the session, the implicit ones included, runs
-// in a read-only transaction: a report can read, never write.
-const QString kReadOnlySession = QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY");
-
 // A terminal login is given the probe's time-out, but never less than the
 // client library's own shortest connect time-out: a busy terminal that
 // answered the probe is not reported as silent for a slow handshake.
 constexpr std::chrono::milliseconds kShortestLogin = 2000ms;
 
-// The tables of the terminal's search path that carry EXPORTADO.
-const QString kTablesWithExportado = QStringLiteral(
-    "SELECT c.relname AS TABELA FROM pg_catalog.pg_class c JOIN pg_catalog.pg_attribute a ON a.attrelid = c.oid "
-    "WHERE a.attname = 'exportado' AND NOT a.attisdropped AND pg_catalog.pg_table_is_visible(c.oid)");
+// A terminal that took us in but keeps its counts longer than this is
+// reported as not read (the data layer's own bound for a silent peer).
+constexpr std::chrono::milliseconds kReadTimeout = 15000ms;
+
+// What a table lacking on a terminal (or lacking EXPORTADO) answers.
+const QString kUndefinedTable = QStringLiteral("42P01");
+const QString kUndefinedColumn = QStringLiteral("42703");
+
 const char kWaitingRows[] = "SELECT COUNT(*) AS N FROM %1 WHERE EXPORTADO IN (0, 1)";
 const QString kCancellations = QStringLiteral("SELECT COUNT(*) AS N FROM TRANSACOES WHERE EXPORTADO = 3");
 const QString kOldestWaitingSale = QStringLiteral("SELECT MIN(DT_TRANS) AS DT FROM TRANSACOES WHERE EXPORTADO IN (0, 1)");
@@ -103,86 +103,53 @@ int readProbeTimeout(db::Connection& server)
     }
 }
 
-// Opens the queries in one exchange; when one of them fails, each again on
-// its own, so one unreadable table costs only its own count. A lost link
-// ends the terminal's counts.
-void openEach(const std::vector<db::Query*>& queries, std::vector<QString>& errors)
+// A terminal's reads: a count per imported table, the cancellations, the
+// oldest waiting sale, in this order.
+std::vector<std::unique_ptr<db::Query>> terminalReads(db::Connection& pdv)
 {
-    errors.assign(queries.size(), QString());
-    try {
-        db::Query::openTogether(queries);
-        return;
-    } catch (const db::BrokenConnection&) {
-        throw;
-    } catch (const db::Error&) {
-    }
-    for (std::size_t i = 0; i < queries.size(); ++i) {
-        try {
-            queries[i]->open();
-        } catch (const db::BrokenConnection&) {
-            throw;
-        } catch (const db::Error& e) {
-            errors[i] = e.message();
-        }
-    }
+    std::vector<std::unique_ptr<db::Query>> reads;
+    auto add = [&](const QString& sql) {
+        reads.push_back(std::make_unique<db::Query>(pdv));
+        reads.back()->setText(sql);
+    };
+    for (const QString& table : countedTables())
+        add(QString::fromLatin1(kWaitingRows).arg(table));
+    add(kCancellations);
+    add(kOldestWaitingSale);
+    return reads;
 }
 
-void countWaitingRows(db::Connection& pdv, TerminalStatus& t)
+// What the reads answered; each stands for itself.
+void fillFromReads(const db::ReadBatch::Done& done, TerminalStatus& t)
 {
-    pdv.executeDirect(kReadOnlySession);
-
-    QSet<QString> present;
-    db::Query tables(pdv);
-    tables.setText(kTablesWithExportado);
-    tables.open();
-    for (tables.first(); !tables.eof(); tables.next())
-        present.insert(tables.field("TABELA").asString());
-
-    // Unquoted names, as the imports write them, resolve to lower case.
-    std::vector<std::unique_ptr<db::Query>> owned;
-    std::vector<db::Query*> queries;
-    auto add = [&](const QString& sql) {
-        owned.push_back(std::make_unique<db::Query>(pdv));
-        owned.back()->setText(sql);
-        queries.push_back(owned.back().get());
-        return owned.back().get();
-    };
-    std::vector<db::Query*> counts;
-    for (const QString& table : countedTables()) {
-        WaitingRows w;
-        w.table = table;
-        w.missing = !present.contains(table.toLower());
-        t.waiting.push_back(w);
-        counts.push_back(w.missing ? nullptr : add(QString::fromLatin1(kWaitingRows).arg(table)));
+    if (done.lost) {
+        t.error = QStringLiteral("not read: ") + done.lost->message().simplified();
+        return;
     }
-    const bool sales = present.contains(QStringLiteral("transacoes"));
-    db::Query* cancellations = sales ? add(kCancellations) : nullptr;
-    db::Query* oldest = sales ? add(kOldestWaitingSale) : nullptr;
-
-    std::vector<QString> errors;
-    openEach(queries, errors);
-    auto errorOf = [&](db::Query* q) {
-        return errors[std::find(queries.begin(), queries.end(), q) - queries.begin()];
-    };
-
-    for (std::size_t i = 0; i < counts.size(); ++i) {
-        if (!counts[i])
-            continue;
-        WaitingRows& w = t.waiting[i];
-        w.error = errorOf(counts[i]);
-        if (w.error.isEmpty())
-            w.rows = counts[i]->field("N").asInteger();
-    }
-    if (cancellations && errorOf(cancellations).isEmpty())
-        t.cancellationsPending = cancellations->field("N").asInteger();
-    if (oldest && errorOf(oldest).isEmpty() && !oldest->field("DT").isNull())
-        t.oldestWaitingSale = oldest->field("DT").asDateTime().date();
-
+    const QStringList tables = countedTables();
     QStringList unread;
-    for (const WaitingRows& w : t.waiting)
-        if (!w.error.isEmpty())
-            unread << w.table + QStringLiteral(": ") + w.error;
+    for (qsizetype i = 0; i < tables.size(); ++i) {
+        WaitingRows w;
+        w.table = tables[i];
+        if (const auto& e = done.errors[i]) {
+            w.missing = e->sqlState() == kUndefinedTable || e->sqlState() == kUndefinedColumn;
+            if (!w.missing) {
+                w.error = e->message().simplified();
+                unread << w.table + QStringLiteral(": ") + w.error;
+            }
+        } else {
+            w.rows = done.queries[i]->field("N").asInteger();
+        }
+        t.waiting.push_back(w);
+    }
     t.error = unread.join(QStringLiteral("; "));
+    // Without TRANSACOES (or its DT_TRANS) these stay unknown.
+    const db::Query* cancellations = done.queries[tables.size()];
+    const db::Query* oldest = done.queries[tables.size() + 1];
+    if (!done.errors[tables.size()])
+        t.cancellationsPending = cancellations->field("N").asInteger();
+    if (!done.errors[tables.size() + 1] && !oldest->field("DT").isNull())
+        t.oldestWaitingSale = oldest->field("DT").asDateTime().date();
 }
 
 QString loginFailure(const QString& text)
@@ -192,72 +159,115 @@ QString loginFailure(const QString& text)
     return QStringLiteral("login refused: ") + text.simplified();
 }
 
-void readTerminal(db::Connection& pdv, TerminalStatus& t)
-{
-    t.reachable = true;
-    try {
-        countWaitingRows(pdv, t);
-    } catch (const db::Error& e) {
-        t.waiting.clear();
-        t.cancellationsPending.reset();
-        t.oldestWaitingSale.reset();
-        t.error = QStringLiteral("not read: ") + e.message().simplified();
+// Every terminal at once: all are probed together; each one that answers
+// is logged into at once, and each one that lets us in is sent its reads
+// at once, while the others still keep us waiting. So 33 terminals take
+// about one probe time-out, not one each.
+class TerminalVisit {
+public:
+    TerminalVisit(const std::vector<db::ConnectionParams>& params, std::vector<TerminalStatus>& found,
+                  int probeTimeoutMs)
+        : params_(params),
+          found_(found),
+          links_(found.size()),
+          queries_(found.size()),
+          probe_(endpoints(found), probeTimeoutMs),
+          logins_(std::max(std::chrono::milliseconds(probeTimeoutMs), kShortestLogin)),
+          reads_(kReadTimeout)
+    {
     }
-}
 
-// Probes every terminal at once; logs into each as soon as it answers and
-// reads it as soon as it lets us in, while the silent ones keep the probe
-// waiting. So 33 terminals take about one probe time-out, not one each.
-void visitTerminals(const std::vector<db::ConnectionParams>& params, std::vector<TerminalStatus>& found,
-                    int probeTimeoutMs)
-{
-    std::vector<terminals::Endpoint> endpoints;
-    for (const TerminalStatus& t : found)
-        endpoints.push_back({t.host, t.port});
-    terminals::ProbeBatch probe(endpoints, probeTimeoutMs);
-    db::ConnectBatch logins(std::max(std::chrono::milliseconds(probeTimeoutMs), kShortestLogin));
-    std::vector<std::unique_ptr<db::Connection>> links(found.size());
+    void run()
+    {
+        takeProbes();
+        while (!probe_.finished() || logins_.running() || reads_.running()) {
+            // Each kind of wait in short turns while others are under way.
+            const int kinds = !probe_.finished() + logins_.running() + reads_.running();
+            const auto slice = kinds > 1 ? 2ms : 10ms;
+            if (!probe_.finished())
+                probe_.wait(slice);
+            takeProbes();
+            if (logins_.running())
+                logins_.wait(slice);
+            takeLogins();
+            if (reads_.running())
+                reads_.wait(slice);
+            takeReads();
+            common::pumpEvents();
+        }
+        takeLogins();
+        takeReads();
+    }
 
-    auto takeProbes = [&] {
-        for (std::size_t i : probe.takeSettled()) {
-            const terminals::ProbeOutcome outcome = *probe.outcome(i);
+private:
+    static std::vector<terminals::Endpoint> endpoints(const std::vector<TerminalStatus>& found)
+    {
+        std::vector<terminals::Endpoint> out;
+        for (const TerminalStatus& t : found)
+            out.push_back({t.host, t.port});
+        return out;
+    }
+
+    std::size_t indexOf(const db::Connection* link) const
+    {
+        return std::find_if(links_.begin(), links_.end(), [&](const auto& l) { return l.get() == link; })
+               - links_.begin();
+    }
+
+    void takeProbes()
+    {
+        for (std::size_t i : probe_.takeSettled()) {
+            const terminals::ProbeOutcome outcome = *probe_.outcome(i);
             if (outcome != terminals::ProbeOutcome::Reached) {
-                found[i].error = terminals::probeOutcomeText(outcome);
+                found_[i].error = terminals::probeOutcomeText(outcome);
                 continue;
             }
-            links[i] = std::make_unique<db::Connection>(params[i]);
-            links[i]->setAutoReconnect(false);
-            logins.add(*links[i]);
+            links_[i] = std::make_unique<db::Connection>(params_[i]);
+            links_[i]->setAutoReconnect(false);
+            // A report reads; its sessions cannot write.
+            links_[i]->setReadOnly(true);
+            logins_.add(*links_[i]);
         }
-    };
-    auto takeLogins = [&] {
-        for (const db::ConnectBatch::Ended& ended : logins.takeEnded()) {
-            const std::size_t i = std::find_if(links.begin(), links.end(),
-                                               [&](const auto& l) { return l.get() == ended.connection; })
-                                  - links.begin();
-            if (ended.failure.isEmpty())
-                readTerminal(*links[i], found[i]);
-            else
-                found[i].error = loginFailure(ended.failure);
-            // Each link goes as soon as its terminal is done.
-            links[i].reset();
-        }
-    };
-
-    takeProbes();
-    while (!probe.finished() || logins.running()) {
-        // Both kinds of wait in short turns while both are under way.
-        const auto slice = probe.finished() || !logins.running() ? 10ms : 2ms;
-        if (!probe.finished())
-            probe.wait(slice);
-        takeProbes();
-        if (logins.running())
-            logins.wait(slice);
-        takeLogins();
-        common::pumpEvents();
     }
-    takeLogins();
-}
+
+    void takeLogins()
+    {
+        for (const db::ConnectBatch::Ended& ended : logins_.takeEnded()) {
+            const std::size_t i = indexOf(ended.connection);
+            if (!ended.failure.isEmpty()) {
+                found_[i].error = loginFailure(ended.failure);
+                links_[i].reset();
+                continue;
+            }
+            found_[i].reachable = true;
+            queries_[i] = terminalReads(*links_[i]);
+            std::vector<db::Query*> reads;
+            for (const auto& q : queries_[i])
+                reads.push_back(q.get());
+            reads_.add(reads);
+        }
+    }
+
+    void takeReads()
+    {
+        for (const db::ReadBatch::Done& done : reads_.takeDone()) {
+            const std::size_t i = indexOf(done.queries.front()->connection());
+            fillFromReads(done, found_[i]);
+            // Each link goes as soon as its terminal is done.
+            queries_[i].clear();
+            links_[i].reset();
+        }
+    }
+
+    const std::vector<db::ConnectionParams>& params_;
+    std::vector<TerminalStatus>& found_;
+    // Before the batches, which still hold on to them until they go.
+    std::vector<std::unique_ptr<db::Connection>> links_;
+    std::vector<std::vector<std::unique_ptr<db::Query>>> queries_;
+    terminals::ProbeBatch probe_;
+    db::ConnectBatch logins_;
+    db::ReadBatch reads_;
+};
 
 } // namespace
 
@@ -343,11 +353,11 @@ StatusReport gatherStatus(const QString& iniPath)
     }
 
     db::Connection server(serverParamsFromIniContents(contents, {}));
+    server.setReadOnly(true);
     std::vector<db::ConnectionParams> params;
     try {
         server.open();
         report.server.reachable = true;
-        server.executeDirect(kReadOnlySession);
         report.probeTimeoutMs = readProbeTimeout(server);
 
         db::Query list(server);
@@ -369,7 +379,7 @@ StatusReport gatherStatus(const QString& iniPath)
     }
     server.close();
 
-    visitTerminals(params, report.terminals, report.probeTimeoutMs);
+    TerminalVisit(params, report.terminals, report.probeTimeoutMs).run();
     return report;
 }
 

@@ -37,13 +37,14 @@ const QString kPlanChanged = QStringLiteral("0A000");
 // ISO dates, floats written with all their digits (older servers round them),
 // a bounded connect, and keepalives plus a send time-out so a peer that
 // vanishes mid-statement fails the statement within about 15 seconds.
-QString sessionSettings(int connectTimeout)
+QString sessionSettings(int connectTimeout, bool readOnly)
 {
     return QStringLiteral(
                " connect_timeout=%1 keepalives=1 keepalives_idle=5 keepalives_interval=2"
                " keepalives_count=3 tcp_user_timeout=15000 client_encoding=UTF8"
-               " options='-c DateStyle=ISO -c extra_float_digits=3'")
-        .arg(connectTimeout);
+               " options='-c DateStyle=ISO -c extra_float_digits=3%2'")
+        .arg(QString::number(connectTimeout),
+             readOnly ? QStringLiteral(" -c default_transaction_read_only=on") : QString());
 }
 
 // Statements that leave the database as it was when they run a second
@@ -102,6 +103,7 @@ struct Connection::Impl {
     PgConnPtr conn;
     bool autoReconnect = false;
     int connectTimeout = kDefaultConnectTimeout;
+    bool readOnly = false;
     // A transaction the caller opened; stays set after a lost link until the
     // caller commits or rolls back, so no statement runs outside it unawares.
     bool transactionOpen = false;
@@ -158,7 +160,7 @@ struct Connection::Impl {
     std::shared_ptr<PolledConnect> startAttempt(std::chrono::milliseconds timeout)
     {
         if (!pending) {
-            const QString conninfo = params.toConninfo() + sessionSettings(connectTimeout);
+            const QString conninfo = params.toConninfo() + sessionSettings(connectTimeout, readOnly);
             pending = std::make_shared<PolledConnect>(conninfo.toUtf8(), timeout, params.value(QStringLiteral("Server")));
         }
         return pending;
@@ -460,6 +462,11 @@ void Connection::setAutoReconnect(bool on)
 bool Connection::autoReconnect() const
 {
     return impl_->autoReconnect;
+}
+
+void Connection::setReadOnly(bool on)
+{
+    impl_->readOnly = on;
 }
 
 void Connection::setConnectTimeoutSeconds(int seconds)

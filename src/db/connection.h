@@ -55,6 +55,11 @@ public:
     void setAutoReconnect(bool on);
     bool autoReconnect() const;
 
+    // Sessions opened from now on make every transaction read-only, the
+    // implicit one of a lone statement included: nothing they run can
+    // write.
+    void setReadOnly(bool on);
+
     // Bounds every connect (and reconnect); a dead host fails within it.
     void setConnectTimeoutSeconds(int seconds);
     int connectTimeoutSeconds() const;
