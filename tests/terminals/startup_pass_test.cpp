@@ -95,6 +95,31 @@ TEST(StartupPass, AnsweringTerminalsGetASlotAndAGreenLineRefusingOnesARedOneSile
     EXPECT_EQ(w.view.reloads, 1);
 }
 
+// The slots connect together and end in their own order; lines, slots and
+// marks still follow the rows.
+TEST(StartupPass, SlotsConnectingTogetherKeepTheRowsOrderWhateverOrderTheyEndIn)
+{
+    Server s;
+    ConnectRace race(s);
+    SalesWindowParts w(s);
+
+    w.run();
+
+    const QDate today = QDate::currentDate();
+    ASSERT_EQ(w.view.lines.size(), 6) << w.view.lines.join('\n').toStdString();
+    EXPECT_EQ(w.view.lines[0], line("R", "Ecf01 - OFF - ", today));
+    EXPECT_EQ(w.view.lines[1], line("G", "Ecf02 - ON - ", today));
+    EXPECT_TRUE(QRegularExpression("^R Ecf04 - OFF - \\d{1,2}:\\d{2}:\\d{2}$").match(w.view.lines[2]).hasMatch())
+        << w.view.lines[2].toStdString();
+    EXPECT_EQ(w.view.lines[3], line("G", "Ecf05 - ON - ", today));
+    EXPECT_EQ(w.view.lines[4], line("G", "Ecf06 - ON - ", today));
+    EXPECT_EQ(w.view.lines[5], line("R", "Ecf07 - OFF - ", today));
+    EXPECT_EQ(openSlots(w.slotSet), QStringList({"Quibor_Pdv02", "Quibor_Pdv05", "Quibor_Pdv06"}));
+    EXPECT_GE(race.late.connections(), 1) << "the late terminal's slot went through its relay";
+    EXPECT_EQ(s.states(), QStringList({"001|A|0", "002|A|0", "004|A|0", "005|A|0", "006|A|0", "007|A|0", "008|D|0",
+                                       "009|D|0"}));
+}
+
 TEST(StartupPass, NonNumericNumEcfOfAnActiveTerminalEndsThePass)
 {
     Server s;
