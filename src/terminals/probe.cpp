@@ -136,6 +136,30 @@ std::vector<bool> probeAll(const std::vector<Endpoint>& endpoints, std::optional
     return result;
 }
 
+std::vector<bool> probeAll(const std::vector<Endpoint>& endpoints, std::optional<int> timeoutMs,
+                           WhileProbing& alongside)
+{
+    // Short turns each while both have something under way.
+    constexpr std::chrono::milliseconds kSlice{2};
+    ProbeBatch batch(endpoints, timeoutMs);
+    std::vector<bool> result(endpoints.size(), false);
+    const auto take = [&] {
+        for (std::size_t i : batch.takeSettled()) {
+            result[i] = batch.outcome(i) == ProbeOutcome::Reached;
+            if (result[i])
+                alongside.reached(i);
+        }
+    };
+    take();
+    while (!batch.finished()) {
+        batch.wait(alongside.busy() ? kSlice : std::chrono::milliseconds(timeoutMs.value_or(0)));
+        take();
+        if (alongside.busy())
+            alongside.turn(kSlice);
+    }
+    return result;
+}
+
 bool VerificarPdv(const QString& host, const QString& port, std::optional<int> timeoutMs)
 {
     return probeAll({Endpoint{host, port}}, timeoutMs).front();

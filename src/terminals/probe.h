@@ -46,6 +46,22 @@ std::vector<bool> probeAll(const std::vector<Endpoint>& endpoints, std::optional
 // The same, with how each probe ended.
 std::vector<ProbeOutcome> probeEach(const std::vector<Endpoint>& endpoints, std::optional<int> timeoutMs);
 
+// Work that goes on while probes wait, such as logins to the terminals that
+// have answered: told of each endpoint that answers as soon as it does, and
+// given short turns while its own work is under way.
+class WhileProbing {
+public:
+    virtual ~WhileProbing() = default;
+    virtual void reached(std::size_t endpoint) = 0;
+    virtual bool busy() const = 0;
+    // Advances its work, waiting at most `maxWait`.
+    virtual void turn(std::chrono::milliseconds maxWait) = 0;
+};
+
+// probeAll, with `alongside` running while the probes wait.
+std::vector<bool> probeAll(const std::vector<Endpoint>& endpoints, std::optional<int> timeoutMs,
+                           WhileProbing& alongside);
+
 // The probes of many endpoints under way together, waited on a piece at a
 // time, so a caller can act on each answer while the silent ones keep it
 // waiting. An endpoint that cannot be probed (bad port, no time-out) is
