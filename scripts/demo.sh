@@ -195,9 +195,15 @@ admin() {
   psql -X -q -At -F $'\t' -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$port" -U postgres "$@"
 }
 
-"$root/scripts/write_ini.sh" "$build/Quibor.ini" 127.0.0.1 "$port" "$server_db" "$user" "$password"
 mkdir -p "$build/QuiborSync_Logs"
-note "$build/Quibor.ini and $build/QuiborSync_Logs/ written"
+# As a store's IT would: the set-up checks the login before it writes the file.
+if ! printf '%s\n' "$password" | "$exe" --configure --host 127.0.0.1 --port "$port" --database "$server_db" \
+       --user "$user" --password-stdin >"$demo_dir/configure.log" 2>&1; then
+  cat "$demo_dir/configure.log" >&2
+  echo "quiborsync --configure failed; see demo/configure.log" >&2
+  exit 1
+fi
+note "$build/Quibor.ini written by quiborsync --configure; $build/QuiborSync_Logs/ made"
 
 # ---------------------------------------------------------------------------
 if [ "$headless" = 1 ]; then
@@ -472,26 +478,18 @@ else
   printf '    %-44s %s\n' "every sale on the server exactly once:" "no sale was rung up"
 fi
 
-echo "    rows still waiting on the terminals (EXPORTADO not 2 or 4):"
-for ecf in "${terminals[@]}"; do
-  rows=$(waiting_rows "$ecf")
-  if [ -z "$rows" ]; then
-    printf '      %-12s %s\n' "pdv$ecf:" 0
-  else
-    total=$(awk -F'\t' '{ s += $2 } END { print s }' <<<"$rows")
-    detail=$(awk -F'\t' '{ printf "%s%s %s", sep, $1, $2; sep = ", " }' <<<"$rows")
-    printf '      %-12s %s\n' "pdv$ecf:" "$total ($detail)"
-  fi
-done
-
-echo "    terminal registry on the server (LICENCA_IF):"
-admin -d "$server_db" -c "SELECT NUM_ECF, STATUS, ECF_STATUS, IMPORTACAO, ULTIMA_TRANS,
-                                 COALESCE(to_char(DT_SYNC_CLI, 'YYYY-MM-DD') || ' ' || to_char(HR_SYNC_CLI, 'HH24:MI:SS'), '-')
-                            FROM LICENCA_IF ORDER BY NUM_ECF" \
-  | while IFS=$'\t' read -r ecf status ecf_status importacao ultima sync_cli; do
-      printf '      %s  STATUS %s  ECF_STATUS %s  IMPORTACAO %s  ULTIMA_TRANS %s  last customer export %s\n' \
-        "$ecf" "$status" "$ecf_status" "$importacao" "$ultima" "$sync_cli"
-    done
+# What the store's IT would ask from a shell: every till reached, nothing
+# left waiting (rows not yet imported, cancellations not carried out)?
+echo "    quiborsync --status:"
+status_rc=0
+status_out=$(env "${program_env[@]}" "$exe" --status 2>&1) || status_rc=$?
+sed 's/^/      /' <<<"$status_out"
+case $status_rc in
+  0) status_note="0: in step" ;;
+  1) status_note="1: a terminal not reached, or rows waiting" ;;
+  *) status_note="$status_rc: no report" ;;
+esac
+printf '    %-44s %s\n' "its exit status:" "$status_note"
 
 if [ "$headless" = 1 ]; then
   if [ ${#shot_list[@]} -gt 0 ]; then

@@ -27,6 +27,7 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y --reinstall "$deb" >"$build/ap
   || { tail -n 30 "$build/apt-install.log"; fail "apt-get install failed"; }
 
 [ -x "$exe" ] || fail "$exe is missing"
+grep -qF "$exe --configure" "$build/apt-install.log" || fail "the post-install does not say to run $exe --configure"
 [ "$(stat -c %a "$folder/QuiborSync_Logs")" = 1777 ] || fail "$folder/QuiborSync_Logs is not writable by every user"
 [ -f /usr/share/applications/quiborsync.desktop ] || fail "no menu entry"
 grep -qx "Exec=$exe" /usr/share/applications/quiborsync.desktop || fail "the menu entry does not start $exe"
@@ -57,6 +58,7 @@ cleanup() {
     wait "$pid" 2>/dev/null
   fi
   [ -f "$folder/Quibor.ini.example" ] && mv -f "$folder/Quibor.ini.example" "$folder/Quibor.ini"
+  rm -f "$folder/Quibor.ini.bak"
   admin -d postgres -c "DROP DATABASE IF EXISTS $db" -c "DROP ROLE IF EXISTS $role" >/dev/null 2>&1
   rm -rf "$scratch"
 }
@@ -74,8 +76,11 @@ GRANT ALL ON ALL SEQUENCES IN SCHEMA public TO $role;
 SQL
 
 cp -p "$folder/Quibor.ini" "$folder/Quibor.ini.example"
-"$root/scripts/write_ini.sh" "$folder/Quibor.ini" "$host" "$port" "$db" "$role" "$password"
-chmod 644 "$folder/Quibor.ini"
+# As the post-install says: the set-up checks the login, then writes the file.
+printf '%s\n' "$password" | timeout 60 "$exe" --configure --host "$host" --port "$port" --database "$db" \
+  --user "$role" --password-stdin >"$build/package-configure.log" 2>&1 \
+  || { cat "$build/package-configure.log" >&2; fail "$exe --configure failed"; }
+[ "$(stat -c %a "$folder/Quibor.ini")" = 644 ] || fail "--configure changed the mode of Quibor.ini"
 
 # An ordinary account, as in the store; setpriv execs, so $! is the program.
 log=$build/package-check.log
@@ -95,3 +100,13 @@ if [ "$seen" != "$stamp" ]; then
 fi
 kill -0 "$pid" 2>/dev/null || fail "the installed program ended on its own; see $log"
 say "The installed program stamped $stamp into CONFIG"
+
+# The health report beside the running copy, as the same user: no terminal
+# is registered, so the store is in step.
+status_rc=0
+setpriv --reuid=nobody --regid=nogroup --clear-groups \
+  env HOME="$scratch" TMPDIR="$scratch" timeout 60 "$exe" --status --json >"$build/package-status.json" 2>&1 \
+  || status_rc=$?
+[ "$status_rc" = 0 ] || { cat "$build/package-status.json" >&2; fail "$exe --status ended with $status_rc, not 0"; }
+kill -0 "$pid" 2>/dev/null || fail "the running program ended while --status ran"
+say "--status reports the store in step beside the running program"

@@ -254,6 +254,7 @@ my %forms = (
     'text'                   => ["", "abc"],
     'regclass'               => ["GEN_TRANSACOES", "GEN_FECHAMENTO"],
     'oid'                    => ["16384"],
+    'name'                   => ["", "quibor"],
 );
 my @form_failures;
 for my $type (sort keys %types_seen) {

@@ -34,4 +34,28 @@ QString fromWindows1252(const QByteArray& bytes)
     return text;
 }
 
+std::optional<char> windows1252Byte(QChar ch)
+{
+    const char16_t u = ch.unicode();
+    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
+        return static_cast<char>(u);
+    for (int i = 0; i < 32; ++i)
+        if (kHigh[i] == u)
+            return static_cast<char>(0x80 + i);
+    return std::nullopt;
+}
+
+std::optional<QByteArray> toWindows1252(const QString& text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (const QChar ch : text) {
+        const std::optional<char> b = windows1252Byte(ch);
+        if (!b)
+            return std::nullopt;
+        bytes.append(*b);
+    }
+    return bytes;
+}
+
 } // namespace common

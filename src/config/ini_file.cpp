@@ -24,20 +24,24 @@ QString decodeIniText(QByteArray bytes)
     return common::isUtf8(bytes) ? QString::fromUtf8(bytes) : common::fromWindows1252(bytes);
 }
 
-// Name between '[' and ']' of a section line; text after ']' is ignored.
-QString sectionName(const QString& trimmedLine)
+} // namespace
+
+QString iniText(const QByteArray& contents)
+{
+    return decodeIniText(contents);
+}
+
+QString iniSectionName(const QString& trimmedLine)
 {
     const qsizetype close = trimmedLine.indexOf(QLatin1Char(']'));
     const qsizetype end = close < 0 ? trimmedLine.size() : close;
     return trimmedLine.mid(1, end - 1).trimmed();
 }
 
-bool sameName(const QString& a, const QString& b)
+bool sameIniName(const QString& a, const QString& b)
 {
     return QString::compare(a, b, Qt::CaseInsensitive) == 0;
 }
-
-} // namespace
 
 QString LeIni(const QString& arq, const QString& secao, const QString& item)
 {
@@ -67,7 +71,7 @@ QString iniValue(const QByteArray& contents, const QString& secao, const QString
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;
         if (line.startsWith(QLatin1Char('['))) {
-            inWantedSection = sameName(sectionName(line), wantedSection);
+            inWantedSection = sameIniName(iniSectionName(line), wantedSection);
             continue;
         }
         if (!inWantedSection)
@@ -75,7 +79,7 @@ QString iniValue(const QByteArray& contents, const QString& secao, const QString
         const qsizetype eq = line.indexOf(QLatin1Char('='));
         if (eq < 0)
             continue;
-        if (sameName(line.left(eq).trimmed(), wantedKey))
+        if (sameIniName(line.left(eq).trimmed(), wantedKey))
             return line.mid(eq + 1).trimmed();
     }
     return {};

@@ -13,6 +13,16 @@ namespace app {
 // with BOM, or Windows-1252, with CRLF or LF line ends.
 QString LeIni(const QString& arq, const QString& secao, const QString& item);
 
+// The text of an INI file's bytes, decoded as LeIni decodes them.
+QString iniText(const QByteArray& contents);
+
+// Name of a section line ("[Name]", blanks trimmed); text after ']' is
+// ignored.
+QString iniSectionName(const QString& trimmedLine);
+
+// Whether two section or key names are the same, as LeIni compares them.
+bool sameIniName(const QString& a, const QString& b);
+
 // The same lookup in the bytes of an INI file already read.
 QString iniValue(const QByteArray& contents, const QString& secao, const QString& item);
 

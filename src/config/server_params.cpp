@@ -5,27 +5,41 @@
 
 namespace app {
 
-db::ConnectionParams serverParamsFromIni(const QString& iniPath,
-                                         const db::ConnectionParams& defaults)
+namespace {
+
+// `read(key)` reads one value of the section anew.
+template <typename Read>
+db::ConnectionParams paramsFrom(Read read, const db::ConnectionParams& defaults)
 {
-    const QString secao = iniSecaoConexao();
-    const QString userName = LeIni(iniPath, secao, iniUserName());
-    const QString password = LeIni(iniPath, secao, iniPassword());
+    const QString userName = read(iniUserName());
+    const QString password = read(iniPassword());
     if (userName.isEmpty() || password.isEmpty())
         return defaults;
 
     // Every value is read anew, in the order the lines are built.
     db::ConnectionParams params;
-    params.add(QStringLiteral("Database= ") + LeIni(iniPath, secao, iniBaseName()));
-    params.add(QStringLiteral("User_Name= ")
-               + Decodifica(LeIni(iniPath, secao, iniUserName()), kIniShift));
-    params.add(QStringLiteral("Password= ")
-               + Decodifica(LeIni(iniPath, secao, iniPassword()), kIniShift));
-    params.add(QStringLiteral("Server= ") + LeIni(iniPath, secao, iniServerName()));
-    params.add(QStringLiteral("Port= ") + LeIni(iniPath, secao, iniPorta()));
+    params.add(QStringLiteral("Database= ") + read(iniBaseName()));
+    params.add(QStringLiteral("User_Name= ") + Decodifica(read(iniUserName()), kIniShift));
+    params.add(QStringLiteral("Password= ") + Decodifica(read(iniPassword()), kIniShift));
+    params.add(QStringLiteral("Server= ") + read(iniServerName()));
+    params.add(QStringLiteral("Port= ") + read(iniPorta()));
     params.add(QStringLiteral("MonitorBy=Remote"));
     params.add(QStringLiteral("DriverID=PG"));
     return params;
+}
+
+} // namespace
+
+db::ConnectionParams serverParamsFromIni(const QString& iniPath,
+                                         const db::ConnectionParams& defaults)
+{
+    return paramsFrom([&](const QString& key) { return LeIni(iniPath, iniSecaoConexao(), key); }, defaults);
+}
+
+db::ConnectionParams serverParamsFromIniContents(const QByteArray& contents,
+                                                 const db::ConnectionParams& defaults)
+{
+    return paramsFrom([&](const QString& key) { return iniValue(contents, iniSecaoConexao(), key); }, defaults);
 }
 
 } // namespace app

@@ -3,6 +3,7 @@
 
 #include "db/connection_params.h"
 
+#include <QByteArray>
 #include <QString>
 
 namespace app {
@@ -12,5 +13,10 @@ namespace app {
 // unchanged, so an installation without credentials keeps the built-in list.
 db::ConnectionParams serverParamsFromIni(const QString& iniPath,
                                          const db::ConnectionParams& defaults);
+
+// The same from the bytes of an INI file already read (or about to be
+// written).
+db::ConnectionParams serverParamsFromIniContents(const QByteArray& contents,
+                                                 const db::ConnectionParams& defaults);
 
 } // namespace app

@@ -36,13 +36,16 @@ const QString kPlanChanged = QStringLiteral("0A000");
 // ISO dates, floats written with all their digits (older servers round them),
 // a bounded connect, and keepalives plus a send time-out so a peer that
 // vanishes mid-statement fails the statement. A terminal's session gives up
-// on a lock of the till's own software instead of waiting for its end.
-QString sessionSettings(int connectTimeout, bool terminal)
+// on a lock of the till's own software instead of waiting for its end. A
+// read-only session (the health report) can change nothing.
+QString sessionSettings(int connectTimeout, bool terminal, bool readOnly)
 {
     const LinkBounds& bounds = linkBounds();
     QString options = QStringLiteral("-c DateStyle=ISO -c extra_float_digits=3");
     if (terminal)
         options += QStringLiteral(" -c lock_timeout=%1").arg(bounds.terminalLock.count());
+    if (readOnly)
+        options += QStringLiteral(" -c default_transaction_read_only=on");
     return QStringLiteral(
                " connect_timeout=%1 keepalives=1 keepalives_idle=5 keepalives_interval=2"
                " keepalives_count=3 tcp_user_timeout=%2 client_encoding=UTF8 options='%3'")
@@ -107,6 +110,7 @@ struct Connection::Impl {
     PgConnPtr conn;
     bool autoReconnect = false;
     int connectTimeout = static_cast<int>(linkBounds().connect.count());
+    bool readOnly = false;
     // An exchange is out on the link (Connection::Exchange).
     bool busy = false;
     // A transaction the caller opened; stays set after a lost link until the
@@ -162,13 +166,7 @@ struct Connection::Impl {
     // flight instead of starting a second one or using a half-open link.
     void establish()
     {
-        std::shared_ptr<PolledConnect> attempt = pending;
-        if (!attempt) {
-            const QString conninfo = params.toConninfo() + sessionSettings(connectTimeout, params.terminal());
-            attempt = std::make_shared<PolledConnect>(conninfo.toUtf8(), std::chrono::seconds(connectTimeout),
-                                                      params.value(QStringLiteral("Server")));
-            pending = attempt;
-        }
+        std::shared_ptr<PolledConnect> attempt = startAttempt(std::chrono::seconds(connectTimeout));
         common::ScopeExit done([this, &attempt] {
             if (pending == attempt)
                 pending.reset();
@@ -179,6 +177,16 @@ struct Connection::Impl {
         // Empty when a nested caller has adopted it already.
         if (PgConnPtr fresh = attempt->take())
             adopt(std::move(fresh));
+    }
+
+    // The connect in flight, or a new one bounded by `timeout`.
+    std::shared_ptr<PolledConnect> startAttempt(std::chrono::milliseconds timeout)
+    {
+        if (!pending) {
+            const QString conninfo = params.toConninfo() + sessionSettings(connectTimeout, params.terminal(), readOnly);
+            pending = std::make_shared<PolledConnect>(conninfo.toUtf8(), timeout, params.value(QStringLiteral("Server")));
+        }
+        return pending;
     }
 
     // The server's notices are not the program's business (by default the
@@ -452,6 +460,13 @@ void Connection::open()
     impl_->establish();
 }
 
+std::shared_ptr<PolledConnect> Connection::beginOpen(std::chrono::milliseconds timeout)
+{
+    if (impl_->conn)
+        return nullptr;
+    return impl_->startAttempt(timeout);
+}
+
 void Connection::close()
 {
     impl_->refuseWhileBusy(QStringLiteral("close"));
@@ -484,6 +499,11 @@ void Connection::setAutoReconnect(bool on)
 bool Connection::autoReconnect() const
 {
     return impl_->autoReconnect;
+}
+
+void Connection::setReadOnly(bool on)
+{
+    impl_->readOnly = on;
 }
 
 void Connection::setConnectTimeoutSeconds(int seconds)

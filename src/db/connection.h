@@ -9,6 +9,7 @@
 #include "db/value.h"
 
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -18,6 +19,7 @@ struct pg_conn; // the client library's handle, opaque outside src/db
 namespace db {
 
 class Listener;
+class PolledConnect;
 class ResultData;
 struct Link;
 
@@ -39,6 +41,11 @@ public:
     // A failed open raises BrokenConnection with the server's text. A
     // statement run on a closed connection opens it first.
     void open();
+    // Starts connecting without waiting, bounded by `timeout` rather than
+    // the connect time-out; open() then finishes the connect (at once when
+    // it has ended meanwhile). Nothing when the connection is open. See
+    // openTogether(), which drives several connects at once.
+    std::shared_ptr<PolledConnect> beginOpen(std::chrono::milliseconds timeout);
     void close();
     bool connected() const;
 
@@ -49,6 +56,11 @@ public:
     // every statement of run-time terminal connections does.
     void setAutoReconnect(bool on);
     bool autoReconnect() const;
+
+    // Sessions opened from now on make every transaction read-only, the
+    // implicit one of a lone statement included: nothing they run can
+    // write.
+    void setReadOnly(bool on);
 
     // Bounds every connect (and reconnect); a dead host fails within it.
     void setConnectTimeoutSeconds(int seconds);

@@ -92,6 +92,11 @@ bool PolledConnect::step(int sliceMs)
     return true;
 }
 
+int PolledConnect::socket() const
+{
+    return finished() || lookup_ || !conn_ ? -1 : PQsocket(conn_.get());
+}
+
 void PolledConnect::driveToEnd()
 {
     const int slice = static_cast<int>(linkBounds().slice.count());

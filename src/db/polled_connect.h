@@ -35,6 +35,12 @@ public:
     // ends it for both.
     void driveToEnd();
 
+    // What the handshake waits for, so a caller driving several connects can
+    // wait on all their sockets at once: the socket (-1 while a name is
+    // looked up or once finished) and whether it waits to read.
+    int socket() const;
+    bool waitsToRead() const { return polling_ == PGRES_POLLING_READING; }
+
     bool finished() const { return state_ != State::Running; }
     bool succeeded() const { return state_ == State::Succeeded; }
     // The client library's text, or the time-out's.

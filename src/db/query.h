@@ -85,7 +85,8 @@ public:
     std::shared_ptr<ResultData> resultData() const;
 
 private:
-    friend class Pipeline; // sends the bound text and hands back its result
+    friend class Pipeline;  // sends the bound text and hands back its result
+    friend class ReadBatch; // the same, on several connections at once
 
     void parseIfNeeded();
     std::vector<Value> orderedValues() const;

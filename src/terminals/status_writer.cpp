@@ -3,7 +3,6 @@
 #include "db/connection.h"
 #include "db/query.h"
 #include "terminals/probe.h"
-#include "terminals/row_snapshot.h"
 
 namespace terminals {
 
@@ -18,8 +17,11 @@ void gravarStatusTerminais(db::Connection& server, const QString& listSql, std::
     std::vector<Endpoint> endpoints;
     for (const RowRead& r : rows)
         endpoints.push_back(endpointOf(r));
-    const std::vector<bool> answered = probeAll(endpoints, timeoutMs);
+    gravarStatus(server, rows, probeAll(endpoints, timeoutMs));
+}
 
+void gravarStatus(db::Connection& server, const std::vector<RowRead>& rows, const std::vector<bool>& answered)
+{
     db::Query update(server);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const LicencaRow& row = rows[i].get();

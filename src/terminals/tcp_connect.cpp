@@ -1,6 +1,7 @@
 // POSIX sockets and poll(); a build for another platform replaces this file.
 #include "terminals/tcp_connect.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <condition_variable>
@@ -8,11 +9,13 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 namespace terminals {
@@ -32,6 +35,12 @@ public:
     Socket& operator=(Socket&&) = delete;
     Socket(const Socket&) = delete;
     int fd() const { return fd_; }
+    void close()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
 
 private:
     int fd_;
@@ -83,11 +92,14 @@ public:
         }).detach();
     }
 
-    std::vector<Address> waitUntil(Clock::time_point deadline)
+    // Empty when the answer did not come by the deadline.
+    std::optional<std::vector<Address>> waitUntil(Clock::time_point deadline)
     {
         std::unique_lock lock(state_->mutex);
         state_->cv.wait_until(lock, deadline, [&] { return state_->done; });
-        return state_->done ? state_->addresses : std::vector<Address>{};
+        if (!state_->done)
+            return std::nullopt;
+        return state_->addresses;
     }
 
 private:
@@ -103,12 +115,25 @@ private:
 struct Attempt {
     Socket socket;
     std::size_t target;
+    bool open = true; // still waiting for its answer
 };
 
 ConnectObserver& observer()
 {
     static ConnectObserver current;
     return current;
+}
+
+// Keeps the best outcome seen for a target (the enumeration's order).
+void settleOutcome(TcpOutcome& kept, TcpOutcome seen)
+{
+    if (static_cast<int>(seen) < static_cast<int>(kept))
+        kept = seen;
+}
+
+TcpOutcome failureOutcome(int error)
+{
+    return error == ECONNREFUSED ? TcpOutcome::Refused : TcpOutcome::Unreachable;
 }
 
 void tell(ConnectEvent::Kind kind, std::size_t target = 0,
@@ -127,97 +152,237 @@ ConnectObserver setConnectObserver(ConnectObserver next)
     return previous;
 }
 
-std::vector<bool> connectAll(const std::vector<TcpTarget>& targets, std::chrono::milliseconds timeout)
-{
-    const auto deadline = Clock::now() + timeout;
-    std::vector<bool> reached(targets.size(), false);
-    tell(ConnectEvent::Kind::Pass, 0, ConnectEvent::Outcome::Failed, timeout);
-
-    // Addresses first: literal ones at once, names all looked up together.
-    std::vector<std::vector<Address>> addresses(targets.size());
-    std::vector<std::unique_ptr<PendingLookup>> pending(targets.size());
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        const QByteArray host = targets[i].host.trimmed().toUtf8();
-        if (host.isEmpty() || targets[i].port == 0)
-            continue;
-        addresses[i] = lookup(host, targets[i].port, AI_NUMERICHOST);
-        if (addresses[i].empty())
-            pending[i] = std::make_unique<PendingLookup>(host, targets[i].port);
-    }
-    for (std::size_t i = 0; i < targets.size(); ++i)
-        if (pending[i])
-            addresses[i] = pending[i]->waitUntil(deadline);
-
+struct TcpConnectBatch::Impl {
+    Clock::time_point deadline;
+    std::vector<TcpOutcome> outcome;  // best so far, final once settled
+    std::vector<bool> settled;
+    std::vector<int> openAttempts;    // per target
+    std::vector<std::unique_ptr<PendingLookup>> lookups;
     std::vector<Attempt> attempts;
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        for (const Address& a : addresses[i]) {
+    std::vector<std::size_t> justSettled;
+    bool over = false;
+
+    void settleIfDone(std::size_t i)
+    {
+        if (settled[i])
+            return;
+        if (outcome[i] == TcpOutcome::Reached || (!lookups[i] && openAttempts[i] == 0)) {
+            settled[i] = true;
+            justSettled.push_back(i);
+        }
+    }
+
+    void start(std::size_t i, const std::vector<Address>& addresses)
+    {
+        for (const Address& a : addresses) {
             Socket s(::socket(a.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-            if (s.fd() < 0)
+            if (s.fd() < 0) {
+                settleOutcome(outcome[i], TcpOutcome::Unreachable);
                 continue;
+            }
             int rc;
             do {
                 rc = ::connect(s.fd(), reinterpret_cast<const sockaddr*>(&a.storage), a.length);
             } while (rc != 0 && errno == EINTR);
             tell(ConnectEvent::Kind::Started, i);
             if (rc == 0) {
-                reached[i] = true;
+                settleOutcome(outcome[i], TcpOutcome::Reached);
                 tell(ConnectEvent::Kind::Ended, i, ConnectEvent::Outcome::Reached);
             } else if (errno == EINPROGRESS) {
                 attempts.push_back({std::move(s), i});
+                ++openAttempts[i];
             } else {
+                settleOutcome(outcome[i], failureOutcome(errno));
                 tell(ConnectEvent::Kind::Ended, i, ConnectEvent::Outcome::Failed);
             }
         }
+        dropReached();
+        settleIfDone(i);
     }
 
-    std::vector<pollfd> fds;
-    fds.reserve(attempts.size());
-    for (const Attempt& a : attempts)
-        fds.push_back({a.socket.fd(), POLLOUT, 0});
-    auto settle = [&](std::size_t k, ConnectEvent::Outcome outcome) {
-        fds[k].fd = -1;
-        tell(ConnectEvent::Kind::Ended, attempts[k].target, outcome);
-    };
-    // Another address of a target already reached need not be waited for.
-    auto dropReached = [&] {
-        for (std::size_t k = 0; k < fds.size(); ++k)
-            if (fds[k].fd >= 0 && reached[attempts[k].target])
-                settle(k, ConnectEvent::Outcome::Reached);
-    };
-    dropReached();
+    void end(Attempt& a, ConnectEvent::Outcome how)
+    {
+        a.open = false;
+        a.socket.close();
+        --openAttempts[a.target];
+        tell(ConnectEvent::Kind::Ended, a.target, how);
+    }
 
-    auto anyOpen = [&] {
-        for (const pollfd& p : fds)
-            if (p.fd >= 0)
+    // Another address of a target already reached need not be waited for.
+    void dropReached()
+    {
+        for (Attempt& a : attempts)
+            if (a.open && outcome[a.target] == TcpOutcome::Reached)
+                end(a, ConnectEvent::Outcome::Reached);
+    }
+
+    // Starts the connects of the names whose lookup has answered.
+    void collectLookups(Clock::time_point until)
+    {
+        for (std::size_t i = 0; i < lookups.size(); ++i) {
+            if (!lookups[i])
+                continue;
+            auto found = lookups[i]->waitUntil(until);
+            if (!found)
+                continue;
+            lookups[i].reset();
+            start(i, *found);
+        }
+    }
+
+    bool lookupsPending() const
+    {
+        for (const auto& l : lookups)
+            if (l)
                 return true;
         return false;
-    };
-    // Each round either finishes at least one attempt or ends at the deadline.
-    while (anyOpen()) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            break;
-        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(left));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            break;
-        for (std::size_t k = 0; k < fds.size(); ++k) {
-            if (fds[k].fd < 0 || fds[k].revents == 0)
-                continue;
-            int error = 0;
-            socklen_t len = sizeof error;
-            const bool answered = getsockopt(fds[k].fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
-            if (answered)
-                reached[attempts[k].target] = true;
-            settle(k, answered ? ConnectEvent::Outcome::Reached : ConnectEvent::Outcome::Failed);
-        }
-        dropReached();
     }
+
+    void giveUp()
+    {
+        over = true;
+        for (std::size_t i = 0; i < lookups.size(); ++i) {
+            if (lookups[i]) {
+                lookups[i].reset();
+                settleOutcome(outcome[i], TcpOutcome::TimedOut);
+            }
+        }
+        for (Attempt& a : attempts) {
+            if (a.open) {
+                settleOutcome(outcome[a.target], TcpOutcome::TimedOut);
+                end(a, ConnectEvent::Outcome::TimedOut);
+            }
+        }
+        for (std::size_t i = 0; i < settled.size(); ++i)
+            settleIfDone(i);
+    }
+
+    bool anyUnsettled() const
+    {
+        for (bool s : settled)
+            if (!s)
+                return true;
+        return false;
+    }
+};
+
+TcpConnectBatch::TcpConnectBatch(const std::vector<TcpTarget>& targets, std::chrono::milliseconds timeout)
+    : impl_(std::make_unique<Impl>())
+{
+    Impl& d = *impl_;
+    d.deadline = Clock::now() + timeout;
+    d.outcome.assign(targets.size(), TcpOutcome::NotFound);
+    d.settled.assign(targets.size(), false);
+    d.openAttempts.assign(targets.size(), 0);
+    d.lookups.resize(targets.size());
+    tell(ConnectEvent::Kind::Pass, 0, ConnectEvent::Outcome::Failed, timeout);
+
+    // Literal addresses are connected at once; names are all looked up
+    // together and connected as their answers come.
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        const QByteArray host = targets[i].host.trimmed().toUtf8();
+        if (host.isEmpty() || targets[i].port == 0) {
+            d.settleIfDone(i);
+            continue;
+        }
+        const std::vector<Address> literal = lookup(host, targets[i].port, AI_NUMERICHOST);
+        if (literal.empty())
+            d.lookups[i] = std::make_unique<PendingLookup>(host, targets[i].port);
+        else
+            d.start(i, literal);
+    }
+}
+
+TcpConnectBatch::~TcpConnectBatch() = default;
+
+void TcpConnectBatch::wait(std::chrono::milliseconds maxWait)
+{
+    Impl& d = *impl_;
+    if (d.over || !d.anyUnsettled()) {
+        d.over = true;
+        return;
+    }
+    const auto until = std::min(Clock::now() + maxWait, d.deadline);
+    d.collectLookups(Clock::now());
+
+    std::vector<pollfd> fds;
+    std::vector<std::size_t> which;
+    for (std::size_t k = 0; k < d.attempts.size(); ++k) {
+        if (d.attempts[k].open) {
+            fds.push_back({d.attempts[k].socket.fd(), POLLOUT, 0});
+            which.push_back(k);
+        }
+    }
+    // With names still being looked up, their answers are picked up every
+    // few milliseconds.
+    auto limit = until;
+    if (d.lookupsPending())
+        limit = std::min(limit, Clock::now() + std::chrono::milliseconds(5));
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(limit - Clock::now()).count();
+    int ready = 0;
+    if (!fds.empty() || left > 0) {
+        ready = ::poll(fds.data(), fds.size(), static_cast<int>(std::max<qint64>(left, 0)));
+        if (ready < 0 && errno == EINTR)
+            ready = 0;
+    }
+    for (std::size_t j = 0; ready > 0 && j < fds.size(); ++j) {
+        if (fds[j].revents == 0)
+            continue;
+        Attempt& a = d.attempts[which[j]];
+        if (!a.open)
+            continue; // dropped: its target was reached by another address
+        int error = 0;
+        socklen_t len = sizeof error;
+        if (getsockopt(a.socket.fd(), SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+            error = errno;
+        const std::size_t target = a.target;
+        settleOutcome(d.outcome[target], error == 0 ? TcpOutcome::Reached : failureOutcome(error));
+        d.end(a, error == 0 ? ConnectEvent::Outcome::Reached : ConnectEvent::Outcome::Failed);
+        d.dropReached();
+        d.settleIfDone(target);
+    }
+    d.collectLookups(Clock::now());
     // What is still waiting at the deadline is given up.
-    for (std::size_t k = 0; k < fds.size(); ++k)
-        if (fds[k].fd >= 0)
-            settle(k, ConnectEvent::Outcome::TimedOut);
+    if (Clock::now() >= d.deadline)
+        d.giveUp();
+    else if (!d.anyUnsettled())
+        d.over = true;
+}
+
+bool TcpConnectBatch::finished() const
+{
+    return impl_->over || !impl_->anyUnsettled();
+}
+
+std::optional<TcpOutcome> TcpConnectBatch::outcome(std::size_t i) const
+{
+    if (!impl_->settled[i])
+        return std::nullopt;
+    return impl_->outcome[i];
+}
+
+std::vector<std::size_t> TcpConnectBatch::takeSettled()
+{
+    return std::exchange(impl_->justSettled, {});
+}
+
+std::vector<TcpOutcome> connectEach(const std::vector<TcpTarget>& targets, std::chrono::milliseconds timeout)
+{
+    TcpConnectBatch batch(targets, timeout);
+    while (!batch.finished())
+        batch.wait(timeout);
+    std::vector<TcpOutcome> outcomes(targets.size());
+    for (std::size_t i = 0; i < targets.size(); ++i)
+        outcomes[i] = batch.outcome(i).value_or(TcpOutcome::TimedOut);
+    return outcomes;
+}
+
+std::vector<bool> connectAll(const std::vector<TcpTarget>& targets, std::chrono::milliseconds timeout)
+{
+    const std::vector<TcpOutcome> outcomes = connectEach(targets, timeout);
+    std::vector<bool> reached(outcomes.size());
+    for (std::size_t i = 0; i < outcomes.size(); ++i)
+        reached[i] = outcomes[i] == TcpOutcome::Reached;
     return reached;
 }
 

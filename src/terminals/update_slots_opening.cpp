@@ -32,18 +32,27 @@ void abrirSlotsAtualizacao(UpdateSlotsLinks links)
         ? probeAll(endpoints, rereadProbeTimeoutMs(links.qConfig, kUpdateDefaultTimeoutMs))
         : std::vector<bool>(rows.size(), false);
 
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const LicencaRow& row = rows[i].get();
-        const int n = numeroEcf(row.numEcf);
-        if (!hasSlot(n) || !answered[i])
-            continue;
-        try {
-            links.slotSet.openFromRow(n, row);
-            links.view.setTerminalBoxEnabled(n, true);
-        } catch (const std::exception&) {
-            // The box of a terminal whose slot does not open stays disabled.
-        }
+    // Every answering terminal's slot connects at once; the boxes are then
+    // enabled in NUM_ECF order. The box of a terminal whose slot does not
+    // open stays disabled.
+    // A row whose NUM_ECF is no number ends the pass there: the rows before
+    // it are served, then its error is raised.
+    std::vector<std::pair<int, const LicencaRow*>> wanted;
+    std::size_t served = 0;
+    for (; served < rows.size(); ++served) {
+        const LicencaRow& row = rows[served].get();
+        const std::optional<int> n = tryNumeroEcf(row.numEcf);
+        if (!n)
+            break;
+        if (hasSlot(*n) && answered[served])
+            wanted.emplace_back(*n, &row);
     }
+    const std::vector<bool> opened = links.slotSet.openFromRows(wanted);
+    for (std::size_t i = 0; i < wanted.size(); ++i)
+        if (opened[i])
+            links.view.setTerminalBoxEnabled(wanted[i].first, true);
+    if (served < rows.size())
+        numeroEcf(rows[served].get().numEcf);
 }
 
 } // namespace terminals

@@ -7,6 +7,11 @@
 
 namespace {
 
+const QString kUsage = "Usage: quiborsync [--version | --help]\n"
+                       "       quiborsync --status [--json]\n"
+                       "       quiborsync --configure [--host HOST] [--port PORT] [--database NAME] [--user NAME]\n"
+                       "                              [--password-stdin]\n";
+
 std::optional<app::CommandLineAnswer> answer(const QStringList& args)
 {
     return app::commandLineAnswer(QStringList{"/opt/quiborsync/quiborsync"} + args, "/opt/quiborsync/");
@@ -42,9 +47,38 @@ TEST(CommandLine, AnythingElseGetsTheUsageAndStatusTwo)
         ASSERT_TRUE(a.has_value());
         EXPECT_EQ(a->exitCode, 2);
         EXPECT_TRUE(a->toErrorStream);
-        EXPECT_EQ(a->text, c.firstLine + "\nUsage: quiborsync [--version | --help]\n"
-                                         "Try 'quiborsync --help' for more information.\n");
+        EXPECT_EQ(a->text, c.firstLine + "\n" + kUsage + "Try 'quiborsync --help' for more information.\n");
     }
+}
+
+// The reports take their own options and nothing else; what is wrong is named
+// on the first line, as for any other unknown command line.
+TEST(CommandLine, ReportAndSetUpOptionsOutOfPlaceGetTheUsage)
+{
+    struct Case {
+        QStringList args;
+        QString firstLine;
+    };
+    const Case cases[] = {
+        {{"--json"}, "quiborsync: unknown option '--json'"},
+        {{"--status", "--verbose"}, "quiborsync: '--status' does not take '--verbose'"},
+        {{"--status", "--json", "--json"}, "quiborsync: option '--json' given twice"},
+        {{"--configure", "--host"}, "quiborsync: option '--host' needs a value"},
+        {{"--configure", "--user=a", "--user", "b"}, "quiborsync: option '--user' given twice"},
+        {{"--configure", "--password=segredo"},
+         "quiborsync: the password is read from standard input (--password-stdin), never from the command line"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const std::optional<app::CommandLineAnswer> a = answer(c.args);
+        ASSERT_TRUE(a.has_value());
+        EXPECT_EQ(a->exitCode, 2);
+        EXPECT_TRUE(a->toErrorStream);
+        EXPECT_TRUE(a->text.startsWith(c.firstLine + "\n" + kUsage)) << a->text.toStdString();
+    }
+    // Well formed, they are commands to run, not texts to print.
+    for (const QStringList& args : {QStringList{"--status", "--json"}, QStringList{"--configure", "--host", "h"}})
+        EXPECT_FALSE(answer(args).has_value()) << args.join(' ').toStdString();
 }
 
 TEST(CommandLine, VersionPrintsTheStampTheProgramWritesIntoConfig)
@@ -68,6 +102,9 @@ TEST(CommandLine, HelpSaysWhereTheIniFileAndTheLogFolderAre)
         EXPECT_TRUE(a->text.contains("  /opt/quiborsync/QuiborSync_Logs/\n"));
         EXPECT_TRUE(a->text.contains("[Conex\u00e3o Postgres]"));
         EXPECT_TRUE(a->text.contains("Server Name, Porta, Base Name, User Name and Password"));
+        EXPECT_TRUE(a->text.startsWith(kUsage));
+        EXPECT_TRUE(a->text.contains("\n  --status         report"));
+        EXPECT_TRUE(a->text.contains("\n  --configure      set up Quibor.ini"));
     }
 }
 

@@ -359,4 +359,31 @@ TEST_F(QueryTest, QueriesOpenedTogether)
     EXPECT_NE(usageErrorOf([&] { db::Query::openTogether({&a, &elsewhere}); }), "<no error>");
 }
 
+// A read-only connection's sessions refuse every write, in a transaction
+// of the caller's or alone.
+TEST_F(QueryTest, ReadOnlyConnectionCannotWrite)
+{
+    db::Connection reader(db_.params());
+    reader.setReadOnly(true);
+    db::Query q(reader);
+    q.setText("SELECT count(*) AS n FROM t");
+    q.open();
+    EXPECT_EQ(q.field("N").asInteger(), 0);
+    for (bool inTransaction : {false, true}) {
+        SCOPED_TRACE(inTransaction);
+        if (inTransaction)
+            reader.startTransaction();
+        db::Query write(reader);
+        write.setText("INSERT INTO t (id, tx) VALUES (9, 'nove')");
+        try {
+            write.exec();
+            FAIL() << "a write went through";
+        } catch (const db::DatabaseError& e) {
+            EXPECT_EQ(e.sqlState(), "25006");
+        }
+        reader.rollback();
+    }
+    EXPECT_EQ(db_.scalar("SELECT count(*) FROM t"), "0");
+}
+
 } // namespace

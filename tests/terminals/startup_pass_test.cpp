@@ -7,6 +7,7 @@
 #include "terminals/startup_pass.h"
 #include "terminals/status_line.h"
 #include "terminals/status_writer.h"
+#include "terminals/tcp_connect.h"
 
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -93,6 +94,93 @@ TEST(StartupPass, AnsweringTerminalsGetASlotAndAGreenLineRefusingOnesARedOneSile
     // QList_Pdv keeps the list read before the stale marks.
     EXPECT_EQ(w.list.recordCount(), 8);
     EXPECT_EQ(w.view.reloads, 1);
+}
+
+// The slots connect together and end in their own order; lines, slots and
+// marks still follow the rows.
+TEST(StartupPass, SlotsConnectingTogetherKeepTheRowsOrderWhateverOrderTheyEndIn)
+{
+    Server s;
+    ConnectRace race(s);
+    SalesWindowParts w(s);
+
+    w.run();
+
+    const QDate today = QDate::currentDate();
+    ASSERT_EQ(w.view.lines.size(), 6) << w.view.lines.join('\n').toStdString();
+    EXPECT_EQ(w.view.lines[0], line("R", "Ecf01 - OFF - ", today));
+    EXPECT_EQ(w.view.lines[1], line("G", "Ecf02 - ON - ", today));
+    EXPECT_TRUE(QRegularExpression("^R Ecf04 - OFF - \\d{1,2}:\\d{2}:\\d{2}$").match(w.view.lines[2]).hasMatch())
+        << w.view.lines[2].toStdString();
+    EXPECT_EQ(w.view.lines[3], line("G", "Ecf05 - ON - ", today));
+    EXPECT_EQ(w.view.lines[4], line("G", "Ecf06 - ON - ", today));
+    EXPECT_EQ(w.view.lines[5], line("R", "Ecf07 - OFF - ", today));
+    EXPECT_EQ(openSlots(w.slotSet), QStringList({"Quibor_Pdv02", "Quibor_Pdv05", "Quibor_Pdv06"}));
+    EXPECT_GE(race.late.connections(), 1) << "the late terminal's slot went through its relay";
+    EXPECT_EQ(s.states(), QStringList({"001|A|0", "002|A|0", "004|A|0", "005|A|0", "006|A|0", "007|A|0", "008|D|0",
+                                       "009|D|0"}));
+}
+
+// Each slot logs in as soon as its terminal answers the first probe, while a
+// silent terminal keeps that probe waiting. A row changed before the slots
+// are opened logs in again on its new lines; one that then no longer
+// answers is left closed.
+TEST(StartupPass, SlotsLogInWhileASilentTerminalKeepsTheFirstProbeWaiting)
+{
+    Server s;
+    s.setTimeout(2000);  // room for the logins on a busy machine
+    TestDatabase other;
+    testsupport::SilentListener silent;
+    s.add(Row("001").withPort(silent.portText()));
+    s.add(Row("002"));
+    s.add(Row("003"));
+    s.add(Row("005"));
+    SalesWindowParts w(s);
+
+    bool timedOut = false;
+    QStringList openWhenTheSilentOneTimedOut;
+    const terminals::ConnectObserver previous = terminals::setConnectObserver([&](const terminals::ConnectEvent& e) {
+        if (timedOut || e.kind != terminals::ConnectEvent::Kind::Ended
+            || e.outcome != terminals::ConnectEvent::Outcome::TimedOut)
+            return;
+        timedOut = true;
+        openWhenTheSilentOneTimedOut = openSlots(w.slotSet);
+        s.db.exec("UPDATE LICENCA_IF SET BANCO = " + quoted(other.name()) + " WHERE NUM_ECF = '003'");
+        s.db.exec(QString("UPDATE LICENCA_IF SET PORTA = '%1' WHERE NUM_ECF = '005'").arg(testsupport::refusedPort()));
+    });
+    w.run();
+    terminals::setConnectObserver(previous);
+
+    ASSERT_TRUE(timedOut);
+    EXPECT_EQ(openWhenTheSilentOneTimedOut, QStringList({"Quibor_Pdv02", "Quibor_Pdv03", "Quibor_Pdv05"}));
+    EXPECT_EQ(openSlots(w.slotSet), QStringList({"Quibor_Pdv02", "Quibor_Pdv03"}));
+    db::Query where(w.slotSet.slot(3));
+    where.setText("SELECT current_database() AS D");
+    where.open();
+    EXPECT_EQ(where.field("D").asString(), other.name());
+    ASSERT_EQ(w.view.lines.size(), 3) << w.view.lines.join('\n').toStdString();
+    EXPECT_TRUE(w.view.lines[0].startsWith("G Ecf02 - ON - "));
+    EXPECT_TRUE(w.view.lines[1].startsWith("G Ecf03 - ON - "));
+    EXPECT_TRUE(w.view.lines[2].startsWith("R Ecf05 - OFF - "));
+}
+
+// A STATUS that cannot be written ends the pass before any slot is opened:
+// the logins begun meanwhile are not kept.
+TEST(StartupPass, AFailedStatusWriteLeavesEverySlotClosed)
+{
+    Server s;
+    s.add(Row("002"));
+    s.add(Row("003"));
+    s.db.exec("CREATE FUNCTION refuse_003() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+              "RAISE EXCEPTION 'sem escrita'; END $$");
+    s.db.exec("CREATE TRIGGER licenca_refuse BEFORE UPDATE ON LICENCA_IF FOR EACH ROW "
+              "WHEN (OLD.num_ecf = '003') EXECUTE FUNCTION refuse_003()");
+    SalesWindowParts w(s);
+
+    EXPECT_THROW(w.run(), db::DatabaseError);
+
+    EXPECT_EQ(openSlots(w.slotSet), QStringList());
+    EXPECT_FALSE(w.slotSet.opening());
 }
 
 TEST(StartupPass, NonNumericNumEcfOfAnActiveTerminalEndsThePass)

@@ -4,13 +4,16 @@
 // statements ran, not only what changed), and views that record what a pass
 // shows.
 
+#include "support/delay_proxy.h"
 #include "support/silent_listener.h"
+#include "support/tcp_proxy.h"
 #include "support/test_db.h"
 #include "terminals/status_view.h"
 
 #include <QCoreApplication>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <map>
 #include <unistd.h>
 
@@ -100,6 +103,35 @@ public:
         }
     }
     QString name;
+};
+
+// Terminals whose slot connects end in another order than their rows, all
+// of them answering the probe except the last two: a link that never speaks
+// is listed before a quick one and after one (001, 007), a late one between
+// quick ones (005), one that hangs up at the login (004), one silent and one
+// refused at the probe (008, 009).
+struct ConnectRace {
+    explicit ConnectRace(const Server& s)
+    {
+        using testsupport::refusedPort;
+        stalled.setMode(testsupport::TcpProxy::Mode::Stall);
+        refusing.setMode(testsupport::TcpProxy::Mode::Refuse);
+        s.add(Row("001").withPort(stalled.portText()));
+        s.add(Row("002"));
+        s.add(Row("004").withPort(refusing.portText()));
+        s.add(Row("005").withPort(QString::number(late.port())));
+        s.add(Row("006"));
+        s.add(Row("007").withPort(stalled.portText()));
+        s.add(Row("008").withPort(silent.portText()));
+        s.add(Row("009").withPort(QString::number(refusedPort())));
+    }
+
+    testsupport::TcpProxy stalled;
+    testsupport::TcpProxy refusing;
+    // Each of the login's round trips takes 0.2 s: the quick slots are open
+    // long before.
+    testsupport::DelayProxy late{testsupport::testHost(), testsupport::testPort(), std::chrono::milliseconds(100)};
+    testsupport::SilentListener silent;
 };
 
 struct RecordingLines : terminals::StatusLinesView {

@@ -52,6 +52,23 @@ TEST(AbrirSlotsAtualizacao, OpensReachableTerminalsAndEnablesTheirBoxes)
     EXPECT_EQ(w.view.finished, 0);
 }
 
+// The slots connect together and end in their own order; each box follows
+// its own terminal's slot.
+TEST(AbrirSlotsAtualizacao, SlotsConnectingTogetherEnableTheBoxesOfTheirOwnTerminals)
+{
+    Server s;
+    ConnectRace race(s);
+    UpdateWindowParts w(s);
+
+    w.run();
+
+    EXPECT_EQ(w.view.boxes, (std::map<int, bool>{{2, true}, {5, true}, {6, true}}));
+    for (int n = 1; n <= kSlotCount; ++n)
+        EXPECT_EQ(w.slotSet.isOpen(n), n == 2 || n == 5 || n == 6) << n;
+    EXPECT_GE(race.late.connections(), 1) << "the late terminal's slot went through its relay";
+    EXPECT_TRUE(s.updated().isEmpty()) << "nothing is marked here";
+}
+
 TEST(AbrirSlotsAtualizacao, NonNumericNumEcfStopsAfterTheRowsBeforeIt)
 {
     Server s;
