@@ -6,6 +6,7 @@
 #include "db/errors.h"
 #include "db/memtable.h"
 #include "db/query.h"
+#include "db/statement_counts.h"
 #include "support/test_db.h"
 
 #include <QDir>
@@ -610,6 +611,33 @@ TEST_F(CopyRunTest, AppendUnderCallerTransactionKeepsTheFirstOfEqualKeys)
     EXPECT_EQ(database.rows("SELECT id, nome FROM destino ORDER BY id"),
               (QStringList{"1|item 1", "2|item 2", "3|item 3", "4|item 4"}));
     EXPECT_EQ(database.scalar("SELECT count(*) FROM pg_class WHERE relname LIKE 'qs_copy_stage%'"), "0");
+}
+
+// Append by key sends a commit group as one text (COPY through a temporary
+// table and one INSERT of the keys not found), not a lookup and an insert
+// per row; in its own transactions or the caller's alike.
+TEST_F(CopyRunTest, AppendByKeyWritesAGroupAtATime)
+{
+    makeTables(1000);
+    database.exec("INSERT INTO destino VALUES (5, 'antigo', 0), (700, 'antigo', 0)");
+    for (const bool caller : {false, true}) {
+        SCOPED_TRACE(caller ? "caller's transaction" : "own transactions");
+        database.exec("DELETE FROM destino WHERE nome <> 'antigo'");
+        db::CopyConfig cfg = config(db::CopyMode::Append);
+        cfg.callerTransaction = caller;
+        if (caller)
+            writerConn->startTransaction();
+        const db::StatementCounts before = db::statementCounts();
+        EXPECT_EQ(db::CopyRun(cfg).run(), 998);
+        const db::StatementCounts sent = db::statementCounts() - before;
+        if (caller)
+            writerConn->commit();
+        EXPECT_LT(sent.statements, 100u);
+        EXPECT_EQ(count(), 1000);
+        EXPECT_EQ(database.rows("SELECT id, nome FROM destino WHERE id IN (5, 6, 700, 1000) ORDER BY id"),
+                  (QStringList{"5|antigo", "6|item 6", "700|antigo", "1000|item 1000"}));
+        EXPECT_EQ(database.scalar("SELECT count(*) FROM pg_class WHERE relname LIKE 'qs_copy_stage%'"), "0");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

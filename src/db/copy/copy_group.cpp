@@ -1,6 +1,7 @@
 #include "db/copy/copy_group.h"
 
 #include "db/connection.h"
+#include "db/copy/copy_stage.h"
 #include "db/errors.h"
 #include "db/statement_counts.h"
 
@@ -165,6 +166,15 @@ GroupInserter::GroupInserter(CopyWriter& writer)
 {
 }
 
+GroupInserter::GroupInserter(CopyWriter& writer, const AppendStage& stage)
+    : writer_(writer),
+      copyText_(writer.callerTransaction()
+                    ? QByteArray(groupSavepoint) + "; " + stage.groupStatements() + "; " + groupRelease
+                    : "BEGIN; " + stage.groupStatements() + "; COMMIT"),
+      appending_(true)
+{
+}
+
 GroupInserter::~GroupInserter()
 {
     abandon();
@@ -208,6 +218,14 @@ int GroupInserter::write(const RowBuffer& rows, int& failedRow)
     }
 }
 
+int GroupInserter::append(const RowBuffer& rows, bool& refused)
+{
+    int failedRow = -1;
+    const int written = write(rows, failedRow);
+    refused = refused_;
+    return written;
+}
+
 QByteArray GroupInserter::encode(const RowBuffer& rows) const
 {
     QByteArray data;
@@ -222,6 +240,7 @@ void GroupInserter::send(const RowBuffer& rows, const QByteArray& data)
     failure_.reset();
     written_ = 0;
     answered_ = false;
+    refused_ = false;
 
     const Link link = writer_.link();
     PGconn* conn = link.conn;
@@ -274,9 +293,12 @@ int GroupInserter::finish(int& failedRow)
             answered_ = true;
             break;
         }
-        if (PQresultStatus(result.get()) == PGRES_COMMAND_OK)
-            written_ += affectedRows(result.get());
-        else if (!failure_)
+        if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) {
+            // Appending, the rows written are the INSERT's, not those the
+            // stage took or gave back.
+            if (!appending_ || QByteArray(PQcmdStatus(result.get())).startsWith("INSERT"))
+                written_ += affectedRows(result.get());
+        } else if (!failure_)
             failure_ = std::move(result);
     }
     inFlight_ = nullptr;
@@ -289,6 +311,12 @@ int GroupInserter::finish(int& failedRow)
     undoGroup(link, caller);
     if (PQstatus(conn) != CONNECTION_OK)
         raiseFailure(conn, failure_.get(), QString::fromUtf8(writer_.layout().copySql));
+    if (appending_) {
+        // Row by row, by the caller, finds the row to blame or writes a
+        // group whose rows share a key.
+        refused_ = true;
+        return 0;
+    }
     // COPY tells which line failed only in the server's own language; the
     // group is sent again row by row, never committed, to find the row and
     // raise the very error it gets as an INSERT.

@@ -6,9 +6,15 @@
 
 namespace db::copy {
 
+class AppendStage;
+
 class GroupInserter {
 public:
     explicit GroupInserter(CopyWriter& writer);
+    // Appending through `stage`: the rows whose key the destination lacks
+    // are written. A group the server refuses is undone and reported by
+    // append() as refused, for the caller to write row by row.
+    GroupInserter(CopyWriter& writer, const AppendStage& stage);
     // A group left unanswered by an error on its way out is heard out and,
     // when still undecided, rolled back.
     ~GroupInserter();
@@ -23,6 +29,9 @@ public:
     // own error is raised and `failedRow` is set to its index in the group
     // (-1 when no single row is to blame).
     int write(const RowBuffer& rows, int& failedRow);
+    // Appends the rows through the stage; returns the rows written, 0 with
+    // `refused` set when the group was undone instead.
+    int append(const RowBuffer& rows, bool& refused);
 
 private:
     QByteArray encode(const RowBuffer& rows) const;
@@ -33,6 +42,8 @@ private:
 
     CopyWriter& writer_;
     QByteArray copyText_;
+    bool appending_ = false;
+    bool refused_ = false;
     const RowBuffer* inFlight_ = nullptr;
     PgResultPtr failure_;
     int written_ = 0;

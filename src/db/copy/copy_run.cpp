@@ -4,6 +4,7 @@
 #include "db/connection.h"
 #include "db/copy/copy_group.h"
 #include "db/copy/copy_log.h"
+#include "db/copy/copy_stage.h"
 #include "db/copy/copy_target.h"
 #include "db/copy/copy_upsert.h"
 #include "db/errors.h"
@@ -24,6 +25,11 @@ struct CopyRun::Impl {
     int insertInGroups(Dataset& reader, copy::CopyWriter& writer);
     // Append-update by key: a whole commit group at a time.
     int upsertInGroups(Dataset& reader, copy::CopyWriter& writer);
+    // Append by key: a whole commit group at a time through `stage`.
+    int appendInGroups(Dataset& reader, copy::CopyWriter& writer, const copy::AppendStage& stage);
+    // A group the server refused as a whole: row by row, for the error of
+    // the row to blame or for rows that share a key.
+    int appendRowByRow(const copy::RowBuffer& group, int firstRow, copy::CopyWriter& writer);
     // Append modes: the hook (or the key lookup) decides row by row.
     int writeRowByRow(Dataset& reader, copy::CopyWriter& writer);
 
@@ -97,9 +103,17 @@ int CopyRun::Impl::transfer()
         // caller's transaction cannot be committed on its own.
         const bool upsertGroups = config.mode == CopyMode::AppendUpdate && !config.findDestRecord
                                   && !config.callerTransaction;
-        const int written = config.mode == CopyMode::AlwaysInsert ? insertInGroups(source, writer)
-                            : upsertGroups                        ? upsertInGroups(source, writer)
-                                                                  : writeRowByRow(source, writer);
+        int written = 0;
+        if (config.mode == CopyMode::AlwaysInsert) {
+            written = insertInGroups(source, writer);
+        } else if (upsertGroups) {
+            written = upsertInGroups(source, writer);
+        } else if (config.mode == CopyMode::Append && !config.findDestRecord) {
+            const copy::AppendStage stage(writer);
+            written = stage.ready() ? appendInGroups(source, writer, stage) : writeRowByRow(source, writer);
+        } else {
+            written = writeRowByRow(source, writer);
+        }
         writer.commit();
         return written;
     } catch (...) {
@@ -141,6 +155,51 @@ int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer)
     }
     if (group.rows() > 0)
         writeGroup();
+    return written;
+}
+
+int CopyRun::Impl::appendInGroups(Dataset& source, copy::CopyWriter& writer, const copy::AppendStage& stage)
+{
+    copy::RowBuffer group(writer.layout().captured);
+    copy::GroupInserter inserter(writer, stage);
+    int written = 0;
+    int firstRow = 1;
+    auto writeGroup = [&] {
+        bool refused = false;
+        written += inserter.append(group, refused);
+        if (refused)
+            written += appendRowByRow(group, firstRow, writer);
+        group.clear();
+        firstRow = rowNumber + 1;
+    };
+    const auto* query = dynamic_cast<const Query*>(&source);
+    const std::shared_ptr<ResultData> whole = query ? query->resultData() : nullptr;
+    for (int index = 0; !source.eof(); source.next(), ++index) {
+        ++rowNumber;
+        if (whole)
+            group.capture(*whole, index);
+        else
+            group.capture(source);
+        if (group.rows() == config.commitCount)
+            writeGroup();
+    }
+    if (group.rows() > 0)
+        writeGroup();
+    return written;
+}
+
+int CopyRun::Impl::appendRowByRow(const copy::RowBuffer& group, int firstRow, copy::CopyWriter& writer)
+{
+    int written = 0;
+    for (int row = 0; row < group.rows(); ++row) {
+        failedRow = firstRow + row;
+        if (writer.exists(group, row))
+            continue;
+        writer.begin();
+        written += writer.insert(group, row);
+    }
+    failedRow = 0;
+    writer.commit();
     return written;
 }
 
