@@ -218,6 +218,32 @@ int GroupInserter::write(const RowBuffer& rows, int& failedRow)
     }
 }
 
+void GroupInserter::start(const RowBuffer& rows, const QByteArray& encoded)
+{
+    exchange_.emplace(writer_.connection());
+    try {
+        send(rows, encoded);
+    } catch (...) {
+        abandon();
+        exchange_.reset();
+        throw;
+    }
+}
+
+int GroupInserter::complete(int& failedRow)
+{
+    failedRow = -1;
+    try {
+        const int written = finish(failedRow);
+        exchange_.reset();
+        return written;
+    } catch (...) {
+        abandon();
+        exchange_.reset();
+        throw;
+    }
+}
+
 int GroupInserter::append(const RowBuffer& rows, bool& refused)
 {
     int failedRow = -1;

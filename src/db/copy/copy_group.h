@@ -2,7 +2,10 @@
 // Writing a whole commit group of an always-insert run in one exchange with
 // the server instead of one round trip per row.
 
+#include "db/connection.h"
 #include "db/copy/copy_writer.h"
+
+#include <optional>
 
 namespace db::copy {
 
@@ -29,18 +32,25 @@ public:
     // own error is raised and `failedRow` is set to its index in the group
     // (-1 when no single row is to blame).
     int write(const RowBuffer& rows, int& failedRow);
+    // write() in two steps, so the caller can read the next group while the
+    // server takes this one: start() sends the rows (encoded with
+    // encode()), complete() reads the outcome as write() returns it. The
+    // destination link is held in between; `rows` must stay as they are.
+    QByteArray encode(const RowBuffer& rows) const;
+    void start(const RowBuffer& rows, const QByteArray& encoded);
+    int complete(int& failedRow);
     // Appends the rows through the stage; returns the rows written, 0 with
     // `refused` set when the group was undone instead.
     int append(const RowBuffer& rows, bool& refused);
 
 private:
-    QByteArray encode(const RowBuffer& rows) const;
     void send(const RowBuffer& rows, const QByteArray& encoded);
     int finish(int& failedRow);
     // Hears out and undoes a group an error left unanswered.
     void abandon() noexcept;
 
     CopyWriter& writer_;
+    std::optional<Connection::Exchange> exchange_;
     QByteArray copyText_;
     bool appending_ = false;
     bool refused_ = false;

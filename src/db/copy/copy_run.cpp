@@ -122,22 +122,43 @@ int CopyRun::Impl::transfer()
     }
 }
 
+// While the server takes one group the next is read from the source: the
+// two halves of the work overlap instead of taking turns.
 int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer)
 {
-    copy::RowBuffer group(writer.layout().captured);
+    copy::RowBuffer groups[2] = {copy::RowBuffer(writer.layout().captured),
+                                 copy::RowBuffer(writer.layout().captured)};
+    int filling = 0;
     copy::GroupInserter inserter(writer);
     int written = 0;
-    int firstRow = 1;
-    auto writeGroup = [&] {
+    int firstRow = 1;       // of the group being filled
+    int sentFirstRow = 0;   // of the group the server has, 0 when none
+    auto completeSent = [&] {
+        if (sentFirstRow == 0)
+            return;
         int failed = -1;
         try {
-            written += inserter.write(group, failed);
+            written += inserter.complete(failed);
         } catch (...) {
-            failedRow = failed >= 0 ? firstRow + failed : 0;
+            failedRow = failed >= 0 ? sentFirstRow + failed : 0;
             throw;
         }
-        group.clear();
+        sentFirstRow = 0;
+    };
+    auto sendGroup = [&] {
+        copy::RowBuffer& group = groups[filling];
+        const QByteArray encoded = inserter.encode(group);
+        completeSent();
+        try {
+            inserter.start(group, encoded);
+        } catch (...) {
+            failedRow = 0;
+            throw;
+        }
+        sentFirstRow = firstRow;
         firstRow = rowNumber + 1;
+        filling ^= 1;
+        groups[filling].clear();
     };
 
     // A statement's rows are read straight from its result; its cursor
@@ -147,14 +168,15 @@ int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer)
     for (int index = 0; !source.eof(); source.next(), ++index) {
         ++rowNumber;
         if (whole)
-            group.capture(*whole, index);
+            groups[filling].capture(*whole, index);
         else
-            group.capture(source);
-        if (group.rows() == config.commitCount)
-            writeGroup();
+            groups[filling].capture(source);
+        if (groups[filling].rows() == config.commitCount)
+            sendGroup();
     }
-    if (group.rows() > 0)
-        writeGroup();
+    if (groups[filling].rows() > 0)
+        sendGroup();
+    completeSent();
     return written;
 }
 
