@@ -244,14 +244,6 @@ int GroupInserter::complete(int& failedRow)
     }
 }
 
-int GroupInserter::append(const RowBuffer& rows, bool& refused)
-{
-    int failedRow = -1;
-    const int written = write(rows, failedRow);
-    refused = refused_;
-    return written;
-}
-
 QByteArray GroupInserter::encode(const RowBuffer& rows) const
 {
     QByteArray data;

@@ -39,9 +39,9 @@ public:
     QByteArray encode(const RowBuffer& rows) const;
     void start(const RowBuffer& rows, const QByteArray& encoded);
     int complete(int& failedRow);
-    // Appends the rows through the stage; returns the rows written, 0 with
-    // `refused` set when the group was undone instead.
-    int append(const RowBuffer& rows, bool& refused);
+    // Appending: the group last completed was undone instead of written
+    // (complete() then returned 0).
+    bool refused() const { return refused_; }
 
 private:
     void send(const RowBuffer& rows, const QByteArray& encoded);

@@ -21,12 +21,11 @@ struct CopyRun::Impl {
     Dataset& openReader();
     copy::CopyTarget describeWriter();
     int transfer();
-    // Always insert: rows go to the server a whole commit group at a time.
-    int insertInGroups(Dataset& reader, copy::CopyWriter& writer);
+    // Always insert, or append by key through `stage`: rows go to the
+    // server a whole commit group at a time.
+    int insertInGroups(Dataset& reader, copy::CopyWriter& writer, const copy::AppendStage* stage = nullptr);
     // Append-update by key: a whole commit group at a time.
     int upsertInGroups(Dataset& reader, copy::CopyWriter& writer);
-    // Append by key: a whole commit group at a time through `stage`.
-    int appendInGroups(Dataset& reader, copy::CopyWriter& writer, const copy::AppendStage& stage);
     // A group the server refused as a whole: row by row, for the error of
     // the row to blame or for rows that share a key.
     int appendRowByRow(const copy::RowBuffer& group, int firstRow, copy::CopyWriter& writer);
@@ -110,7 +109,7 @@ int CopyRun::Impl::transfer()
             written = upsertInGroups(source, writer);
         } else if (config.mode == CopyMode::Append && !config.findDestRecord) {
             const copy::AppendStage stage(writer);
-            written = stage.ready() ? appendInGroups(source, writer, stage) : writeRowByRow(source, writer);
+            written = stage.ready() ? insertInGroups(source, writer, &stage) : writeRowByRow(source, writer);
         } else {
             written = writeRowByRow(source, writer);
         }
@@ -124,12 +123,12 @@ int CopyRun::Impl::transfer()
 
 // While the server takes one group the next is read from the source: the
 // two halves of the work overlap instead of taking turns.
-int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer)
+int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer, const copy::AppendStage* stage)
 {
     copy::RowBuffer groups[2] = {copy::RowBuffer(writer.layout().captured),
                                  copy::RowBuffer(writer.layout().captured)};
     int filling = 0;
-    copy::GroupInserter inserter(writer);
+    copy::GroupInserter inserter = stage ? copy::GroupInserter(writer, *stage) : copy::GroupInserter(writer);
     int written = 0;
     int firstRow = 1;       // of the group being filled
     int sentFirstRow = 0;   // of the group the server has, 0 when none
@@ -143,7 +142,11 @@ int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer)
             failedRow = failed >= 0 ? sentFirstRow + failed : 0;
             throw;
         }
+        const int first = sentFirstRow;
         sentFirstRow = 0;
+        // The group sent is the one not being filled.
+        if (inserter.refused())
+            written += appendRowByRow(groups[filling ^ 1], first, writer);
     };
     auto sendGroup = [&] {
         copy::RowBuffer& group = groups[filling];
@@ -177,36 +180,6 @@ int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer)
     if (groups[filling].rows() > 0)
         sendGroup();
     completeSent();
-    return written;
-}
-
-int CopyRun::Impl::appendInGroups(Dataset& source, copy::CopyWriter& writer, const copy::AppendStage& stage)
-{
-    copy::RowBuffer group(writer.layout().captured);
-    copy::GroupInserter inserter(writer, stage);
-    int written = 0;
-    int firstRow = 1;
-    auto writeGroup = [&] {
-        bool refused = false;
-        written += inserter.append(group, refused);
-        if (refused)
-            written += appendRowByRow(group, firstRow, writer);
-        group.clear();
-        firstRow = rowNumber + 1;
-    };
-    const auto* query = dynamic_cast<const Query*>(&source);
-    const std::shared_ptr<ResultData> whole = query ? query->resultData() : nullptr;
-    for (int index = 0; !source.eof(); source.next(), ++index) {
-        ++rowNumber;
-        if (whole)
-            group.capture(*whole, index);
-        else
-            group.capture(source);
-        if (group.rows() == config.commitCount)
-            writeGroup();
-    }
-    if (group.rows() > 0)
-        writeGroup();
     return written;
 }
 
