@@ -79,10 +79,13 @@ QByteArray AppendStage::groupStatements() const
             match += " AND ";
         match += "d." + k + " = s." + k;
     }
+    // OFFSET 0 keeps the test a probe of the key's index per row: as an
+    // anti-join the planner, knowing nothing of the fresh table, would read
+    // the whole destination for every group.
     return "COPY " + QByteArray(stageTable) + " (" + columns + ") FROM STDIN; INSERT INTO " + layout.table + " ("
            + columns + ") SELECT " + joined(layout.insertColumns, "s.") + " FROM " + stageTable
            + " AS s WHERE NOT EXISTS (SELECT 1 FROM " + layout.table + " AS d WHERE " + match
-           + "); DELETE FROM " + stageTable;
+           + " OFFSET 0); DELETE FROM " + stageTable;
 }
 
 } // namespace db::copy
