@@ -158,11 +158,12 @@ int insertPipelined(CopyWriter& writer, const RowBuffer& rows, bool begin, PgRes
 
 } // namespace
 
-GroupInserter::GroupInserter(CopyWriter& writer)
+GroupInserter::GroupInserter(CopyWriter& writer, bool refuse)
     : writer_(writer),
       copyText_(writer.callerTransaction()
                     ? QByteArray(groupSavepoint) + "; " + writer.layout().copySql + "; " + groupRelease
-                    : "BEGIN; " + writer.layout().copySql + "; COMMIT")
+                    : "BEGIN; " + writer.layout().copySql + "; COMMIT"),
+      refuse_(refuse)
 {
 }
 
@@ -171,7 +172,8 @@ GroupInserter::GroupInserter(CopyWriter& writer, const AppendStage& stage)
       copyText_(writer.callerTransaction()
                     ? QByteArray(groupSavepoint) + "; " + stage.groupStatements() + "; " + groupRelease
                     : "BEGIN; " + stage.groupStatements() + "; COMMIT"),
-      appending_(true)
+      staged_(true),
+      refuse_(true)
 {
 }
 
@@ -314,7 +316,7 @@ int GroupInserter::finish(int& failedRow)
         if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) {
             // Appending, the rows written are the INSERT's, not those the
             // stage took or gave back.
-            if (!appending_ || QByteArray(PQcmdStatus(result.get())).startsWith("INSERT"))
+            if (!staged_ || QByteArray(PQcmdStatus(result.get())).startsWith("INSERT"))
                 written_ += affectedRows(result.get());
         } else if (!failure_)
             failure_ = std::move(result);
@@ -329,9 +331,10 @@ int GroupInserter::finish(int& failedRow)
     undoGroup(link, caller);
     if (PQstatus(conn) != CONNECTION_OK)
         raiseFailure(conn, failure_.get(), QString::fromUtf8(writer_.layout().copySql));
-    if (appending_) {
-        // Row by row, by the caller, finds the row to blame or writes a
-        // group whose rows share a key.
+    if (refuse_) {
+        // The caller tries another way: through the stage, or row by
+        // row, which finds the row to blame or writes a group whose rows
+        // share a key or meet rows already there.
         refused_ = true;
         return 0;
     }

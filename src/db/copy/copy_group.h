@@ -13,7 +13,9 @@ class AppendStage;
 
 class GroupInserter {
 public:
-    explicit GroupInserter(CopyWriter& writer);
+    // `refuse`: a group the server refuses is undone and reported by
+    // refused() instead of raising its row's error.
+    explicit GroupInserter(CopyWriter& writer, bool refuse = false);
     // Appending through `stage`: the rows whose key the destination lacks
     // are written. A group the server refuses is undone and reported by
     // append() as refused, for the caller to write row by row.
@@ -52,7 +54,8 @@ private:
     CopyWriter& writer_;
     std::optional<Connection::Exchange> exchange_;
     QByteArray copyText_;
-    bool appending_ = false;
+    bool staged_ = false;  // the rows written are the INSERT's
+    bool refuse_ = false;
     bool refused_ = false;
     const RowBuffer* inFlight_ = nullptr;
     PgResultPtr failure_;

@@ -12,6 +12,8 @@
 #include "db/query.h"
 #include "db/result_data.h"
 
+#include <optional>
+
 namespace db {
 
 struct CopyRun::Impl {
@@ -21,9 +23,9 @@ struct CopyRun::Impl {
     Dataset& openReader();
     copy::CopyTarget describeWriter();
     int transfer();
-    // Always insert, or append by key through `stage`: rows go to the
-    // server a whole commit group at a time.
-    int insertInGroups(Dataset& reader, copy::CopyWriter& writer, const copy::AppendStage* stage = nullptr);
+    // Always insert, or append by key (`append`): rows go to the server a
+    // whole commit group at a time.
+    int insertInGroups(Dataset& reader, copy::CopyWriter& writer, bool append = false);
     // Append-update by key: a whole commit group at a time.
     int upsertInGroups(Dataset& reader, copy::CopyWriter& writer);
     // A group the server refused as a whole: row by row, for the error of
@@ -108,8 +110,7 @@ int CopyRun::Impl::transfer()
         } else if (upsertGroups) {
             written = upsertInGroups(source, writer);
         } else if (config.mode == CopyMode::Append && !config.findDestRecord) {
-            const copy::AppendStage stage(writer);
-            written = stage.ready() ? insertInGroups(source, writer, &stage) : writeRowByRow(source, writer);
+            written = insertInGroups(source, writer, true);
         } else {
             written = writeRowByRow(source, writer);
         }
@@ -123,37 +124,62 @@ int CopyRun::Impl::transfer()
 
 // While the server takes one group the next is read from the source: the
 // two halves of the work overlap instead of taking turns.
-int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer, const copy::AppendStage* stage)
+//
+// Appending, a group goes straight into the destination as always insert
+// does: when none of its keys is there (a table just emptied, new rows
+// only) that is the outcome of looking each row up. A group the key (or
+// anything else) refuses is undone and goes again through the stage, which
+// leaves out the rows found, and so does every later group of the run; a
+// group the stage refuses, or every refused one when no stage could be
+// made, goes row by row.
+int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer, bool append)
 {
     copy::RowBuffer groups[2] = {copy::RowBuffer(writer.layout().captured),
                                  copy::RowBuffer(writer.layout().captured)};
     int filling = 0;
-    copy::GroupInserter inserter = stage ? copy::GroupInserter(writer, *stage) : copy::GroupInserter(writer);
+    auto inserter = std::make_unique<copy::GroupInserter>(writer, append);
+    std::optional<copy::AppendStage> stage;
     int written = 0;
     int firstRow = 1;       // of the group being filled
     int sentFirstRow = 0;   // of the group the server has, 0 when none
+    auto completeWith = [&](copy::GroupInserter& through, int first) {
+        int failed = -1;
+        try {
+            return through.complete(failed);
+        } catch (...) {
+            failedRow = failed >= 0 ? first + failed : 0;
+            throw;
+        }
+    };
     auto completeSent = [&] {
         if (sentFirstRow == 0)
             return;
-        int failed = -1;
-        try {
-            written += inserter.complete(failed);
-        } catch (...) {
-            failedRow = failed >= 0 ? sentFirstRow + failed : 0;
-            throw;
-        }
         const int first = sentFirstRow;
         sentFirstRow = 0;
+        written += completeWith(*inserter, first);
+        if (!inserter->refused())
+            return;
         // The group sent is the one not being filled.
-        if (inserter.refused())
-            written += appendRowByRow(groups[filling ^ 1], first, writer);
+        const copy::RowBuffer& group = groups[filling ^ 1];
+        if (!stage) {
+            stage.emplace(writer);
+            if (stage->ready())
+                inserter = std::make_unique<copy::GroupInserter>(writer, *stage);
+            else
+                return void(written += appendRowByRow(group, first, writer));
+            inserter->start(group, inserter->encode(group));
+            written += completeWith(*inserter, first);
+            if (!inserter->refused())
+                return;
+        }
+        written += appendRowByRow(group, first, writer);
     };
     auto sendGroup = [&] {
         copy::RowBuffer& group = groups[filling];
-        const QByteArray encoded = inserter.encode(group);
+        const QByteArray encoded = inserter->encode(group);
         completeSent();
         try {
-            inserter.start(group, encoded);
+            inserter->start(group, encoded);
         } catch (...) {
             failedRow = 0;
             throw;
