@@ -177,6 +177,14 @@ GroupInserter::GroupInserter(CopyWriter& writer, const AppendStage& stage)
 {
 }
 
+GroupInserter::GroupInserter(CopyWriter& writer, const AppendStage& stage, Upsert)
+    : writer_(writer),
+      copyText_("BEGIN; " + stage.upsertStatements() + "; COMMIT"),
+      staged_(true),
+      refuse_(true)
+{
+}
+
 GroupInserter::~GroupInserter()
 {
     abandon();
@@ -267,9 +275,9 @@ void GroupInserter::send(const RowBuffer& rows, const QByteArray& data)
     countStatements(conn, copyText_);
     if (!PQsendQuery(conn, copyText_.constData()))
         raiseFailure(conn, nullptr, QString::fromUtf8(copyText_));
-    // BEGIN's (or SAVEPOINT's) result, then COPY asking for the data (or
-    // refusing at once).
-    for (int step = 0; step < 4; ++step) {
+    // BEGIN's (or SAVEPOINT's) result and the planner settings', then COPY
+    // asking for the data (or refusing at once).
+    for (int step = 0; step < 8; ++step) {
         PgResult result = nextResult(link);
         if (!result) {
             answered_ = true;
@@ -314,9 +322,10 @@ int GroupInserter::finish(int& failedRow)
             break;
         }
         if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) {
-            // Appending, the rows written are the INSERT's, not those the
-            // stage took or gave back.
-            if (!staged_ || QByteArray(PQcmdStatus(result.get())).startsWith("INSERT"))
+            // Through the stage, the rows written are the INSERT's and
+            // UPDATE's, not those the stage took or gave back.
+            const QByteArray command(PQcmdStatus(result.get()));
+            if (!staged_ || command.startsWith("INSERT") || command.startsWith("UPDATE"))
                 written_ += affectedRows(result.get());
         } else if (!failure_)
             failure_ = std::move(result);

@@ -20,6 +20,10 @@ public:
     // are written. A group the server refuses is undone and reported by
     // append() as refused, for the caller to write row by row.
     GroupInserter(CopyWriter& writer, const AppendStage& stage);
+    // Append-update through `stage` (AppendStage::upsertStatements()), in
+    // transactions of the run's own.
+    struct Upsert {};
+    GroupInserter(CopyWriter& writer, const AppendStage& stage, Upsert);
     // A group left unanswered by an error on its way out is heard out and,
     // when still undecided, rolled back.
     ~GroupInserter();
@@ -54,7 +58,7 @@ private:
     CopyWriter& writer_;
     std::optional<Connection::Exchange> exchange_;
     QByteArray copyText_;
-    bool staged_ = false;  // the rows written are the INSERT's
+    bool staged_ = false;  // the rows written are the INSERT's and UPDATE's
     bool refuse_ = false;
     bool refused_ = false;
     const RowBuffer* inFlight_ = nullptr;

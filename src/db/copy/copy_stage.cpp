@@ -88,4 +88,28 @@ QByteArray AppendStage::groupStatements() const
            + " OFFSET 0); DELETE FROM " + stageTable;
 }
 
+QByteArray AppendStage::upsertStatements() const
+{
+    const CopyLayout& layout = writer_.layout();
+    QByteArray match;
+    for (const QByteArray& k : layout.keyColumns) {
+        if (!match.isEmpty())
+            match += " AND ";
+        match += "t." + k + " = s." + k;
+    }
+    QByteArray set;
+    for (const QByteArray& c : layout.setColumns) {
+        if (!set.isEmpty())
+            set += ", ";
+        set += c + " = s." + c;
+    }
+    // The group's rows have no statistics worth a hash join over the whole
+    // destination: each goes in through the key's index.
+    const QByteArray copy = groupStatements();
+    const int insertAt = copy.indexOf("; INSERT INTO ");
+    return "SET LOCAL enable_hashjoin = off; SET LOCAL enable_mergejoin = off; " + copy.left(insertAt)
+           + "; UPDATE " + layout.table + " AS t SET " + set + " FROM " + stageTable + " AS s WHERE " + match
+           + copy.mid(insertAt);
+}
+
 } // namespace db::copy

@@ -28,6 +28,11 @@ public:
     // COPY into the table, the INSERT of the rows not found, and the
     // table emptied for the next group; joined by "; ".
     QByteArray groupStatements() const;
+    // The same for append-update: the rows found are updated first, then
+    // the others inserted. Only for a group whose keys are all set and
+    // differ (an UPDATE takes one row of several that find it), in a
+    // transaction of the run's own (its planner settings end with it).
+    QByteArray upsertStatements() const;
 
 private:
     CopyWriter& writer_;
