@@ -48,7 +48,10 @@ void pumpEvents()
 void pumpWhileWaiting()
 {
     if (QCoreApplication::instance())
-        turn();
+        QCoreApplication::processEvents();
+    // Without an application there is nothing to run, and the wait then
+    // sleeps a slice at a time instead of polling a clock that never starts.
+    sinceTurn().start();
 }
 
 qint64 msSinceEventsRan()

@@ -6,6 +6,7 @@
 #include "db/errors.h"
 #include "db/memtable.h"
 #include "db/query.h"
+#include "db/statement_counts.h"
 #include "support/test_db.h"
 
 #include <QDir>
@@ -610,6 +611,46 @@ TEST_F(CopyRunTest, AppendUnderCallerTransactionKeepsTheFirstOfEqualKeys)
     EXPECT_EQ(database.rows("SELECT id, nome FROM destino ORDER BY id"),
               (QStringList{"1|item 1", "2|item 2", "3|item 3", "4|item 4"}));
     EXPECT_EQ(database.scalar("SELECT count(*) FROM pg_class WHERE relname LIKE 'qs_copy_stage%'"), "0");
+}
+
+// Append by key sends a commit group as one text, not a lookup and an
+// insert per row; in its own transactions or the caller's alike. Groups go
+// straight in by COPY until one meets a key already there (the seventh
+// here); that one and the rest go through a temporary table that leaves
+// the rows found out.
+TEST_F(CopyRunTest, AppendByKeyWritesAGroupAtATime)
+{
+    makeTables(1000);
+    database.exec("INSERT INTO destino VALUES (650, 'antigo', 0), (700, 'antigo', 0)");
+    for (const bool caller : {false, true}) {
+        SCOPED_TRACE(caller ? "caller's transaction" : "own transactions");
+        database.exec("DELETE FROM destino WHERE nome <> 'antigo'");
+        db::CopyConfig cfg = config(db::CopyMode::Append);
+        cfg.callerTransaction = caller;
+        if (caller)
+            writerConn->startTransaction();
+        const db::StatementCounts before = db::statementCounts();
+        EXPECT_EQ(db::CopyRun(cfg).run(), 998);
+        const db::StatementCounts sent = db::statementCounts() - before;
+        if (caller)
+            writerConn->commit();
+        EXPECT_LT(sent.statements, 100u);
+        EXPECT_EQ(count(), 1000);
+        EXPECT_EQ(database.rows("SELECT id, nome FROM destino WHERE id IN (5, 650, 651, 700, 1000) ORDER BY id"),
+                  (QStringList{"5|item 5", "650|antigo", "651|item 651", "700|antigo", "1000|item 1000"}));
+        // Groups of the run's own transactions each commit.
+        if (!caller) {
+            EXPECT_EQ(database.scalar("SELECT count(DISTINCT xmin::text) FROM destino WHERE nome <> 'antigo'"), "10");
+        }
+        EXPECT_EQ(database.scalar("SELECT count(*) FROM pg_class WHERE relname LIKE 'qs_copy_stage%'"), "0");
+    }
+
+    // Into an emptied table every group goes straight in (BEGIN, COPY,
+    // COMMIT), and no temporary table is made (four statements more).
+    database.exec("DELETE FROM destino");
+    const db::StatementCounts before = db::statementCounts();
+    EXPECT_EQ(db::CopyRun(config(db::CopyMode::Append)).run(), 1000);
+    EXPECT_LE((db::statementCounts() - before).statements, 10u * 3u + 4u);
 }
 
 INSTANTIATE_TEST_SUITE_P(

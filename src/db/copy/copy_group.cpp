@@ -1,6 +1,7 @@
 #include "db/copy/copy_group.h"
 
 #include "db/connection.h"
+#include "db/copy/copy_stage.h"
 #include "db/errors.h"
 #include "db/statement_counts.h"
 
@@ -157,11 +158,30 @@ int insertPipelined(CopyWriter& writer, const RowBuffer& rows, bool begin, PgRes
 
 } // namespace
 
-GroupInserter::GroupInserter(CopyWriter& writer)
+GroupInserter::GroupInserter(CopyWriter& writer, bool refuse)
     : writer_(writer),
       copyText_(writer.callerTransaction()
                     ? QByteArray(groupSavepoint) + "; " + writer.layout().copySql + "; " + groupRelease
-                    : "BEGIN; " + writer.layout().copySql + "; COMMIT")
+                    : "BEGIN; " + writer.layout().copySql + "; COMMIT"),
+      refuse_(refuse)
+{
+}
+
+GroupInserter::GroupInserter(CopyWriter& writer, const AppendStage& stage)
+    : writer_(writer),
+      copyText_(writer.callerTransaction()
+                    ? QByteArray(groupSavepoint) + "; " + stage.groupStatements() + "; " + groupRelease
+                    : "BEGIN; " + stage.groupStatements() + "; COMMIT"),
+      staged_(true),
+      refuse_(true)
+{
+}
+
+GroupInserter::GroupInserter(CopyWriter& writer, const AppendStage& stage, Upsert)
+    : writer_(writer),
+      copyText_("BEGIN; " + stage.upsertStatements() + "; COMMIT"),
+      staged_(true),
+      refuse_(true)
 {
 }
 
@@ -208,6 +228,32 @@ int GroupInserter::write(const RowBuffer& rows, int& failedRow)
     }
 }
 
+void GroupInserter::start(const RowBuffer& rows, const QByteArray& encoded)
+{
+    exchange_.emplace(writer_.connection());
+    try {
+        send(rows, encoded);
+    } catch (...) {
+        abandon();
+        exchange_.reset();
+        throw;
+    }
+}
+
+int GroupInserter::complete(int& failedRow)
+{
+    failedRow = -1;
+    try {
+        const int written = finish(failedRow);
+        exchange_.reset();
+        return written;
+    } catch (...) {
+        abandon();
+        exchange_.reset();
+        throw;
+    }
+}
+
 QByteArray GroupInserter::encode(const RowBuffer& rows) const
 {
     QByteArray data;
@@ -222,15 +268,16 @@ void GroupInserter::send(const RowBuffer& rows, const QByteArray& data)
     failure_.reset();
     written_ = 0;
     answered_ = false;
+    refused_ = false;
 
     const Link link = writer_.link();
     PGconn* conn = link.conn;
     countStatements(conn, copyText_);
     if (!PQsendQuery(conn, copyText_.constData()))
         raiseFailure(conn, nullptr, QString::fromUtf8(copyText_));
-    // BEGIN's (or SAVEPOINT's) result, then COPY asking for the data (or
-    // refusing at once).
-    for (int step = 0; step < 4; ++step) {
+    // BEGIN's (or SAVEPOINT's) result and the planner settings', then COPY
+    // asking for the data (or refusing at once).
+    for (int step = 0; step < 8; ++step) {
         PgResult result = nextResult(link);
         if (!result) {
             answered_ = true;
@@ -274,9 +321,13 @@ int GroupInserter::finish(int& failedRow)
             answered_ = true;
             break;
         }
-        if (PQresultStatus(result.get()) == PGRES_COMMAND_OK)
-            written_ += affectedRows(result.get());
-        else if (!failure_)
+        if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) {
+            // Through the stage, the rows written are the INSERT's and
+            // UPDATE's, not those the stage took or gave back.
+            const QByteArray command(PQcmdStatus(result.get()));
+            if (!staged_ || command.startsWith("INSERT") || command.startsWith("UPDATE"))
+                written_ += affectedRows(result.get());
+        } else if (!failure_)
             failure_ = std::move(result);
     }
     inFlight_ = nullptr;
@@ -289,6 +340,13 @@ int GroupInserter::finish(int& failedRow)
     undoGroup(link, caller);
     if (PQstatus(conn) != CONNECTION_OK)
         raiseFailure(conn, failure_.get(), QString::fromUtf8(writer_.layout().copySql));
+    if (refuse_) {
+        // The caller tries another way: through the stage, or row by
+        // row, which finds the row to blame or writes a group whose rows
+        // share a key or meet rows already there.
+        refused_ = true;
+        return 0;
+    }
     // COPY tells which line failed only in the server's own language; the
     // group is sent again row by row, never committed, to find the row and
     // raise the very error it gets as an INSERT.

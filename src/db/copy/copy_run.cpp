@@ -4,12 +4,15 @@
 #include "db/connection.h"
 #include "db/copy/copy_group.h"
 #include "db/copy/copy_log.h"
+#include "db/copy/copy_stage.h"
 #include "db/copy/copy_target.h"
 #include "db/copy/copy_upsert.h"
 #include "db/errors.h"
 #include "db/link_wait.h"
 #include "db/query.h"
 #include "db/result_data.h"
+
+#include <optional>
 
 namespace db {
 
@@ -20,10 +23,14 @@ struct CopyRun::Impl {
     Dataset& openReader();
     copy::CopyTarget describeWriter();
     int transfer();
-    // Always insert: rows go to the server a whole commit group at a time.
-    int insertInGroups(Dataset& reader, copy::CopyWriter& writer);
+    // Always insert, or append by key (`append`): rows go to the server a
+    // whole commit group at a time.
+    int insertInGroups(Dataset& reader, copy::CopyWriter& writer, bool append = false);
     // Append-update by key: a whole commit group at a time.
     int upsertInGroups(Dataset& reader, copy::CopyWriter& writer);
+    // A group the server refused as a whole: row by row, for the error of
+    // the row to blame or for rows that share a key.
+    int appendRowByRow(const copy::RowBuffer& group, int firstRow, copy::CopyWriter& writer);
     // Append modes: the hook (or the key lookup) decides row by row.
     int writeRowByRow(Dataset& reader, copy::CopyWriter& writer);
 
@@ -97,9 +104,16 @@ int CopyRun::Impl::transfer()
         // caller's transaction cannot be committed on its own.
         const bool upsertGroups = config.mode == CopyMode::AppendUpdate && !config.findDestRecord
                                   && !config.callerTransaction;
-        const int written = config.mode == CopyMode::AlwaysInsert ? insertInGroups(source, writer)
-                            : upsertGroups                        ? upsertInGroups(source, writer)
-                                                                  : writeRowByRow(source, writer);
+        int written = 0;
+        if (config.mode == CopyMode::AlwaysInsert) {
+            written = insertInGroups(source, writer);
+        } else if (upsertGroups) {
+            written = upsertInGroups(source, writer);
+        } else if (config.mode == CopyMode::Append && !config.findDestRecord) {
+            written = insertInGroups(source, writer, true);
+        } else {
+            written = writeRowByRow(source, writer);
+        }
         writer.commit();
         return written;
     } catch (...) {
@@ -108,22 +122,72 @@ int CopyRun::Impl::transfer()
     }
 }
 
-int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer)
+// While the server takes one group the next is read from the source: the
+// two halves of the work overlap instead of taking turns.
+//
+// Appending, a group goes straight into the destination as always insert
+// does: when none of its keys is there (a table just emptied, new rows
+// only) that is the outcome of looking each row up. A group the key (or
+// anything else) refuses is undone and goes again through the stage, which
+// leaves out the rows found, and so does every later group of the run; a
+// group the stage refuses, or every refused one when no stage could be
+// made, goes row by row.
+int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer, bool append)
 {
-    copy::RowBuffer group(writer.layout().captured);
-    copy::GroupInserter inserter(writer);
+    copy::RowBuffer groups[2] = {copy::RowBuffer(writer.layout().captured),
+                                 copy::RowBuffer(writer.layout().captured)};
+    int filling = 0;
+    auto inserter = std::make_unique<copy::GroupInserter>(writer, append);
+    std::optional<copy::AppendStage> stage;
     int written = 0;
-    int firstRow = 1;
-    auto writeGroup = [&] {
+    int firstRow = 1;       // of the group being filled
+    int sentFirstRow = 0;   // of the group the server has, 0 when none
+    auto completeWith = [&](copy::GroupInserter& through, int first) {
         int failed = -1;
         try {
-            written += inserter.write(group, failed);
+            return through.complete(failed);
         } catch (...) {
-            failedRow = failed >= 0 ? firstRow + failed : 0;
+            failedRow = failed >= 0 ? first + failed : 0;
             throw;
         }
-        group.clear();
+    };
+    auto completeSent = [&] {
+        if (sentFirstRow == 0)
+            return;
+        const int first = sentFirstRow;
+        sentFirstRow = 0;
+        written += completeWith(*inserter, first);
+        if (!inserter->refused())
+            return;
+        // The group sent is the one not being filled.
+        const copy::RowBuffer& group = groups[filling ^ 1];
+        if (!stage) {
+            stage.emplace(writer);
+            if (stage->ready())
+                inserter = std::make_unique<copy::GroupInserter>(writer, *stage);
+            else
+                return void(written += appendRowByRow(group, first, writer));
+            inserter->start(group, inserter->encode(group));
+            written += completeWith(*inserter, first);
+            if (!inserter->refused())
+                return;
+        }
+        written += appendRowByRow(group, first, writer);
+    };
+    auto sendGroup = [&] {
+        copy::RowBuffer& group = groups[filling];
+        const QByteArray encoded = inserter->encode(group);
+        completeSent();
+        try {
+            inserter->start(group, encoded);
+        } catch (...) {
+            failedRow = 0;
+            throw;
+        }
+        sentFirstRow = firstRow;
         firstRow = rowNumber + 1;
+        filling ^= 1;
+        groups[filling].clear();
     };
 
     // A statement's rows are read straight from its result; its cursor
@@ -133,14 +197,30 @@ int CopyRun::Impl::insertInGroups(Dataset& source, copy::CopyWriter& writer)
     for (int index = 0; !source.eof(); source.next(), ++index) {
         ++rowNumber;
         if (whole)
-            group.capture(*whole, index);
+            groups[filling].capture(*whole, index);
         else
-            group.capture(source);
-        if (group.rows() == config.commitCount)
-            writeGroup();
+            groups[filling].capture(source);
+        if (groups[filling].rows() == config.commitCount)
+            sendGroup();
     }
-    if (group.rows() > 0)
-        writeGroup();
+    if (groups[filling].rows() > 0)
+        sendGroup();
+    completeSent();
+    return written;
+}
+
+int CopyRun::Impl::appendRowByRow(const copy::RowBuffer& group, int firstRow, copy::CopyWriter& writer)
+{
+    int written = 0;
+    for (int row = 0; row < group.rows(); ++row) {
+        failedRow = firstRow + row;
+        if (writer.exists(group, row))
+            continue;
+        writer.begin();
+        written += writer.insert(group, row);
+    }
+    failedRow = 0;
+    writer.commit();
     return written;
 }
 

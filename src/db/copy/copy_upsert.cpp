@@ -138,10 +138,23 @@ int GroupUpserter::write(const RowBuffer& rows, int& failedRow)
     if (rows.rows() == 0)
         return 0;
     if (setBasedPossible(rows)) {
-        bool refused = false;
-        const int written = writeSetBased(rows, refused);
-        if (!refused)
-            return written;
+        if (!stage_) {
+            stage_.emplace(writer_);
+            if (stage_->ready())
+                staged_ = std::make_unique<GroupInserter>(writer_, *stage_, GroupInserter::Upsert{});
+        }
+        if (staged_) {
+            staged_->start(rows, staged_->encode(rows));
+            int ignored = -1;
+            const int written = staged_->complete(ignored);
+            if (!staged_->refused())
+                return written;
+        } else {
+            bool refused = false;
+            const int written = writeSetBased(rows, refused);
+            if (!refused)
+                return written;
+        }
     }
     return writeRowByRow(rows, failedRow);
 }

@@ -7,10 +7,13 @@
 // update and insert triggers as for single rows, earlier groups kept when
 // one fails.
 
+#include "db/copy/copy_group.h"
+#include "db/copy/copy_stage.h"
 #include "db/copy/copy_writer.h"
 
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace db::copy {
 
@@ -40,6 +43,10 @@ private:
     int writeRowByRow(const RowBuffer& rows, int& failedRow);
 
     CopyWriter& writer_;
+    // A group goes by COPY through a temporary table when one could be
+    // made, else as a list of values.
+    std::optional<AppendStage> stage_;
+    std::unique_ptr<GroupInserter> staged_;
     std::map<int, Statements> statements_;
     std::vector<const char*> params_;
 };
