@@ -7,15 +7,19 @@
 # report says what was rung up and imported, what still waits on the
 # terminals, and the program's resident memory and open descriptors at the
 # start, after warm-up and at the end (target: nothing lost; memory and
-# descriptors within 10 % of the warm-up figures).
+# descriptors within 10 % of the warm-up figures). The tills ring at their
+# pace whatever the program does (open loop), so a backlog can form; memory
+# is judged by its slope over the per-minute samples after warm-up,
+# extrapolated to a week, rather than by two samples.
 #
 #   bash bench/soak.sh                        (30 minutes)
 #   QS_SOAK_MINUTES=5 bash bench/soak.sh      (a short run)
 #
 # Settings (environment):
 #   QS_SOAK_MINUTES    minutes the tills ring up (30)
-#   QS_SOAK_INTERVAL   seconds between two events of one till (0.5); a till also
-#                      waits until its previous sale was imported
+#   QS_SOAK_INTERVAL   seconds between two events of one till (0.5)
+#   QS_SOAK_TILL_WAIT  whole seconds a till waits for its previous sale to be
+#                      imported before the next one (0: it does not wait)
 #   QS_SOAK_WARMUP     seconds before the warm-up sample (300, at most a third of the
 #                      run): the monitor panes fill up to their bound meanwhile
 #   QS_BUILD_DIR       build folder holding quiborsync (build)
@@ -27,6 +31,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 minutes=${QS_SOAK_MINUTES:-30}
 interval=${QS_SOAK_INTERVAL:-0.5}
+till_wait=${QS_SOAK_TILL_WAIT:-0}
 warmup=${QS_SOAK_WARMUP:-300}
 build=${QS_BUILD_DIR:-$root/build}
 for n in "$minutes" "$warmup"; do
@@ -126,7 +131,7 @@ sample 0
 
 say "Tills ringing up, each every ${interval}s, for $minutes min"
 for ecf in "${terminals[@]}"; do
-  QS_SIM_ECF=$ecf QS_SIM_INTERVAL=$interval QS_SIM_PARENT=$$ QS_SIM_USER=$user QS_SIM_PASSWORD=$password \
+  QS_SIM_ECF=$ecf QS_SIM_INTERVAL=$interval QS_SIM_WAIT=$till_wait QS_SIM_PARENT=$$ QS_SIM_USER=$user QS_SIM_PASSWORD=$password \
     QS_SIM_MAX_SECONDS=$((seconds + 60)) QS_SIM_SEED=$((10#$ecf)) \
     bash "$root/scripts/simulator.sh" "$port" "$work/simulator-$ecf.log" >"$work/simulator-$ecf.out" 2>&1 &
   sim_pids+=($!)
@@ -206,13 +211,26 @@ pct() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "-"; else printf "%+.
 within() { awk -v a="$1" -v b="$2" 'BEGIN { d = a - b; if (d < 0) d = -d; print (b > 0 && d <= 0.1 * b) ? "yes" : "no" }'; }
 rate=$(awk -v n="$rung" -v s="$seconds" 'BEGIN { printf "%.2f", n / s }')
 
-printf '    %-40s %s\n' "run:" "$minutes min, ${#terminals[@]} tills at once, each ringing every ${interval}s at most"
+printf '    %-40s %s\n' "run:" "$minutes min, ${#terminals[@]} tills at once, each ringing every ${interval}s$( [ "$till_wait" -gt 0 ] && echo ", waiting up to ${till_wait}s for its previous sale")"
 printf '    %-40s %s\n' "sales rung up:" "$rung ($rate a second; $cancelled cancelled on the till later)"
 printf '    %-40s %s\n' "customer changes (\"clientes\"):" "$touched"
 printf '    %-40s %s\n' "sales on the server exactly once:" "$once of $rung ($missing missing, $twice more than once)"
 printf '    %-40s %s\n' "with all their items:" "$complete of $rung"
 printf '    %-40s %s\n' "rows left waiting on the terminals:" "$left"
 printf '    %-40s %s\n' "resident memory (kB):" "start $start_rss, after ${warmup}s $warm_rss, end $end_rss ($(pct "$end_rss" "$warm_rss") since warm-up; within 10 %: $(within "$end_rss" "$warm_rss"))"
+# Least squares over the samples from warm-up to the tills' stop: a leak
+# shows as a steady slope even when two samples happen to agree.
+rss_slope=$(awk -F'\t' -v warm="$warmup" -v total="$seconds" '
+  NR > 1 && $1 >= warm && $1 <= total { n++; sx += $1; sy += $2; sxx += $1 * $1; sxy += $1 * $2 }
+  END {
+    d = n * sxx - sx * sx
+    if (n < 3 || d == 0) { print "too few samples after warm-up"; exit }
+    b = (n * sxy - sx * sy) / d
+    printf "%+.1f kB an hour, %+.1f MB over a week (%d samples after warm-up)", b * 3600, b * 604800 / 1024, n
+  }' "$samples")
+printf '    %-40s %s\n' "resident memory, slope:" "$rss_slope"
+backlog=$(awk -F'\t' 'NR > 1 { b = $4 - $5; if (b > max) max = b } END { print max + 0 }' "$samples")
+printf '    %-40s %s\n' "largest backlog at a sample (sales):" "$backlog"
 printf '    %-40s %s\n' "open descriptors:" "start $start_fds, after ${warmup}s $warm_fds, end $end_fds ($(pct "$end_fds" "$warm_fds") since warm-up; within 10 %: $(within "$end_fds" "$warm_fds"))"
 # One sample moves with the terminal links an import happens to hold open;
 # growth shows in the highest count of the last third against the middle one.
