@@ -34,8 +34,8 @@ interval=${QS_SOAK_INTERVAL:-0.5}
 till_wait=${QS_SOAK_TILL_WAIT:-0}
 warmup=${QS_SOAK_WARMUP:-300}
 build=${QS_BUILD_DIR:-$root/build}
-for n in "$minutes" "$warmup"; do
-  [[ $n =~ ^[0-9]+$ ]] || { echo "QS_SOAK_MINUTES and QS_SOAK_WARMUP take whole numbers" >&2; exit 2; }
+for n in "$minutes" "$warmup" "$till_wait"; do
+  [[ $n =~ ^[0-9]+$ ]] || { echo "QS_SOAK_MINUTES, QS_SOAK_WARMUP and QS_SOAK_TILL_WAIT take whole numbers" >&2; exit 2; }
 done
 seconds=$((minutes * 60))
 [ "$warmup" -gt $((seconds / 3)) ] && warmup=$((seconds / 3))
