@@ -70,10 +70,16 @@ fi
 
 if [ "${CI:-}" = "true" ] || [ "${QS_SANITIZE:-}" = "1" ]; then
   # -O1 keeps every sanitizer check and runs the suite's real-time waits
-  # far faster than -O0 on a busy machine.
+  # far faster than -O0 on a busy machine. Clang builds this tree in well
+  # under half the time GCC takes with the sanitizers on, and a second
+  # compiler's warnings come with it; the main tree stays on GCC.
   stage sanitizer-build
   asan="$root/build-asan"
-  cmake -S "$root" -B "$asan" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+  # A tree configured earlier for another compiler cannot be switched in place.
+  if [ -f "$asan/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:[A-Z]*=.*clang++' "$asan/CMakeCache.txt"; then
+    rm -rf "$asan"
+  fi
+  cmake -S "$root" -B "$asan" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
     -DQS_SANITIZE=ON -DQS_BENCH=OFF >/dev/null
   cmake --build "$asan" -j"$jobs"
   stage sanitizer-suite
