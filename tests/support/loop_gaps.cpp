@@ -4,10 +4,7 @@
 #include <algorithm>
 
 namespace testsupport {
-namespace {
 
-// Nanoseconds the calling thread has stood ready to run without running;
-// 0 where the kernel does not say.
 long long runDelayNs()
 {
     QFile f(QStringLiteral("/proc/thread-self/schedstat"));
@@ -16,8 +13,6 @@ long long runDelayNs()
     const QList<QByteArray> fields = f.readAll().split(' ');
     return fields.size() >= 2 ? fields[1].toLongLong() : 0;
 }
-
-} // namespace
 
 LoopGapMeter::LoopGapMeter()
 {

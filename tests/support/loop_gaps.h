@@ -12,6 +12,10 @@
 
 namespace testsupport {
 
+// Nanoseconds the calling thread has stood ready to run without running;
+// 0 where the kernel does not say.
+long long runDelayNs();
+
 class LoopGapMeter {
 public:
     LoopGapMeter();

@@ -117,4 +117,26 @@ CopyLayout buildLayout(const Dataset& source, const CopyTarget& target, bool nee
     return layout;
 }
 
+QByteArray keyMatch(const CopyLayout& layout)
+{
+    QByteArray match;
+    for (const QByteArray& k : layout.keyColumns) {
+        if (!match.isEmpty())
+            match += " AND ";
+        match += "t." + k + " = s." + k;
+    }
+    return match;
+}
+
+QByteArray setFromSource(const CopyLayout& layout)
+{
+    QByteArray set;
+    for (const QByteArray& c : layout.setColumns) {
+        if (!set.isEmpty())
+            set += ", ";
+        set += c + " = s." + c;
+    }
+    return set;
+}
+
 } // namespace db::copy

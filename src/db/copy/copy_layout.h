@@ -38,4 +38,10 @@ struct CopyLayout {
 // lacks one of its columns. Also raises when no source column matches.
 CopyLayout buildLayout(const Dataset& source, const CopyTarget& target, bool needKey);
 
+// For a set-based update of the destination `t` from a set of rows `s`
+// with the same column names: "t.k = s.k AND ..." over the key, and
+// "c = s.c, ..." over the columns an update sets.
+QByteArray keyMatch(const CopyLayout& layout);
+QByteArray setFromSource(const CopyLayout& layout);
+
 } // namespace db::copy

@@ -91,18 +91,8 @@ QByteArray AppendStage::groupStatements() const
 QByteArray AppendStage::upsertStatements() const
 {
     const CopyLayout& layout = writer_.layout();
-    QByteArray match;
-    for (const QByteArray& k : layout.keyColumns) {
-        if (!match.isEmpty())
-            match += " AND ";
-        match += "t." + k + " = s." + k;
-    }
-    QByteArray set;
-    for (const QByteArray& c : layout.setColumns) {
-        if (!set.isEmpty())
-            set += ", ";
-        set += c + " = s." + c;
-    }
+    const QByteArray match = keyMatch(layout);
+    const QByteArray set = setFromSource(layout);
     // The group's rows have no statistics worth a hash join over the whole
     // destination: each goes in through the key's index.
     const QByteArray copy = groupStatements();

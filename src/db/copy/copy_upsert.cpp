@@ -99,18 +99,8 @@ GroupUpserter::Statements& GroupUpserter::statementsFor(int rowCount)
     const CopyLayout& layout = writer_.layout();
     const QByteArray& table = layout.table;
     const QByteArray values = valuesList(rowCount, static_cast<int>(layout.insertColumns.size()));
-    QByteArray match;
-    for (const QByteArray& k : layout.keyColumns) {
-        if (!match.isEmpty())
-            match += " AND ";
-        match += "t." + k + " = s." + k;
-    }
-    QByteArray set;
-    for (const QByteArray& c : layout.setColumns) {
-        if (!set.isEmpty())
-            set += ", ";
-        set += c + " = s." + c;
-    }
+    const QByteArray match = keyMatch(layout);
+    const QByteArray set = setFromSource(layout);
     // Typed as the destination's columns, so the values arrive exactly as
     // a row's own INSERT or UPDATE would hand them over.
     std::vector<unsigned> types;
