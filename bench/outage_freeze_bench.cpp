@@ -25,12 +25,12 @@
 //   QS_OUTAGE_SECONDS=30 scripts/bench.sh outage_freeze_bench   (shorter)
 
 #include "app/fault_store.h"
+#include "support/loop_gaps.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QEventLoop>
 #include <QPushButton>
 #include <QTimer>
@@ -46,6 +46,7 @@ namespace {
 
 using faulttest::FaultStore;
 using testsupport::TcpProxy;
+using testsupport::runDelayNs;
 
 constexpr int kIdleSeconds = 10;
 
@@ -72,16 +73,6 @@ struct Figures {
     double importOwnMs = 0;
     double silentOwnMs = 0;
 };
-
-// Nanoseconds the calling thread has stood ready to run without running.
-long long runDelayNs()
-{
-    QFile f(QStringLiteral("/proc/thread-self/schedstat"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = f.readAll().split(' ');
-    return fields.size() >= 2 ? fields[1].toLongLong() : 0;
-}
 
 Figures& figures()
 {

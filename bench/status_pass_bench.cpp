@@ -18,6 +18,7 @@
 // them).
 
 #include "bench_timing.h"
+#include "terminal_register.h"
 #include "db/connection.h"
 #include "db/query.h"
 #include "sales/atualizar_dados.h"
@@ -48,8 +49,8 @@ using benchtiming::Clock;
 using benchtiming::secondsSince;
 
 constexpr int kTimeoutMs = 300;
-constexpr int kTerminals = 33;
-constexpr int kSilent = 10;
+using benchstore::kSilent;
+using benchstore::kTerminals;
 constexpr double kStartupTargetSeconds = 0.8;
 constexpr double kPassTargetRatio = 1.3;
 // The program reads no password-less login from its INI.
@@ -63,18 +64,7 @@ struct Store {
     Store()
     {
         server.exec(QString("INSERT INTO CONFIG (TIMEOUT_ECFS) VALUES (%1)").arg(kTimeoutMs));
-        // Every third terminal is silent, up to ten of them, spread over the list.
-        int silentLeft = kSilent;
-        for (int n = 1; n <= kTerminals; ++n) {
-            const bool isSilent = silentLeft > 0 && n % 3 == 1;
-            silentLeft -= isSilent;
-            const QString port = isSilent ? silent.portText() : QString::number(testsupport::testPort());
-            server.exec(QString("INSERT INTO LICENCA_IF (NUM_ECF, BANCO, USUARIO, SENHA, IP, PORTA, STATUS, "
-                                "DT_SYNC, HR_SYNC) VALUES ('%1', '%2', '%3', '', '%4', '%5', 'A', "
-                                "current_date, current_time)")
-                            .arg(n, 3, 10, QChar('0'))
-                            .arg(server.name(), testsupport::testUser(), testsupport::testHost(), port));
-        }
+        benchstore::registerTerminals(server, server.name(), "", silent.portText(), 0);
     }
 };
 

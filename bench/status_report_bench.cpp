@@ -13,6 +13,7 @@
 #include "support/test_db.h"
 
 #include "bench_timing.h"
+#include "terminal_register.h"
 
 #include <benchmark/benchmark.h>
 
@@ -24,8 +25,8 @@
 
 namespace {
 
-constexpr int kTerminals = 33;
-constexpr int kSilent = 10;
+using benchstore::kSilent;
+using benchstore::kTerminals;
 
 int timeoutMs()
 {
@@ -50,20 +51,7 @@ struct Store {
     Store()
     {
         server.exec(QString("INSERT INTO CONFIG (TIMEOUT_ECFS) VALUES (%1)").arg(timeoutMs()));
-        // Every third terminal is silent, up to ten of them, spread over the
-        // list; the answering ones share one terminal database.
-        int silentLeft = kSilent;
-        for (int n = 1; n <= kTerminals; ++n) {
-            const bool isSilent = silentLeft > 0 && n % 3 == 1;
-            silentLeft -= isSilent;
-            const QString port = isSilent ? silent.portText() : QString::number(testsupport::testPort());
-            server.exec(QString("INSERT INTO LICENCA_IF (NUM_ECF, BANCO, USUARIO, SENHA, IP, PORTA, STATUS, "
-                                "IMPORTACAO, DT_SYNC, HR_SYNC) VALUES ('%1', '%2', '%3', '%4', '%5', '%6', 'A', 1, "
-                                "current_date, current_time)")
-                            .arg(n, 3, 10, QChar('0'))
-                            .arg(till.name(), testsupport::testUser(), testsupport::testPassword(),
-                                 testsupport::testHost(), port));
-        }
+        benchstore::registerTerminals(server, till.name(), testsupport::testPassword(), silent.portText(), 1);
         till.exec("INSERT INTO TRANSACOES (TRANSACAO_ID, DT_TRANS, EXPORTADO) "
                   "SELECT g, current_date - (g % 30), g % 4 FROM generate_series(1, 2000) g");
         till.exec("INSERT INTO TRANSITENS (TRANSACAO_ID, SEQUENCIA, EXPORTADO) "
