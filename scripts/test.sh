@@ -27,28 +27,16 @@ stage setup
 # tree are hashed relative to it, so a fresh clone elsewhere still hits.
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
 
-sanitize=false
-if [ "${CI:-}" = "true" ] || [ "${QS_SANITIZE:-}" = "1" ]; then
-  sanitize=true
-fi
-
 stage build
 jobs=$(nproc)
 build="$root/build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$jobs"
 
-# The sanitizer tree, built beside the suite (below).
-asan="$root/build-asan"
-asan_pid=""
-
 stage cluster
 pgdir=$(mktemp -d /tmp/quiborsync-test-pg.XXXXXX)
 chmod 755 "$pgdir"
 cleanup() {
-  if [ -n "$asan_pid" ]; then
-    kill -- -"$asan_pid" 2>/dev/null || true
-  fi
   "$root/scripts/pg_cluster.sh" stop "$pgdir/data" || true
   rm -rf "$pgdir"
 }
@@ -65,42 +53,11 @@ export QS_TEST_PGHOST=127.0.0.1 QS_TEST_PGPORT=$port QS_TEST_PGUSER=postgres QS_
 export QT_QPA_PLATFORM=offscreen
 
 run_suite() {
-  local dir=$1
-  shift
-  (cd "$dir" && ctest --output-on-failure --timeout 300 -j"$jobs" "$@")
+  (cd "$1" && ctest --output-on-failure --timeout 300 -j"$jobs")
 }
 
 stage suite
-# The cases that time the event loop run first, alone: a build beside them
-# would slow the very turns they time.
-run_suite "$build" -L loop_timing
-if $sanitize; then
-  # The suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
-  # -O1 keeps every sanitizer check and runs the suite's real-time waits far
-  # faster than -O0 on a busy machine. Clang builds this tree in well under
-  # half the time GCC takes with the sanitizers on, and a second compiler's
-  # warnings come with it; the main tree stays on GCC. Line tables are all a
-  # sanitizer's report needs.
-  # A tree configured earlier for another compiler cannot be switched in place.
-  if [ -f "$asan/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:[A-Z]*=.*clang++' "$asan/CMakeCache.txt"; then
-    rm -rf "$asan"
-  fi
-  mkdir -p "$asan"
-  # Built in the background at the lowest priority while the rest of the
-  # suite and the package, which mostly wait, run: it takes the cores they
-  # leave idle.
-  setsid nice -n 19 bash -c '
-    set -e
-    SECONDS=0
-    cmake -S "$1" -B "$2" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-      -DCMAKE_CXX_FLAGS_DEBUG="-gline-tables-only -O1" -DQS_SANITIZE=ON -DQS_BENCH=OFF >/dev/null
-    cmake --build "$2" -j"$3"
-    echo "built in $SECONDS s"
-  ' sanitizer-build "$root" "$asan" "$jobs" >"$asan/build.log" 2>&1 &
-  asan_pid=$!
-fi
-
-run_suite "$build" -LE loop_timing
+run_suite "$build"
 
 if [ "${CI:-}" = "true" ]; then
   # The .deb, installed with apt-get and started from /opt/quiborsync.
@@ -111,16 +68,23 @@ if [ "${CI:-}" = "true" ]; then
   "$root/scripts/fuzz.sh" "${QS_FUZZ_SECONDS:-60}"
 fi
 
-if $sanitize; then
+if [ "${CI:-}" = "true" ] || [ "${QS_SANITIZE:-}" = "1" ]; then
+  # -O1 keeps every sanitizer check and runs the suite's real-time waits
+  # far faster than -O0 on a busy machine. Clang builds this tree in well
+  # under half the time GCC takes with the sanitizers on, and a second
+  # compiler's warnings come with it; the main tree stays on GCC. Line
+  # tables are all a sanitizer's report needs. (Built beside the suite at
+  # the lowest priority, it slowed the suite by as much as it gained.)
   stage sanitizer-build
-  if ! wait "$asan_pid"; then
-    asan_pid=""
-    tail -n 60 "$asan/build.log"
-    echo "The sanitizer build failed; the whole log is in $asan/build.log" >&2
-    exit 1
+  asan="$root/build-asan"
+  # A tree configured earlier for another compiler cannot be switched in place.
+  if [ -f "$asan/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:[A-Z]*=.*clang++' "$asan/CMakeCache.txt"; then
+    rm -rf "$asan"
   fi
-  asan_pid=""
-  echo "sanitizer tree $(tail -n 1 "$asan/build.log"), its last part waited for here"
+  cmake -S "$root" -B "$asan" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_CXX_FLAGS_DEBUG="-gline-tables-only -O1" \
+    -DQS_SANITIZE=ON -DQS_BENCH=OFF >/dev/null
+  cmake --build "$asan" -j"$jobs"
   stage sanitizer-suite
   ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_suite "$asan"
