@@ -91,6 +91,22 @@ protected:
         return o;
     }
 
+    // The executable copied into the folder (the program folder is where it
+    // lies), and an environment without a display, as on a bare console.
+    QString placeProgram() const
+    {
+        const QString exe = folder.dir.filePath("quiborsync");
+        EXPECT_TRUE(QFile::copy(QS_PROGRAM_PATH, exe));
+        return exe;
+    }
+    static QProcessEnvironment consoleEnvironment()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("DISPLAY", "");
+        return env;
+    }
+
     // The program started from the folder's file stamps its version.
     void expectTheProgramStarts()
     {
@@ -128,13 +144,9 @@ TEST_F(ConfigureCommand, OptionFormWritesTheStoredFormTheProgramStartsFrom)
 
 TEST_F(ConfigureCommand, InteractiveFormThroughStandardInputWritesAFileTheProgramStartsFrom)
 {
-    const QString exe = folder.dir.filePath("quiborsync");
-    ASSERT_TRUE(QFile::copy(QS_PROGRAM_PATH, exe));
+    const QString exe = placeProgram();
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    env.insert("DISPLAY", "");
-    p.setProcessEnvironment(env);
+    p.setProcessEnvironment(consoleEnvironment());
     p.start(exe, {"--configure"});
     ASSERT_TRUE(p.waitForStarted(30000));
     p.write(QString("%1\n%2\n%3\n%4\n%5\n")
@@ -274,13 +286,10 @@ TEST_F(ConfigureCommand, AFolderItMayNotWriteIsSaidBeforeAnythingIsAsked)
     folder.writeRawIni("[Conex\xE3o Postgres]\r\nServer Name=old-host\r\n");
     const QByteArray before = fileBytes(ini());
     ASSERT_EQ(::chmod(QFile::encodeName(folder.dir.path()).constData(), 0755), 0);
-    const QString exe = folder.dir.filePath("quiborsync");
-    ASSERT_TRUE(QFile::copy(QS_PROGRAM_PATH, exe));
+    const QString exe = placeProgram();
 
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    env.insert("DISPLAY", "");
+    QProcessEnvironment env = consoleEnvironment();
     env.insert("HOME", "/");
     p.setProcessEnvironment(env);
     p.start(setpriv, {"--reuid=nobody", "--regid=nogroup", "--clear-groups", exe, "--configure"});
