@@ -40,6 +40,7 @@ cache_root=${QS_WINDOWS_CACHE:-/var/cache/quiborsync-windows}
 apt_dir="$cache_root/apt"
 apt_opts=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt_dir/sources"
           -o "Dir::State::Lists=$apt_dir/lists" -o Debug::NoLocking=1)
+source_version() { dpkg-query -W -f='${source:Version}' "$1"; }
 fetch_sources() {
   mkdir -p "$apt_dir/sources" "$apt_dir/lists/partial" "$cache_root/src"
   cat > "$apt_dir/sources/debian-src.sources" <<SRC
@@ -56,7 +57,10 @@ Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
   apt-get "${apt_opts[@]}" update >/dev/null
-  (cd "$cache_root/src" && apt-get "${apt_opts[@]}" source --download-only qt6-base postgresql-15 >/dev/null)
+  # The versions of the host's own Qt tools and libpq: the security suite
+  # may list a newer one than the mirror holds.
+  (cd "$cache_root/src" && apt-get "${apt_opts[@]}" source --download-only \
+      "qt6-base=$(source_version qt6-base-dev-tools)" "postgresql-15=$(source_version libpq-dev)" >/dev/null)
 }
 orig_tarball() { ls "$cache_root/src/"$1_*.orig.tar.* 2>/dev/null | sort -V | tail -n 1; }
 
