@@ -158,10 +158,21 @@ void configure(const ConfigureOptions& options, ConfigureConsole& console)
 {
     const QString folder = common::programFolder();
     const QString path = iniPath();
+    // A Quibor.ini that is a link (to a folder of the system's settings,
+    // say) stays one: the file it leads to is replaced, and its backup kept
+    // beside it, in the one folder the command must be able to write.
+    QString target;
+    try {
+        target = replacementTarget(path);
+    } catch (const FileReplaceError& e) {
+        throw Refusal{e.message()};
+    }
+    const bool throughLink = target != path;
+    const QString targetFolder = throughLink ? QFileInfo(target).absolutePath() : folder;
     // Said before anything is asked: the answers could not be kept.
-    if (!folderWritable(folder))
-        throw Refusal{QStringLiteral("cannot write Quibor.ini in %1 (no right to write there)%2")
-                          .arg(folder, rootHint(folder))};
+    if (!folderWritable(targetFolder))
+        throw Refusal{QStringLiteral("cannot write %1 in %2 (no right to write there)%3")
+                          .arg(QFileInfo(target).fileName(), targetFolder, rootHint(folder))};
 
     QByteArray previous;
     const bool existed = QFile::exists(path);
@@ -186,13 +197,19 @@ void configure(const ConfigureOptions& options, ConfigureConsole& console)
                     .arg(check.terminals == 1 ? QStringLiteral("1 terminal")
                                               : QString::number(check.terminals) + QStringLiteral(" terminals")));
 
+    const QString backup = target + QStringLiteral(".bak");
     try {
-        replaceFile(path, *bytes, path + QStringLiteral(".bak"));
+        replaceFile(path, *bytes, backup);
     } catch (const FileReplaceError& e) {
         throw Refusal{e.message() + rootHint(folder)};
     }
-    console.say(!existed ? QStringLiteral("Wrote %1.\n").arg(path)
-                    : QStringLiteral("Wrote %1 (the previous file is kept as Quibor.ini.bak).\n").arg(path));
+    if (throughLink)
+        console.say(!existed ? QStringLiteral("Wrote %1 through the link %2.\n").arg(target, path)
+                             : QStringLiteral("Wrote %1 through the link %2 (the previous file is kept as %3).\n")
+                                   .arg(target, path, backup));
+    else
+        console.say(!existed ? QStringLiteral("Wrote %1.\n").arg(path)
+                             : QStringLiteral("Wrote %1 (the previous file is kept as Quibor.ini.bak).\n").arg(path));
 
     // The copy runs need their log folder and do not make it.
     const QString logs = folder + QStringLiteral("QuiborSync_Logs");

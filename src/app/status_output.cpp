@@ -24,10 +24,13 @@ QString plural(qint64 n, const char* one, const char* many)
 QString notes(const TerminalStatus& t)
 {
     QStringList out;
-    if (!t.error.isEmpty())
-        out << t.error;
-    if (const QStringList missing = t.missingTables(); !missing.isEmpty())
-        out << QStringLiteral("missing ") + missing.join(QStringLiteral(", "));
+    if (const QString problem = t.problem(); !problem.isEmpty())
+        out << problem;
+    QStringList fiscalMissing = t.missingTables();
+    for (const QString& table : t.missingSaleTables())
+        fiscalMissing.removeAll(table);
+    if (!fiscalMissing.isEmpty())
+        out << QStringLiteral("missing ") + fiscalMissing.join(QStringLiteral(", "));
     if (t.cancellationsPending.value_or(0) > 0)
         out << plural(*t.cancellationsPending, "cancellation", "cancellations") + QStringLiteral(" pending");
     if (t.ecfStatus.value_or(0) == 1)
@@ -41,9 +44,12 @@ QString summary(const StatusReport& report)
 {
     const qint64 total = static_cast<qint64>(report.terminals.size());
     qint64 unreached = 0;
+    qint64 lacking = 0;
     qint64 cancellations = 0;
     for (const TerminalStatus& t : report.terminals) {
-        unreached += t.reachable && t.error.isEmpty() ? 0 : 1;
+        const bool read = t.reachable && t.error.isEmpty();
+        unreached += read ? 0 : 1;
+        lacking += read && !t.missingSaleTables().isEmpty() ? 1 : 0;
         cancellations += t.cancellationsPending.value_or(0);
     }
     if (report.inStep())
@@ -54,6 +60,9 @@ QString summary(const StatusReport& report)
     if (unreached > 0)
         why << QString::number(unreached) + QStringLiteral(" of ") + plural(total, "terminal", "terminals")
                    + QStringLiteral(" not reached or not read");
+    if (lacking > 0)
+        why << QString::number(lacking) + QStringLiteral(" of ") + plural(total, "terminal", "terminals")
+                   + QStringLiteral(" without sales tables");
     if (report.waitingTotal() > 0)
         why << plural(report.waitingTotal(), "row", "rows") + QStringLiteral(" waiting");
     if (cancellations > 0)
@@ -100,7 +109,7 @@ QJsonObject terminalJson(const TerminalStatus& t)
     o.insert("host", t.host);
     o.insert("port", portValue(t.port));
     o.insert("reachable", t.reachable);
-    o.insert("error", optionalText(t.error));
+    o.insert("error", optionalText(t.problem()));
     o.insert("waiting", waiting);
     o.insert("missing_tables", missing);
     o.insert("waiting_total", t.reachable ? QJsonValue(static_cast<double>(t.waitingTotal())) : QJsonValue::Null);

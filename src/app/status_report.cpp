@@ -271,7 +271,7 @@ private:
 
 } // namespace
 
-QStringList countedTables()
+QStringList countedSaleTables()
 {
     QStringList names;
     for (sales::SaleTable table :
@@ -279,6 +279,12 @@ QStringList countedTables()
           sales::SaleTable::FechamentoCupom, sales::SaleTable::ComplNfceFiscal,
           sales::SaleTable::NotasCanceladasNfce, sales::SaleTable::ChequesRecebidos})
         names << QLatin1String(sales::saleTable(table).name);
+    return names;
+}
+
+QStringList countedTables()
+{
+    QStringList names = countedSaleTables();
     for (const sales::FiscalTableCopy& fiscal : sales::fiscalTables())
         names << QLatin1String(fiscal.name);
     return names;
@@ -301,9 +307,29 @@ QStringList TerminalStatus::missingTables() const
     return names;
 }
 
+QStringList TerminalStatus::missingSaleTables() const
+{
+    const QStringList sale = countedSaleTables();
+    QStringList names;
+    for (const QString& table : missingTables())
+        if (sale.contains(table))
+            names << table;
+    return names;
+}
+
+QString TerminalStatus::problem() const
+{
+    QStringList out;
+    if (!error.isEmpty())
+        out << error;
+    if (const QStringList lacking = missingSaleTables(); !lacking.isEmpty())
+        out << QStringLiteral("sales tables missing: ") + lacking.join(QStringLiteral(", "));
+    return out.join(QStringLiteral("; "));
+}
+
 bool TerminalStatus::inStep() const
 {
-    return reachable && error.isEmpty() && waitingTotal() == 0 && cancellationsPending.value_or(0) == 0;
+    return reachable && problem().isEmpty() && waitingTotal() == 0 && cancellationsPending.value_or(0) == 0;
 }
 
 qint64 StatusReport::waitingTotal() const

@@ -44,8 +44,14 @@ struct TerminalStatus {
 
     qint64 waitingTotal() const;
     QStringList missingTables() const;
-    // Reached, every table there was read, nothing waiting, no cancellation
-    // left to carry out.
+    // The sales tables among them: every sales import of the terminal fails
+    // on them. Only the fiscal tables may be absent.
+    QStringList missingSaleTables() const;
+    // Why the terminal cannot be served: its error, then the sales tables it
+    // lacks. Empty when nothing stands in the way.
+    QString problem() const;
+    // Reached, every table there was read, no sales table missing, nothing
+    // waiting, no cancellation left to carry out.
     bool inStep() const;
 };
 
@@ -73,6 +79,7 @@ struct StatusReport {
 // The imported tables whose rows are counted, in import order: the sales
 // import's seven, then the six fiscal tables.
 QStringList countedTables();
+QStringList countedSaleTables();
 
 // Reads the INI file at `iniPath`, connects to its server within the
 // connect time-out, and probes and connects every active terminal at once

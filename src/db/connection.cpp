@@ -116,8 +116,10 @@ struct Connection::Impl {
     // A transaction the caller opened; stays set after a lost link until the
     // caller commits or rolls back, so no statement runs outside it unawares.
     bool transactionOpen = false;
-    // The caller's transaction went with a link that was replaced.
+    // The caller's transaction went with a link that was replaced or closed.
     bool transactionLost = false;
+    // ... and it went with a close (the caller's own, or a nested run's).
+    bool transactionClosed = false;
     // The first statement that failed inside the caller's transaction: what
     // its commit reports, since the server only answers ROLLBACK.
     std::optional<DatabaseError> transactionFailure;
@@ -134,7 +136,16 @@ struct Connection::Impl {
     {
         transactionOpen = false;
         transactionLost = false;
+        transactionClosed = false;
         transactionFailure.reset();
+    }
+
+    QString lostTransactionText(const char* whatBecame) const
+    {
+        return QStringLiteral("The %1 inside the transaction; %2")
+            .arg(transactionClosed ? QStringLiteral("connection was closed")
+                                   : QStringLiteral("link to the server was lost"),
+                 QLatin1String(whatBecame));
     }
 
     bool linkBad() const { return conn && PQstatus(conn.get()) == CONNECTION_BAD; }
@@ -385,11 +396,12 @@ struct Connection::Impl {
         refuseWhileBusy(sql);
         common::ScopeExit notify([this] { afterStatement(); });
 
+        // Not on a new link in autocommit: what follows would be committed
+        // one statement at a time, without what went before it.
+        if (transactionLost)
+            throw BrokenConnection(lostTransactionText("its work is gone"), {}, sql);
         if (!conn)
             establish();
-        if (transactionLost)
-            throw BrokenConnection(
-                QStringLiteral("The link to the server was lost inside a transaction; its work is gone"), {}, sql);
         const bool transactionBefore = transactionOpen || serverTransactionActive();
         if (autoReconnect && !transactionBefore && sessionEnded())
             reconnect();
@@ -481,7 +493,13 @@ void Connection::close()
     impl_->conn.reset();
     ++impl_->generation;
     impl_->cache.clear();
-    impl_->endTransaction();
+    // The server rolls back a transaction whose session ends. Its owner
+    // still thinks it open: its next statements and its commit raise, as
+    // after a lost link, until it rolls back.
+    if (impl_->transactionOpen) {
+        impl_->transactionLost = true;
+        impl_->transactionClosed = true;
+    }
     for (Listener* l : impl_->listeners)
         l->linkClosed();
 }
@@ -545,6 +563,10 @@ std::vector<std::shared_ptr<ResultData>> Connection::executeTogether(const std::
 }
 void Connection::startTransaction()
 {
+    // The transaction of whoever began it is gone, and that owner has not
+    // heard yet: nobody starts another on the link until it rolls back.
+    if (impl_->transactionLost)
+        throw BrokenConnection(impl_->lostTransactionText("its work is gone"), {}, QStringLiteral("BEGIN"));
     if (inTransaction())
         throw UsageError(QStringLiteral("A transaction is already active"));
     executeDirect(QStringLiteral("BEGIN"));
@@ -558,8 +580,7 @@ void Connection::commit()
         return;
     common::ScopeExit ends([this] { impl_->endTransaction(); });
     if (impl_->transactionLost)
-        throw BrokenConnection(QStringLiteral(
-            "The link to the server was lost inside the transaction; nothing of it was committed"));
+        throw BrokenConnection(impl_->lostTransactionText("nothing of it was committed"));
     const QString commitSql = QStringLiteral("COMMIT");
     const std::shared_ptr<ResultData> answer
         = impl_->withRecovery(*this, commitSql, [&] { return impl_->runDirect(commitSql); });

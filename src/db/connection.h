@@ -46,6 +46,9 @@ public:
     // it has ended meanwhile). Nothing when the connection is open. See
     // openTogether(), which drives several connects at once.
     std::shared_ptr<PolledConnect> beginOpen(std::chrono::milliseconds timeout);
+    // A transaction open on the link goes with it, as after a lost link:
+    // its statements, its commit and a new start raise BrokenConnection
+    // until its owner rolls back, even on a link opened meanwhile.
     void close();
     bool connected() const;
 
@@ -119,8 +122,9 @@ public:
     std::vector<std::shared_ptr<ResultData>> executeTogether(const std::vector<Statement>& statements);
 
     // A second start while one is open raises UsageError. After a lost
-    // link inside a transaction every statement raises BrokenConnection
-    // until the caller rolls back (which then never fails).
+    // link or a close inside a transaction every statement (and a start)
+    // raises BrokenConnection until the caller rolls back (which then never
+    // fails).
     void startTransaction();
     // Raises when the transaction did not commit: after a failed statement
     // the server answers COMMIT by rolling back, and the error is then the

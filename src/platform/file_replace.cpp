@@ -2,9 +2,11 @@
 #include "platform/file_replace.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -95,10 +97,42 @@ void writeByRename(const QString& path, const QByteArray& bytes, mode_t mode, co
         ::fsync(dir.get());
 }
 
+// The system's own bound on links followed for one name.
+constexpr int kMaxLinks = 40;
+
 } // namespace
 
-void replaceFile(const QString& path, const QByteArray& bytes, const QString& backupPath)
+QString replacementTarget(const QString& path)
 {
+    QString current = path;
+    for (int followed = 0; followed <= kMaxLinks; ++followed) {
+        const QByteArray name = QFile::encodeName(current);
+        struct stat st {};
+        if (::lstat(name.constData(), &st) != 0) {
+            if (errno == ENOENT)
+                return current; // a link to a file not made yet: it is made there
+            fail(QStringLiteral("cannot look at"), current, errno);
+        }
+        if (!S_ISLNK(st.st_mode))
+            return current;
+        QByteArray target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(name.constData(), target.data(), static_cast<std::size_t>(target.size()));
+        if (n < 0 || n >= target.size())
+            fail(QStringLiteral("cannot read the link"), current, n < 0 ? errno : ENAMETOOLONG);
+        target.truncate(n);
+        // A relative target is taken from the link's own folder; the folder
+        // is named as the system resolves it, so messages show no "..".
+        const QString next = QFile::decodeName(target);
+        const QFileInfo joined(QFileInfo(next).isAbsolute() ? next : QFileInfo(current).dir().filePath(next));
+        const QString folder = QFileInfo(joined.path()).canonicalFilePath();
+        current = folder.isEmpty() ? joined.filePath() : QDir(folder).filePath(joined.fileName());
+    }
+    fail(QStringLiteral("cannot follow the link"), path, ELOOP);
+}
+
+void replaceFile(const QString& linkOrFile, const QByteArray& bytes, const QString& backupPath)
+{
+    const QString path = replacementTarget(linkOrFile);
     const QByteArray name = QFile::encodeName(path);
     struct stat old {};
     if (::stat(name.constData(), &old) == 0) {

@@ -20,10 +20,15 @@ private:
     QString message_;
 };
 
-// Writes `bytes` to `path`. An existing file is first copied to `backupPath`
-// (replaced the same way), and the new file takes its mode and, where the
-// system allows, its owner; a new file gets mode 0644, as an installer's.
-// On failure `path` is as it was.
+// The file a replace of `path` writes: when `path` is a symbolic link, the
+// file it leads to (followed from link to link; one that does not exist yet
+// is made), so the link stays a link. Otherwise `path` itself.
+QString replacementTarget(const QString& path);
+
+// Writes `bytes` to replacementTarget(`path`). An existing file is first
+// copied to `backupPath` (replaced the same way), and the new file takes its
+// mode and, where the system allows, its owner; a new file gets mode 0644,
+// as an installer's. On failure the file is as it was.
 void replaceFile(const QString& path, const QByteArray& bytes, const QString& backupPath);
 
 // Whether this process may create files in `folder`.

@@ -12,6 +12,7 @@
 #include <QFileDevice>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <deque>
 #include <sys/stat.h>
@@ -275,6 +276,38 @@ TEST_F(ConfigureCommand, RewritingKeepsTheModeABackupAndSaysWhenTheLogFolderIsMi
     ASSERT_EQ(::stat(QFile::encodeName(ini()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(QDir(folder.dir.path()).entryList(QDir::Files), QStringList({"Quibor.ini", "Quibor.ini.bak"}));
+}
+
+// A Quibor.ini kept elsewhere and linked into the program folder stays
+// linked: the file it leads to is replaced whole, its backup kept beside it.
+TEST_F(ConfigureCommand, AQuiborIniThatIsALinkIsWrittenThroughAndStaysALink)
+{
+    QTemporaryDir settings;
+    ASSERT_TRUE(settings.isValid());
+    ASSERT_TRUE(QDir(settings.path()).mkdir("quiborsync"));
+    const QString target = settings.filePath("quiborsync/Quibor.ini");
+    const QByteArray old = "[Conex\xE3o Postgres]\r\nServer Name=old-host\r\n";
+    {
+        QFile f(target);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(old);
+    }
+    // Relative, as a package would lay it out: taken from the link's folder.
+    const QString relative = QDir(folder.dir.path()).relativeFilePath(target);
+    ASSERT_EQ(::symlink(QFile::encodeName(relative).constData(), QFile::encodeName(ini()).constData()), 0);
+
+    ScriptedConsole console({kPassword});
+    EXPECT_EQ(app::runConfigureCommand(options(), console), 0) << console.err.toStdString();
+
+    const QString real = QFileInfo(target).canonicalFilePath();
+    EXPECT_EQ(QFileInfo(ini()).symLinkTarget(), real) << "still the link";
+    EXPECT_EQ(fileBytes(target + ".bak"), old);
+    EXPECT_TRUE(fileBytes(target).contains("Server Name=" + testsupport::testHost().toLatin1()));
+    EXPECT_FALSE(QFile::exists(ini() + ".bak"));
+    EXPECT_TRUE(console.out.contains("Wrote " + real + " through the link " + ini() + " (the previous file is kept as "
+                                     + real + ".bak)"))
+        << console.out.toStdString();
+    expectTheProgramStarts();
 }
 
 // As an ordinary user in a folder only root may write, like /opt/quiborsync.

@@ -214,6 +214,37 @@ TEST_F(StatusCommand, ATerminalLackingATableOrARightStillGetsItsOtherCounts)
     testsupport::execAdmin("DROP ROLE " + role);
 }
 
+// Only the fiscal tables may be absent: a till without its sales tables
+// has every sales import fail, so it is not in step even with nothing
+// counted as waiting.
+TEST_F(StatusCommand, ATerminalWithoutItsSalesTablesIsAnError)
+{
+    TestDatabase noSales(Template::Terminal);
+    TestDatabase noTransacoes(Template::Terminal);
+    store.add({.num = "001", .banco = noSales.name()});
+    store.add({.num = "002", .banco = noTransacoes.name()});
+    const QStringList sales = app::countedSaleTables();
+    for (const QString& table : sales)
+        noSales.exec("DROP TABLE " + table + " CASCADE");
+    noTransacoes.exec("ALTER TABLE TRANSACOES DROP COLUMN EXPORTADO");
+    noTransacoes.exec("DROP TABLE REDUCOES_Z");
+
+    const StatusRun run = runStatus(true);
+    EXPECT_EQ(run.exit, 1) << run.out.toStdString();
+    EXPECT_FALSE(run.json["in_step"].toBool());
+    const QJsonObject t1 = terminal(run, "001");
+    EXPECT_TRUE(t1["reachable"].toBool());
+    EXPECT_EQ(t1["error"].toString(), "sales tables missing: " + sales.join(", "));
+    const QJsonObject t2 = terminal(run, "002");
+    EXPECT_EQ(t2["error"].toString(), "sales tables missing: TRANSACOES");
+    EXPECT_EQ(t2["missing_tables"].toArray(), QJsonArray({"TRANSACOES", "REDUCOES_Z"}));
+
+    const StatusRun text = runStatus(false);
+    EXPECT_EQ(text.exit, 1);
+    EXPECT_TRUE(text.out.contains("sales tables missing: TRANSACOES; missing REDUCOES_Z\n")) << text.out.toStdString();
+    EXPECT_TRUE(text.out.endsWith("Not in step: 2 of 2 terminals without sales tables.\n")) << text.out.toStdString();
+}
+
 TEST_F(StatusCommand, WithoutAServerToAskItEndsWithTwoAndSaysWhyInOneLine)
 {
     struct Case {

@@ -518,4 +518,47 @@ TEST_F(LostLinkTest, NoSilentReconnectInsideTheCallersTransaction)
     EXPECT_EQ(db_.scalar("SELECT string_agg(id::text, ',' ORDER BY id) FROM t"), "1,5");
 }
 
+// A close under the caller's transaction (its own, or a nested run's that
+// reopens the link) ends the transaction on the server. Nothing after it may
+// run on a fresh link in autocommit and then commit "successfully" with the
+// first half gone: every statement, a new start and the commit raise as
+// after a lost link, until the caller rolls back.
+TEST_F(LostLinkTest, CloseInsideTheCallersTransactionFailsEverythingUntilRollback)
+{
+    for (const bool reopened : {false, true}) {
+        SCOPED_TRACE(reopened ? "reopened by someone else" : "left closed");
+        for (const bool autoReconnect : {false, true}) {
+            conn_.setAutoReconnect(autoReconnect);
+            conn_.startTransaction();
+            insert(2);
+            conn_.close();
+            if (reopened)
+                conn_.open();
+            EXPECT_TRUE(conn_.inTransaction());
+            EXPECT_THROW(insert(3), db::BrokenConnection);
+            EXPECT_THROW(scalar(conn_, "SELECT 1 AS N"), db::BrokenConnection);
+            EXPECT_THROW(conn_.startTransaction(), db::BrokenConnection);
+            try {
+                conn_.commit();
+                ADD_FAILURE() << "commit reported success";
+            } catch (const db::BrokenConnection& e) {
+                EXPECT_TRUE(e.message().contains("closed")) << e.what();
+            }
+            EXPECT_FALSE(conn_.inTransaction()) << "the commit ended it";
+            EXPECT_EQ(db_.scalar("SELECT string_agg(id::text, ',' ORDER BY id) FROM t"), "1");
+        }
+    }
+    // A rollback (which cannot fail) frees the link for the next work.
+    conn_.startTransaction();
+    insert(4);
+    conn_.close();
+    EXPECT_NO_THROW(conn_.rollback());
+    EXPECT_FALSE(conn_.inTransaction());
+    insert(5);
+    conn_.startTransaction();
+    insert(6);
+    conn_.commit();
+    EXPECT_EQ(db_.scalar("SELECT string_agg(id::text, ',' ORDER BY id) FROM t"), "1,5,6");
+}
+
 } // namespace

@@ -76,3 +76,35 @@ TEST(SlotSet, OnlyNumbersOneToThirtyThreeHaveASlot)
     EXPECT_THROW(slotSet.openFromRow(34, rowFor("x")), db::UsageError);
     EXPECT_FALSE(slotSet.isOpen(34));
 }
+
+// A run holds its transaction on a slot across an event turn, and a run
+// nested there rebuilds that slot for changed lines. The outer run's rows
+// after that, and its commit, must fail: neither till may be left with half
+// a table reported as done.
+TEST(SlotSet, RebuildingASlotUnderAnOpenTransactionFailsThatTransaction)
+{
+    TestDatabase first(Template::Terminal);
+    TestDatabase second(Template::Terminal);
+    first.exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (1, 'ANTIGA')");
+    SlotSet slotSet = SlotSet::forUpdate();
+    slotSet.openFromRow(5, rowFor(first.name()));
+    db::Connection& slot = slotSet.slot(5);
+    auto write = [&](const QString& sql) {
+        db::Query q(slot);
+        q.setText(sql);
+        q.prepare();
+        q.exec();
+    };
+
+    slot.startTransaction();
+    write("DELETE FROM FINALIZADORAS");
+    write("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (2, 'PRIMEIRA METADE')");
+    slotSet.openFromRow(5, rowFor(second.name())); // the nested run
+    EXPECT_THROW(write("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (3, 'SEGUNDA METADE')"),
+                 db::BrokenConnection);
+    EXPECT_THROW(slot.commit(), db::BrokenConnection);
+
+    EXPECT_EQ(first.rows("SELECT descricao FROM finalizadoras"), QStringList{"ANTIGA"});
+    EXPECT_TRUE(second.rows("SELECT descricao FROM finalizadoras").isEmpty());
+    EXPECT_EQ(currentDatabase(slot), second.name()) << "the slot works on with its new lines";
+}

@@ -190,6 +190,17 @@ protected:
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString("<missing>");
     }
     QString dialogTexts() { return dialogs->texts().join(" / "); }
+    // The run's log is there with a section for each of `terminals`, each
+    // ending with the closing line of a copy without errors.
+    void expectCleanLog(const QString& name, const QStringList& terminals)
+    {
+        const std::vector<testsupport::LogSection> log = testsupport::logSections(name);
+        ASSERT_EQ(testsupport::logSectionTitles(log), terminals) << logText(name).toStdString();
+        for (const testsupport::LogSection& section : log)
+            EXPECT_TRUE(section.entries.section('\n', -1).startsWith(QString::fromUtf8("C\u00f3pia encerrada em "))
+                        && section.entries.endsWith(": nenhum erro registrado"))
+                << section.entries.toStdString();
+    }
 
     ProgramFolder folder;
     testsupport::ScopedRecordingDialogs dialogs;
@@ -228,7 +239,7 @@ TEST_F(ClientesExport, AutomaticLoadSendsTodaysChangesToEveryActiveReachableTerm
                                           "******Clientes alterados - 2 Ecf: 003! ******"}));
     EXPECT_EQ(progressShown(), (QList<int>{50, 100}));
     EXPECT_EQ(window->findChild<QProgressBar*>("ProgressBar1")->value(), 0);
-    EXPECT_TRUE(logText("LogClientes_auto.log").size() > 0);
+    expectCleanLog("LogClientes_auto.log", {"Ecf 001", "Ecf 003"});
     EXPECT_FALSE(window->flags().Carga_Auto_Clientes);
     EXPECT_TRUE(window->findChild<QWidget*>("Panel_Exporta")->isEnabled());
     EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
@@ -340,7 +351,7 @@ TEST_F(ClientesExport, ManualExportServesTheRequestedTerminalWithEveryCustomer)
     EXPECT_FALSE(window->flags().Exportando_Clientes);
     EXPECT_TRUE(sales.ligado);
     EXPECT_EQ(sales.atualizar, 0); // a request was served
-    EXPECT_TRUE(logText("LogClientes.log").size() > 0);
+    expectCleanLog("LogClientes.log", {"Ecf 005"});
 }
 
 // "Exportar todos Registros" left clear: only the customers changed today
