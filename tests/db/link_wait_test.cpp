@@ -55,13 +55,7 @@ protected:
     // Through `proxy` when given, as a terminal's link or the server's.
     db::Connection connect(bool terminal, TcpProxy* proxy = nullptr)
     {
-        const db::ConnectionParams direct = db_.params();
-        db::ConnectionParams params = direct;
-        if (proxy) {
-            params.clear();
-            for (const QString& line : direct.lines())
-                params.add(line.startsWith("Port", Qt::CaseInsensitive) ? "Port= " + proxy->portText() : line);
-        }
+        db::ConnectionParams params = proxy ? testsupport::withPort(db_.params(), proxy->portText()) : db_.params();
         params.setTerminal(terminal);
         db::Connection c(params);
         c.open();

@@ -16,22 +16,6 @@ using namespace salestest;
 
 namespace {
 
-// A trigger that makes the server refuse some rows of a table.
-void refuse(SalesStore& store, const QString& table, const QString& when, const QString& message)
-{
-    const QString fn = "refuse_" + table.toLower();
-    store.server.exec(QString("CREATE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF %2 THEN "
-                              "RAISE EXCEPTION '%3'; END IF; RETURN NEW; END $$")
-                          .arg(fn, when, message));
-    store.server.exec(
-        QString("CREATE TRIGGER %1 BEFORE INSERT ON %2 FOR EACH ROW EXECUTE FUNCTION %1()").arg(fn, table));
-}
-
-void allow(SalesStore& store, const QString& table)
-{
-    store.server.exec(QString("DROP TRIGGER refuse_%1 ON %2").arg(table.toLower(), table));
-}
-
 void resend(SalesStore& store, int n, const QString& table)
 {
     store.pdv(n).exec("UPDATE " + table + " SET EXPORTADO = 0");

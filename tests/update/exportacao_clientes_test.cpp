@@ -1,6 +1,7 @@
 // The customer exports run by the update window as the program creates it,
 // against a server database and terminal databases the test made.
 
+#include "ecf_boxes.h"
 #include "support/copy_log_sections.h"
 #include "support/program_fixture.h"
 
@@ -25,10 +26,7 @@ namespace {
 
 using namespace progtest;
 
-QString numEcf(int n)
-{
-    return QString("%1").arg(n, 3, 10, QChar('0'));
-}
+using testsupport::numEcf;
 
 // The sales window as the manual export sees it: a monitor switch that
 // frees imports when switched on, as the real one does.
@@ -130,17 +128,10 @@ protected:
     }
 
     QCheckBox* box(const QString& name) { return window->findChild<QCheckBox*>(name); }
-    QCheckBox* box(int n) { return box("Ecf" + numEcf(n)); }
+    QCheckBox* box(int n) { return updatetest::ecfBox(*window, n); }
     QPushButton* button() { return window->findChild<QPushButton*>("btn_exportar_cliente"); }
     QStringList memo(const char* name) { return window->findChild<QPlainTextEdit*>(name)->toPlainText().split('\n'); }
-    QList<int> ticked()
-    {
-        QList<int> out;
-        for (int n = 1; n <= update::kEcfBoxCount; ++n)
-            if (box(n)->isChecked())
-                out << n;
-        return out;
-    }
+    QList<int> ticked() { return updatetest::tickedBoxes(*window); }
 
     // Records every turn of the event pump inside the runs.
     void recordTurns()
