@@ -242,43 +242,6 @@ TEST_F(ReferenceExport, IbptSkipsACheckedTerminalThatDidNotAnswer)
     EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
 }
 
-// The IBPT run lets events through between terminals; another export
-// started there unticks every box at its end, and the run still serves the
-// rest of the terminals it began with.
-TEST_F(ReferenceExport, IbptServesItsTerminalsWhenAnotherExportRunsInBetween)
-{
-    addTerminal({.num = "001"});
-    addTerminal({.num = "002"});
-    store.db.exec("INSERT INTO IBTP (IBTP_ID, CODIGO) VALUES (1, '00000001')");
-    request("001", 16);
-    request("002", 16);
-    open();
-    bool started = false;
-    bool untickedInBetween = false;
-    common::setEventPump([&] {
-        if (started)
-            return;
-        started = true;
-        click("btn_finalizadoras");
-        untickedInBetween = !anyBoxChecked();
-    });
-    struct PumpBack {
-        ~PumpBack() { common::setEventPump({}); }
-    } pumpBack;
-
-    window->Btn_IbtpClick();
-
-    ASSERT_TRUE(started);
-    EXPECT_TRUE(untickedInBetween);
-    for (const char* num : {"001", "002"}) {
-        EXPECT_EQ(pdv(num).scalar("SELECT count(*) FROM ibtp"), "1") << num;
-        EXPECT_TRUE(stamped(num)) << num;
-    }
-    EXPECT_EQ(pane("Memo1").back(), "Finalzidado IBTP!");
-    EXPECT_FALSE(anyBoxChecked());
-    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
-}
-
 // A copy that fails on a terminal rolls back that terminal's clearing with
 // it: the till keeps what it had, is not stamped, and the next checked
 // terminal is still served.
@@ -422,25 +385,6 @@ TEST_F(ReferenceExport, TerminalThatRefusesItsConnectionFailsAlone)
     EXPECT_FALSE(stamped("001"));
     EXPECT_TRUE(stamped("002"));
     EXPECT_EQ(pdv("002").scalar("SELECT descricao FROM finalizadoras"), "DINHEIRO");
-}
-
-TEST_F(ReferenceExport, RequestRowsWithoutABoxAreIgnored)
-{
-    addTerminal({.num = "001"});
-    store.add({.num = "041"});
-    store.add({.num = "7"});
-    store.db.exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (1, 'DINHEIRO')");
-    for (const char* num : {"001", "041", "7"})
-        request(num, 12);
-    open();
-
-    click("btn_finalizadoras");
-
-    EXPECT_TRUE(stamped("001"));
-    EXPECT_FALSE(stamped("041"));
-    EXPECT_FALSE(stamped("7"));
-    EXPECT_EQ(pane("Memo1"), progressLines(kConfigPrefix, 1) << "Finalizado Finalizadoras!");
-    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
 }
 
 TEST_F(ReferenceExport, RunThatEndsEarlyLeavesTheWindowReady)
