@@ -8,6 +8,7 @@
 #include "support/bare_pg.h"
 #include "support/program_fixture.h"
 #include "support/tcp_proxy.h"
+#include "support/terminal_key.h"
 
 #include "app/startup.h"
 #include "common/event_pump.h"
@@ -77,7 +78,7 @@ public:
     sales::TFrmConversor_Vendas& salesWindow() { return *windows->sales; }
     TestDatabase& pdv(int n) { return *pdvs.at(static_cast<std::size_t>(n - 1)); }
     TcpProxy& proxy(int n) { return *proxies.at(static_cast<std::size_t>(n - 1)); }
-    static QString numEcf(int n) { return QString("%1").arg(n, 3, 10, QChar('0')); }
+    static QString numEcf(int n) { return testsupport::numEcf(n); }
 
     // One write for all the sales: a till's transaction each would cost a
     // connection per row here.

@@ -38,19 +38,6 @@ QString serverScalar(sales::TFrmConversor_Vendas& w, const QString& sql)
     return q.field(0).asString();
 }
 
-// A built-in parameter list with its deployment values (database,
-// password, address) shown as "*" once found non-empty.
-QStringList builtInShape(const QStringList& lines)
-{
-    QStringList out;
-    for (const QString& line : lines) {
-        const QString name = line.section('=', 0, 0);
-        const bool deployment = name == "Database" || name == "Password" || name == "Server";
-        out << (deployment && !line.section('=', 1).isEmpty() ? name + "=*" : line);
-    }
-    return out;
-}
-
 class ProgramStart : public ::testing::Test {
 protected:
     ProgramFolder folder;
@@ -125,29 +112,40 @@ TEST_F(ProgramStart, IniWithoutUserNameKeepsTheBuiltInParameters)
 {
     // Password present, User Name empty: the INI is not used at all, and the
     // built-in server (nothing listens there in the test bed) is refused.
-    folder.writeRawIni(QString("[Conex\u00e3o Postgres]\r\nServer Name=%1\r\nPorta=%2\r\nBase Name=x\r\n"
-                               "User Name=\r\nPassword=%3\r\n")
-                           .arg(testsupport::testHost())
-                           .arg(testsupport::testPort())
+    // Each value differs from the built-in one, so any that got through shows.
+    const QString port = QString::number(testsupport::testPort());
+    folder.writeRawIni(QString("[Conex\u00e3o Postgres]\r\nServer Name=localhost\r\nPorta=%1\r\nBase Name=x\r\n"
+                               "User Name=\r\nPassword=%2\r\n")
+                           .arg(port)
                            .arg(encoded("pw"))
                            .toUtf8());
 
     auto w = app::createWindows();
-
-    // The names, their order and the fixed values; the database, password
-    // and address are the deployment's own.
-    const QStringList salesServer{"Database=*", "User_Name=postgres", "Password=*", "Server=*",
-                                  "Port=5433",  "MonitorBy=Custom",   "DriverID=PG", "Pooled=True"};
-    const QStringList updateServer{"Database=*", "User_Name=postgres", "Password=*", "Server=*", "DriverID=PG"};
-    const QStringList terminalSlot{"Database=*", "User_Name=postgres", "Password=*",
-                                   "Server=*",   "DriverID=PG",        "Pooled=True"};
-    EXPECT_EQ(builtInShape(w->sales->server().params().lines()), salesServer);
     ASSERT_TRUE(w->update);
-    EXPECT_EQ(builtInShape(w->update->server().params().lines()), updateServer);
-    // No terminal is registered: every slot keeps the list it was made with.
-    for (int n : {1, 33}) {
-        EXPECT_EQ(builtInShape(w->sales->slotSet().slot(n).params().lines()), terminalSlot) << n;
-        EXPECT_EQ(builtInShape(w->update->slotSet().slot(n).params().lines()), terminalSlot) << n;
+
+    struct Link {
+        const char* name;
+        const db::Connection& connection;
+        db::ConnectionParams builtIn;
+    };
+    const Link links[] = {
+        {"sales server", w->sales->server(), db::ConnectionParams::serverDefaultsSales()},
+        {"update server", w->update->server(), db::ConnectionParams::serverDefaultsUpdate()},
+        // No terminal is registered: every slot keeps the list it was made with.
+        {"sales slot 1", w->sales->slotSet().slot(1), db::ConnectionParams::terminalDefaults()},
+        {"sales slot 33", w->sales->slotSet().slot(33), db::ConnectionParams::terminalDefaults()},
+        {"update slot 1", w->update->slotSet().slot(1), db::ConnectionParams::terminalDefaults()},
+        {"update slot 33", w->update->slotSet().slot(33), db::ConnectionParams::terminalDefaults()},
+    };
+    for (const Link& l : links) {
+        SCOPED_TRACE(l.name);
+        const db::ConnectionParams& params = l.connection.params();
+        EXPECT_NE(params.value("Server"), "localhost");
+        EXPECT_NE(params.value("Port"), port);
+        EXPECT_NE(params.value("Database"), "x");
+        EXPECT_NE(params.value("User_Name"), "");
+        EXPECT_NE(params.value("Password"), "pw");
+        EXPECT_EQ(params.lines(), l.builtIn.lines());
     }
 }
 

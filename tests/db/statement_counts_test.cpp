@@ -62,31 +62,34 @@ protected:
 
 TEST_F(StatementCountsTest, EveryStatementAndEveryCommitOfARun)
 {
+    // What the layer adds around a case's own statements (BEGIN, COMMIT,
+    // preparations) is its own affair: bounded from above, not pinned.
     struct Case {
         const char* name;
         std::function<void()> run;
-        quint64 statements; // 0: not checked
+        quint64 ownStatements;  // the writes and reads the case sends: each counted
+        quint64 mostStatements; // 0: no bound
         quint64 commits;
-        quint64 preparations = 0; // of what the run makes afresh
+        quint64 mostPreparations = 0; // of what the run makes afresh; some when not 0
     };
     const Case cases[] = {
-        {"a write alone", [&] { insert(11); }, 1, 1},
+        {"a write alone", [&] { insert(11); }, 1, 1, 1},
         {"a read", [&] {
              db::Query q(conn_);
              q.setText("SELECT count(*) AS N FROM t");
              q.open();
-         }, 1, 0},
+         }, 1, 1, 0},
         {"a transaction of two writes", [&] {
              conn_.startTransaction();
              insert(12);
              insert(13);
              conn_.commit();
-         }, 4, 1},
+         }, 2, 4, 1},
         {"a rolled back transaction", [&] {
              conn_.startTransaction();
              insert(14);
              conn_.rollback();
-         }, 3, 0},
+         }, 1, 3, 0},
         {"held writes and the read that answers them", [&] {
              db::Pipeline pipeline(conn_);
              db::Query write(conn_);
@@ -103,14 +106,14 @@ TEST_F(StatementCountsTest, EveryStatementAndEveryCommitOfARun)
                  pipeline.send(write);
              }
              pipeline.open(read);
-         }, 6, 4, 4},
+         }, 6, 6, 4, 4},
         // Groups of 100 rows, each committed on its own.
-        {"a copy of 250 rows", [&] { copy(false); }, 0, 3, 1},
+        {"a copy of 250 rows", [&] { copy(false); }, 0, 0, 3, 1},
         {"a copy under the caller's transaction", [&] {
              conn_.startTransaction();
              copy(true);
              conn_.commit();
-         }, 0, 1, 1},
+         }, 0, 0, 1, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,11 +125,15 @@ TEST_F(StatementCountsTest, EveryStatementAndEveryCommitOfARun)
         const db::StatementCounts before = db::statementCounts();
         c.run();
         const db::StatementCounts counted = db::statementCounts() - before;
-        if (c.statements) {
-            EXPECT_EQ(counted.statements, c.statements);
+        EXPECT_GE(counted.statements, c.ownStatements);
+        if (c.mostStatements) {
+            EXPECT_LE(counted.statements, c.mostStatements);
         }
         EXPECT_EQ(counted.commits, c.commits);
-        EXPECT_EQ(counted.preparations, c.preparations);
+        EXPECT_LE(counted.preparations, c.mostPreparations);
+        if (c.mostPreparations) {
+            EXPECT_GT(counted.preparations, 0u);
+        }
     }
 }
 

@@ -15,21 +15,6 @@ using namespace salestest;
 
 namespace {
 
-void refuse(SalesStore& store, const QString& table, const QString& when)
-{
-    const QString fn = "refuse_" + table.toLower();
-    store.server.exec(QString("CREATE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF %2 THEN "
-                              "RAISE EXCEPTION 'refused here'; END IF; RETURN NEW; END $$")
-                          .arg(fn, when));
-    store.server.exec(
-        QString("CREATE TRIGGER %1 BEFORE INSERT ON %2 FOR EACH ROW EXECUTE FUNCTION %1()").arg(fn, table));
-}
-
-void allow(SalesStore& store, const QString& table)
-{
-    store.server.exec(QString("DROP TRIGGER refuse_%1 ON %2").arg(table.toLower(), table));
-}
-
 // The terminal rang the same receipt up twice: the second copy's lookup
 // travels behind the first copy's insert and must find it.
 TEST(HeldWrites, ARepeatedSaleArrivesOnceAndEveryCopyIsMarkedDone)

@@ -10,6 +10,7 @@
 #include "sales/carga_vendas.h"
 #include "sales/sales_view.h"
 #include "support/recording_dialogs.h"
+#include "support/terminal_key.h"
 #include "support/test_db.h"
 
 #include <QDir>
@@ -113,7 +114,7 @@ void reopenConfig()
 }
 
 TestDatabase& pdv(int n) { return *terminals.at(static_cast<std::size_t>(n - 1)); }
-static QString numEcf(int n) { return QString("%1").arg(n, 3, 10, QChar('0')); }
+static QString numEcf(int n) { return testsupport::numEcf(n); }
 
 void request(int n)
 {
@@ -260,5 +261,23 @@ void addTerminal(int n)
 std::unique_ptr<QTemporaryDir> folder_;
 }
 ;
+
+// A trigger that makes the server refuse the rows of `table` for which
+// `when` holds, with `message`; allow() takes it away.
+inline void refuse(SalesStore& store, const QString& table, const QString& when,
+    const QString& message = "refused here")
+{
+    const QString fn = "refuse_" + table.toLower();
+    store.server.exec(QString("CREATE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF %2 THEN "
+                              "RAISE EXCEPTION '%3'; END IF; RETURN NEW; END $$")
+                          .arg(fn, when, message));
+    store.server.exec(
+        QString("CREATE TRIGGER %1 BEFORE INSERT ON %2 FOR EACH ROW EXECUTE FUNCTION %1()").arg(fn, table));
+}
+
+inline void allow(SalesStore& store, const QString& table)
+{
+    store.server.exec(QString("DROP TRIGGER refuse_%1 ON %2").arg(table.toLower(), table));
+}
 
 } // namespace salestest

@@ -149,7 +149,7 @@ TEST_F(SalesWindow, ACatchUpDuringAnImportServesTheRequestsAfterIt)
     start();
     // The update window's catch-up needs its listener.
     windows->update->show();
-    ASSERT_TRUE(testsupport::waitFor([&] { return windows->update->listenerActive(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return windows->update->listenerActive(); }, testsupport::kWindowRunMs));
 
     struct Case {
         const char* listener;
@@ -187,11 +187,11 @@ TEST_F(SalesWindow, ACatchUpDuringAnImportServesTheRequestsAfterIt)
             return vendas.scalar("SELECT count(*) FROM TRANSACOES WHERE EXPORTADO <> 2") == "0"
                 && fiscal.scalar("SELECT count(*) FROM REGISTRO_60A WHERE EXPORTADO <> 2") == "0";
         };
-        ASSERT_TRUE(testsupport::waitFor(served, 15000))
+        ASSERT_TRUE(testsupport::waitFor(served, testsupport::kWindowRunMs))
             << store.db.rows("SELECT num_ecf, importacao FROM licenca_if ORDER BY 1").join(" ").toStdString();
         ASSERT_TRUE(testsupport::waitFor([&] {
             return sales().runsSettled() && importacao("002") == "0" && importacao("003") == "0";
-        }));
+        }, testsupport::kWindowRunMs));
         EXPECT_TRUE(caughtUp);
         EXPECT_EQ(importing.scalar("SELECT count(*) FROM TRANSACOES WHERE EXPORTADO <> 2"), "0");
         EXPECT_EQ(store.db.scalar("SELECT count(*) FROM TRANSACOES"), QString::number(2 * round));
@@ -314,7 +314,7 @@ TEST_F(SalesWindow, AtualizarDadosProbesAndRequestsImports)
 
     // Without the update window the call is skipped.
     windows->update->close();
-    ASSERT_TRUE(testsupport::waitFor([&] { return windows->update.isNull(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return windows->update.isNull(); }, testsupport::kWindowRunMs));
     store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 0");
     click("Button2");
     EXPECT_EQ(importacao("001"), "1");

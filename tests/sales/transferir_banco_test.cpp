@@ -16,22 +16,6 @@ using namespace salestest;
 
 namespace {
 
-// A trigger that makes the server refuse some rows of a table.
-void refuse(SalesStore& store, const QString& table, const QString& when, const QString& message)
-{
-    const QString fn = "refuse_" + table.toLower();
-    store.server.exec(QString("CREATE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF %2 THEN "
-                              "RAISE EXCEPTION '%3'; END IF; RETURN NEW; END $$")
-                          .arg(fn, when, message));
-    store.server.exec(
-        QString("CREATE TRIGGER %1 BEFORE INSERT ON %2 FOR EACH ROW EXECUTE FUNCTION %1()").arg(fn, table));
-}
-
-void allow(SalesStore& store, const QString& table)
-{
-    store.server.exec(QString("DROP TRIGGER refuse_%1 ON %2").arg(table.toLower(), table));
-}
-
 void resend(SalesStore& store, int n, const QString& table)
 {
     store.pdv(n).exec("UPDATE " + table + " SET EXPORTADO = 0");
@@ -42,50 +26,52 @@ QStringList statesOf(SalesStore& store, const QString& table)
     return store.states(1, table, table == "TRANSITENS" ? "TRANSACAO_ID, SEQUENCIA" : QString());
 }
 
-TEST(SaleUpsert, TheSameDocumentNumberOnAnotherDayIsAnotherSale)
+// A row the terminal sends again is found as the one already on the server,
+// and a row that only looks like another is not taken for it.
+TEST(SaleUpsert, ARowSentAgainFindsItsOwnRow)
 {
-    SalesStore store;
-    store.addSale(1, Sale { .id = 1, .numDoc = "77", .date = "2024-03-05" });
-    store.addSale(1, Sale { .id = 2, .numDoc = "77", .date = "2024-03-06" });
-    store.importAll();
-    resend(store, 1, "TRANSACOES");
-    store.importAll();
-
-    EXPECT_EQ(store.server.rows("SELECT NUM_DOC, DT_TRANS FROM TRANSACOES ORDER BY 2"),
-        (QStringList { "77|2024-03-05", "77|2024-03-06" }));
-}
-
-TEST(SaleUpsert, SalesNumberedByTheServerAreRecognisedWhenSentAgain)
-{
-    SalesStore store;
-    store.addSale(1, Sale { .id = 1, .numDoc = "5", .conduta = "02" });
-    store.addSale(1, Sale { .id = 2, .numDoc = "5", .conduta = "03" });
-    store.importAll();
-    resend(store, 1, "TRANSACOES");
-    store.importAll();
-
-    const QStringList rows
-        = store.server.rows("SELECT TRANSACAO_ID, NUM_DOC, CONDUTA FROM TRANSACOES ORDER BY 3");
-    ASSERT_EQ(rows.size(), 2);
-    for (const QString& row : rows) {
-        const QStringList cols = row.split('|');
-        EXPECT_EQ(cols[0], cols[1]) << "NUM_DOC is the server id";
+    struct Case {
+        const char* what;
+        std::function<void(SalesStore&)> ringUp;
+        const char* table; // sent again
+        const char* query;
+        QStringList rows;
+    };
+    const Case cases[] = {
+        { "the same document number on another day is another sale",
+            [](SalesStore& store) {
+                store.addSale(1, Sale { .id = 1, .numDoc = "77", .date = "2024-03-05" });
+                store.addSale(1, Sale { .id = 2, .numDoc = "77", .date = "2024-03-06" });
+            },
+            "TRANSACOES", "SELECT NUM_DOC, DT_TRANS FROM TRANSACOES ORDER BY 2",
+            { "77|2024-03-05", "77|2024-03-06" } },
+        // NUM_DOC is the server's id for these.
+        { "sales numbered by the server are recognised",
+            [](SalesStore& store) {
+                store.addSale(1, Sale { .id = 1, .numDoc = "5", .conduta = "02" });
+                store.addSale(1, Sale { .id = 2, .numDoc = "5", .conduta = "03" });
+            },
+            "TRANSACOES", "SELECT TRANSACAO_ID::text = NUM_DOC::text, CONDUTA FROM TRANSACOES ORDER BY 2",
+            { "t|02", "t|03" } },
+        { "items of the same product arrive once each",
+            [](SalesStore& store) {
+                const Sale s {};
+                store.addSale(1, s);
+                store.addItem(1, s, 1, 10, "4.00");
+                store.addItem(1, s, 2, 10, "6.00");
+            },
+            "TRANSITENS", "SELECT SEQUENCIA, PRODUTO_ID, VR_TOTAL FROM TRANSITENS ORDER BY 1",
+            { "1|10|4.00", "2|10|6.00" } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SalesStore store;
+        c.ringUp(store);
+        store.importAll();
+        resend(store, 1, c.table);
+        store.importAll();
+        EXPECT_EQ(store.server.rows(c.query), c.rows);
     }
-}
-
-TEST(SaleUpsert, ItemsOfTheSameProductArriveOnceEach)
-{
-    SalesStore store;
-    const Sale s {};
-    store.addSale(1, s);
-    store.addItem(1, s, 1, 10, "4.00");
-    store.addItem(1, s, 2, 10, "6.00");
-    store.importAll();
-    resend(store, 1, "TRANSITENS");
-    store.importAll();
-
-    EXPECT_EQ(store.server.rows("SELECT SEQUENCIA, PRODUTO_ID, VR_TOTAL FROM TRANSITENS ORDER BY 1"),
-        (QStringList { "1|10|4.00", "2|10|6.00" }));
 }
 
 TEST(SaleUpsert, ItemsAndInstalmentsWaitForTheirSale)

@@ -118,6 +118,14 @@ db::ConnectionParams TestDatabase::params() const
     return p;
 }
 
+db::ConnectionParams withPort(const db::ConnectionParams& params, const QString& port)
+{
+    db::ConnectionParams out;
+    for (const QString& line : params.lines())
+        out.add(line.startsWith("Port", Qt::CaseInsensitive) ? "Port= " + port : line);
+    return out;
+}
+
 void TestDatabase::exec(const QString& sql) const
 {
     auto conn = connectTo(name_);

@@ -47,6 +47,10 @@ int testPort();
 QString testUser();
 QString testPassword();
 
+// The same lines with the port replaced: to a relay, or to a port that
+// never answers.
+db::ConnectionParams withPort(const db::ConnectionParams& params, const QString& port);
+
 // Runs SQL on the maintenance database (CREATE ROLE and the like).
 void execAdmin(const QString& sql);
 

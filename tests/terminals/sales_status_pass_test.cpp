@@ -135,10 +135,7 @@ TEST(SalesStatusPass, ServerOffLineAndBackAgain)
     // The open link stays as it is; only the probe follows the lines to the
     // silent port.
     const db::ConnectionParams real = w.server.params();
-    db::ConnectionParams dead;
-    for (const QString& l : real.lines())
-        dead.add(l.startsWith("Port=") ? "Port= " + silent.portText() : l);
-    w.server.params() = dead;
+    w.server.params() = testsupport::withPort(real, silent.portText());
     pass.VerificarConexao();
     EXPECT_FALSE(pass.Servidor_Online());
     EXPECT_EQ(dialogs->texts(), QStringList{"Servidor Fora do Ar!"});

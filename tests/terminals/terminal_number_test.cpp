@@ -38,30 +38,42 @@ TEST(TerminalNumber, ConversionErrorNamesTheValue)
     }
 }
 
-TEST(TerminalNumber, FormsOfOneNumber)
-{
-    EXPECT_EQ(numEcfText(7), "007");
-    EXPECT_EQ(numEcfText(33), "033");
-    EXPECT_EQ(ecfLabel(7), "Ecf07");
-    EXPECT_EQ(ecfBoxName(7), "Ecf007");
-    EXPECT_EQ(onPrefix(1), "Ecf01 - ON - ");
-    EXPECT_EQ(offPrefix(33), "Ecf33 - OFF - ");
-    EXPECT_FALSE(hasSlot(0));
-    EXPECT_TRUE(hasSlot(1));
-    EXPECT_TRUE(hasSlot(33));
-    EXPECT_FALSE(hasSlot(34));
-}
-
-TEST(TerminalNumber, SlotNamesOfBothWindows)
+// Every form of a number leads back to it and to no other: the key written
+// to LICENCA_IF finds the row it was read from, and rows, lines, boxes and
+// slots listed by their text come in the numbers' order.
+TEST(TerminalNumber, EachFormLeadsBackToItsNumberAndSortsWithIt)
 {
     const SlotSet sales = SlotSet::forSales();
     const SlotSet update = SlotSet::forUpdate();
-    EXPECT_EQ(sales.slotName(1), "Quibor_Pdv01");
-    EXPECT_EQ(sales.slotName(33), "Quibor_Pdv33");
-    EXPECT_EQ(update.slotName(7), "Quibor_TrasfPdv07");
-    // The reference exports take characters 13 to 17 of the name as label.
-    EXPECT_EQ(update.slotName(7).mid(12, 5), SlotSet::slotLabel(7));
-    EXPECT_EQ(SlotSet::slotLabel(7), "Pdv07");
+    for (int n = 1; n <= 999; ++n) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(numeroEcf(numEcfText(n)), n);
+        if (n > 1)
+            EXPECT_LT(numEcfText(n - 1), numEcfText(n));
+        if (!hasSlot(n))
+            continue;
+        EXPECT_EQ(numeroEcf(ecfLabel(n).mid(3)), n);
+        EXPECT_EQ(numeroEcf(ecfBoxName(n).mid(3)), n);
+        EXPECT_TRUE(onPrefix(n).startsWith(ecfLabel(n) + " ")) << onPrefix(n).toStdString();
+        EXPECT_TRUE(offPrefix(n).startsWith(ecfLabel(n) + " ")) << offPrefix(n).toStdString();
+        EXPECT_NE(onPrefix(n), offPrefix(n));
+        if (n > 1) {
+            EXPECT_LT(ecfLabel(n - 1), ecfLabel(n));
+            EXPECT_LT(ecfBoxName(n - 1), ecfBoxName(n));
+            EXPECT_LT(sales.slotName(n - 1), sales.slotName(n));
+            EXPECT_LT(update.slotName(n - 1), update.slotName(n));
+        }
+        EXPECT_TRUE(sales.slotName(n).startsWith("Quibor_Pdv")) << sales.slotName(n).toStdString();
+        EXPECT_TRUE(update.slotName(n).startsWith("Quibor_TrasfPdv")) << update.slotName(n).toStdString();
+        // The reference exports take characters 13 to 17 of the name as label.
+        EXPECT_EQ(update.slotName(n).mid(12, 5), SlotSet::slotLabel(n));
+        EXPECT_EQ(numeroEcf(SlotSet::slotLabel(n).mid(3)), n);
+    }
+    EXPECT_FALSE(hasSlot(0));
+    EXPECT_TRUE(hasSlot(1));
+    EXPECT_TRUE(hasSlot(kSlotCount));
+    EXPECT_FALSE(hasSlot(kSlotCount + 1));
+    EXPECT_EQ(kSlotCount, 33);
 }
 
 TEST(TerminalParams, LinesOfATerminalRowInOrder)

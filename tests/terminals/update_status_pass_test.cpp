@@ -72,11 +72,7 @@ TEST(UpdateStatusPass, AllOnlineOnlyWhenEveryTerminalAndTheServerAnswer)
 
     // Server silent: the terminals still answer, the flag drops.
     testsupport::SilentListener silent;
-    const db::ConnectionParams real = w.server.params();
-    db::ConnectionParams dead;
-    for (const QString& l : real.lines())
-        dead.add(l.startsWith("Port=") ? "Port= " + silent.portText() : l);
-    w.server.params() = dead;
+    w.server.params() = testsupport::withPort(w.server.params(), silent.portText());
     pass.VerificarConexao();
     EXPECT_TRUE(pass.Ecf_Online(1));
     EXPECT_FALSE(pass.Servidor_Online());

@@ -6,6 +6,8 @@
 
 #include "support/program_fixture.h"
 
+#include "ecf_boxes.h"
+
 #include "update/update_window.h"
 
 #include <QCheckBox>
@@ -22,10 +24,7 @@ using progtest::quoted;
 using testsupport::Template;
 using testsupport::TestDatabase;
 
-inline QString numEcf(int n)
-{
-    return QString("%1").arg(n, 3, 10, QChar('0'));
-}
+using testsupport::numEcf;
 
 class ExportFixture : public ::testing::Test {
 protected:
@@ -62,7 +61,7 @@ protected:
     }
 
     QCheckBox* box(const QString& name) { return window->findChild<QCheckBox*>(name); }
-    QCheckBox* box(int n) { return box("Ecf" + numEcf(n)); }
+    QCheckBox* box(int n) { return updatetest::ecfBox(*window, n); }
     QPushButton* button(const char* name) { return window->findChild<QPushButton*>(name); }
     QStringList pane(const char* name)
     {
@@ -75,14 +74,7 @@ protected:
     }
     int progress() { return window->findChild<QProgressBar*>("ProgressBar1")->value(); }
 
-    QList<int> ticked()
-    {
-        QList<int> out;
-        for (int n = 1; n <= update::TFrmConversor::kBoxCount; ++n)
-            if (box(n)->isChecked())
-                out << n;
-        return out;
-    }
+    QList<int> ticked() { return updatetest::tickedBoxes(*window); }
     bool anyBoxChecked()
     {
         for (QCheckBox* b : window->findChildren<QCheckBox*>())

@@ -1,6 +1,7 @@
 // The customer exports run by the update window as the program creates it,
 // against a server database and terminal databases the test made.
 
+#include "ecf_boxes.h"
 #include "support/copy_log_sections.h"
 #include "support/program_fixture.h"
 
@@ -25,10 +26,7 @@ namespace {
 
 using namespace progtest;
 
-QString numEcf(int n)
-{
-    return QString("%1").arg(n, 3, 10, QChar('0'));
-}
+using testsupport::numEcf;
 
 // The sales window as the manual export sees it: a monitor switch that
 // frees imports when switched on, as the real one does.
@@ -130,17 +128,10 @@ protected:
     }
 
     QCheckBox* box(const QString& name) { return window->findChild<QCheckBox*>(name); }
-    QCheckBox* box(int n) { return box("Ecf" + numEcf(n)); }
+    QCheckBox* box(int n) { return updatetest::ecfBox(*window, n); }
     QPushButton* button() { return window->findChild<QPushButton*>("btn_exportar_cliente"); }
     QStringList memo(const char* name) { return window->findChild<QPlainTextEdit*>(name)->toPlainText().split('\n'); }
-    QList<int> ticked()
-    {
-        QList<int> out;
-        for (int n = 1; n <= update::kEcfBoxCount; ++n)
-            if (box(n)->isChecked())
-                out << n;
-        return out;
-    }
+    QList<int> ticked() { return updatetest::tickedBoxes(*window); }
 
     // Records every turn of the event pump inside the runs.
     void recordTurns()
@@ -383,27 +374,6 @@ TEST_F(ClientesExport, ManualExportWithoutSendAllSendsOnlyTodaysChanges)
     EXPECT_EQ(sales.atualizar, 1); // no request was served
 }
 
-TEST_F(ClientesExport, RequestRowsThatNameNoBoxAreIgnored)
-{
-    addPdv(3, {.importacao = 10});
-    for (const char* num : {"036", "041", "7"})
-        store.add({.num = num, .importacao = 10});
-    customer(1, "CARLOS");
-    create();
-    recordTurns();
-
-    QTest::mouseClick(button(), Qt::LeftButton);
-
-    EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
-    ASSERT_FALSE(turns.empty());
-    EXPECT_EQ(turns.front().boxes, (QList<int>{3, 36})); // "036" names a box, "7" and "041" none
-    EXPECT_EQ(clientesOf(3).size(), 1);
-    EXPECT_EQ(store.db.rows("SELECT num_ecf, importacao, exportacao FROM licenca_if ORDER BY 1"),
-              (QStringList{"003|0|0", "036|10|0", "041|10|0", "7|10|0"}));
-    EXPECT_EQ(stamps(), (QStringList{"003|t", "036|f", "041|f", "7|f"}));
-    EXPECT_EQ(memo("Memo1").back(), "Finalizado Clientes!");
-}
-
 TEST_F(ClientesExport, AllTerminalsModeStampsOnlyTheTerminalsServed)
 {
     addPdv(1, {.importacao = 10});
@@ -440,65 +410,6 @@ TEST_F(ClientesExport, AllTerminalsModeStampsOnlyTheTerminalsServed)
     EXPECT_TRUE(ticked().isEmpty());
     EXPECT_FALSE(box("Todas_Ecfs")->isChecked());
     EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
-}
-
-// Another export that starts inside the run ends by unticking every box;
-// the run still serves the terminals chosen when it began.
-TEST_F(ClientesExport, ExportStartedInsideTheRunLeavesItsTargetsAlone)
-{
-    addPdv(1);
-    addPdv(2);
-    customer(1, "CARLOS"); // building the rows lets events through
-    customer(2, "BRUNO", false); // sent only with "Exportar todos Registros"
-    create();
-
-    struct Case {
-        const char* name;
-        std::function<void()> startAnother;
-    };
-    const Case cases[] = {
-        {"click on Carga Finalizadoras",
-         [&] { QTest::mouseClick(window->findChild<QPushButton*>("btn_finalizadoras"), Qt::LeftButton); }},
-        {"produtos_manual notification",
-         [&] {
-             store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 11 WHERE NUM_ECF = '002'");
-             store.db.exec("NOTIFY produtos_manual");
-             // The handler ends by clearing every request.
-             ASSERT_TRUE(testsupport::waitFor(
-                 [&] { return store.db.scalar("SELECT importacao FROM licenca_if WHERE num_ecf = '002'") == "0"; },
-                 30000));
-         }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        pdv(1).exec("DELETE FROM CLIENTES");
-        store.db.exec("UPDATE LICENCA_IF SET DT_SYNC_CLI = NULL, HR_SYNC_CLI = NULL");
-        dialogs->shown.clear();
-        bool started = false;
-        QList<int> boxesAfterNested{-1};
-        common::setEventPump([&] {
-            if (started)
-                return;
-            started = true;
-            c.startAnother();
-            boxesAfterNested = ticked();
-        });
-        QTest::mouseClick(box(1), Qt::LeftButton);
-        QTest::mouseClick(box("Chk_Total"), Qt::LeftButton);
-
-        QTest::mouseClick(button(), Qt::LeftButton);
-
-        ASSERT_TRUE(started);
-        EXPECT_TRUE(boxesAfterNested.isEmpty()); // the other export did untick everything
-        EXPECT_EQ(clientesOf(1).size(), 2);
-        EXPECT_TRUE(clientesOf(2).isEmpty());
-        EXPECT_EQ(stamps(), (QStringList{"001|t", "002|f"}));
-        EXPECT_EQ(memo("Memo1"),
-                  (QStringList{"", "******Clientes alterados - 2 Ecf: 01! ******", "Finalizado Clientes!"}));
-        EXPECT_TRUE(ticked().isEmpty());
-        EXPECT_FALSE(box("Chk_Total")->isChecked());
-        EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
-    }
 }
 
 TEST_F(ClientesExport, MonitorIsPausedForTheRunAndPutBackAsItWas)

@@ -210,43 +210,6 @@ TEST_F(ProdutosExport, ManualTotalRequestWrites102AndListsTheWholeCatalogue)
     EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
 }
 
-// The run lets events through between terminals; another export started
-// there unticks every box at its end, "Exportar todos Registros" included,
-// and the run still sends the whole load it began with.
-TEST_F(ProdutosExport, ManualTotalLoadHoldsWhenAnotherExportRunsInBetween)
-{
-    addTerminal({.num = "001"});
-    addTerminal({.num = "002"});
-    add({.id = 1, .descricao = "ARROZ"});
-    add({.id = 2, .descricao = "BOLO", .dt = "current_date - 30"});
-    open();
-    QTest::mouseClick(box(1), Qt::LeftButton);
-    QTest::mouseClick(box(2), Qt::LeftButton);
-    QTest::mouseClick(box("Chk_Total"), Qt::LeftButton);
-    bool started = false;
-    bool untickedInBetween = false;
-    common::setEventPump([&] {
-        if (started)
-            return;
-        started = true;
-        QTest::mouseClick(button("btn_finalizadoras"), Qt::LeftButton);
-        untickedInBetween = !anyBoxChecked();
-    });
-    struct PumpBack {
-        ~PumpBack() { common::setEventPump({}); }
-    } pumpBack;
-
-    clickExport();
-
-    ASSERT_TRUE(started);
-    EXPECT_TRUE(untickedInBetween);
-    EXPECT_EQ(ownCode("001"), "102");
-    EXPECT_EQ(ownCode("002"), "102");
-    EXPECT_EQ(pane("Memo2").back(), "******Produtos alterados - 2******");
-    expectManualRunClosed();
-    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
-}
-
 TEST_F(ProdutosExport, ManualChangesUseTheDateAloneWhenTheLastSyncWasNotToday)
 {
     addTerminal({.num = "001", .importacao = 11});
@@ -321,21 +284,6 @@ TEST_F(ProdutosExport, ManualRunWithoutTargetsListsNothingAndEndsNormally)
                                           "Conclu\u00eddo as cargas de  Produtos!"}));
     EXPECT_TRUE(pane("Memo2").isEmpty());
     EXPECT_EQ(ownCode("001"), "0");
-    expectManualRunClosed();
-    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
-}
-
-TEST_F(ProdutosExport, RequestRowsWithoutABoxAreIgnored)
-{
-    addTerminal({.num = "001", .importacao = 11});
-    store.add({.num = "041", .importacao = 11});
-    store.add({.num = "7", .importacao = 11});
-    open();
-
-    clickExport();
-
-    EXPECT_EQ(ownCode("001"), "101");
-    EXPECT_EQ(pane("Memo1").mid(1, 1), QStringList{"Exportando Produtos: -> Ecf: 001 Aguarde..."});
     expectManualRunClosed();
     EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
 }

@@ -41,31 +41,79 @@ protected:
 
 const QString kConfigPrefix = "Exportando Configura\u00e7\u00f5es: ";
 
-TEST_F(ReferenceExport, PaymentMethodRequestReplacesThatTerminalsTableOnly)
+// A request replaces the requesting terminal's copy of a table with the
+// server's, the rows only it had included, and leaves another terminal's
+// copy alone; the run stamps the terminal it served and logs no error.
+struct ReplacedTable {
+    const char* name;
+    const char* table;
+    const char* key;        // id and name columns
+    const char* requesting; // with `code`; the other one asks for nothing
+    const char* other;
+    int code;
+    const char* serverRows;
+    const char* columns;    // read back on the requesting terminal
+    QStringList expected;
+    const char* notification; // nullptr: started by its button
+    const char* button;
+    const char* progressPrefix;
+    const char* finished;   // Memo1's last line
+    const char* logFile;
+};
+
+class ReferenceExportReplaces : public ReferenceExport, public ::testing::WithParamInterface<ReplacedTable> {};
+
+TEST_P(ReferenceExportReplaces, TheRequestingTerminalsTableOnly)
 {
-    addTerminal({.num = "001"}).exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (5, 'INTOCADA')");
-    addTerminal({.num = "007"}).exec(
-        "INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (1, 'VELHA'), (99, 'APAGADA NO SERVIDOR')");
-    store.db.exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO, LIMITE, F_TROCO) VALUES "
-                  "(1, 'DINHEIRO', 150.75, 'S'), (2, 'CARTAO', 0, 'N')");
-    request("001", 0);
-    request("007", 12);
+    const ReplacedTable& c = GetParam();
+    const QString table = c.table;
+    addTerminal({.num = c.requesting})
+        .exec(QString("INSERT INTO %1 (%2) VALUES (1, 'VELHA'), (99, 'APAGADA NO SERVIDOR')").arg(table, c.key));
+    addTerminal({.num = c.other}).exec(QString("INSERT INTO %1 (%2) VALUES (5, 'INTOCADA')").arg(table, c.key));
+    store.db.exec(c.serverRows);
+    request(c.requesting, c.code);
+    request(c.other, 0);
     open();
 
-    store.db.exec("NOTIFY finalizadoras_manual");
-    ASSERT_TRUE(testsupport::waitFor([&] { return pane("Memo1").value(3) == "Finalizado Finalizadoras!"; }, 20000));
+    if (c.notification) {
+        store.db.exec(QString("NOTIFY ") + c.notification);
+        ASSERT_TRUE(testsupport::waitFor([&] { return pane("Memo1").value(3) == c.finished; }, 20000));
+    } else {
+        click(c.button);
+    }
 
-    EXPECT_EQ(pdv("007").rows("SELECT finalizadora_id, descricao, limite, f_troco FROM finalizadoras ORDER BY 1"),
-              (QStringList{"1|DINHEIRO|150.75|S", "2|CARTAO|0.00|N"}));
-    EXPECT_EQ(pdv("001").rows("SELECT finalizadora_id, descricao FROM finalizadoras"), QStringList{"5|INTOCADA"});
-    EXPECT_TRUE(stamped("007"));
-    EXPECT_FALSE(stamped("001"));
-    EXPECT_EQ(pane("Memo1"), progressLines(kConfigPrefix, 7) << "Finalizado Finalizadoras!");
+    EXPECT_EQ(pdv(c.requesting).rows(c.columns), c.expected);
+    EXPECT_EQ(pdv(c.other).rows(QString("SELECT %1 FROM %2").arg(c.key, table)), QStringList{"5|INTOCADA"});
+    EXPECT_TRUE(stamped(c.requesting));
+    EXPECT_FALSE(stamped(c.other));
+    EXPECT_EQ(pane("Memo1"), progressLines(c.progressPrefix, QString(c.requesting).toInt()) << c.finished);
     EXPECT_FALSE(anyBoxChecked());
-    EXPECT_TRUE(button("btn_finalizadoras")->isEnabled());
-    EXPECT_TRUE(log("Finalizadoras.log").contains("nenhum erro registrado")) << log("Finalizadoras.log").toStdString();
+    EXPECT_TRUE(button(c.button)->isEnabled());
+    EXPECT_TRUE(log(c.logFile).contains("nenhum erro registrado")) << log(c.logFile).toStdString();
     EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Members, ReferenceExportReplaces,
+    ::testing::Values(
+        ReplacedTable{"PaymentMethodsOnTheirNotification", "FINALIZADORAS", "FINALIZADORA_ID, DESCRICAO", "007", "001",
+                      12,
+                      "INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO, LIMITE, F_TROCO) VALUES "
+                      "(1, 'DINHEIRO', 150.75, 'S'), (2, 'CARTAO', 0, 'N')",
+                      "SELECT finalizadora_id, descricao, limite, f_troco FROM finalizadoras ORDER BY 1",
+                      {"1|DINHEIRO|150.75|S", "2|CARTAO|0.00|N"}, "finalizadoras_manual", "btn_finalizadoras",
+                      "Exportando Configura\u00e7\u00f5es: ", "Finalizado Finalizadoras!", "Finalizadoras.log"},
+        ReplacedTable{"DonationEntitiesOnTheirButton", "ENTIDADES_DOACAO", "ENTIDADE_ID, NOME", "001", "002", 15,
+                      "INSERT INTO ENTIDADES_DOACAO (ENTIDADE_ID, NOME, CNPJ, NUMERO, MUNICIPIO, TELEFONE_1, "
+                      "INSCRICAO) VALUES (1, 'APAE', '12.345.678/0001-90', '12A', 'SAO PAULO', '3333-4444', "
+                      "'ISENTO'), (2, 'CRECHE', NULL, '', 'OSASCO', NULL, NULL)",
+                      "SELECT entidade_id, nome, cnpj, numero, municipio, telefone_1, inscricao FROM "
+                      "entidades_doacao ORDER BY 1",
+                      {"1|APAE|12.345.678/0001-90|12A|SAO PAULO|3333-4444|ISENTO",
+                       "2|CRECHE|<null>||OSASCO|<null>|<null>"},
+                      nullptr, "Btn_Entidades", "Exportando Entidades: ", "Finalizado Entidades.",
+                      "LogEntidades.log"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReferenceExport, TaxesForEveryAnsweringTerminalKeepTheirOwnRowsBlank)
 {
@@ -144,34 +192,6 @@ TEST_F(ReferenceExport, Code15IsServedByWhicheverRunsFirst)
     EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
 }
 
-TEST_F(ReferenceExport, DonationEntitiesReplaceTheRequestedTerminalsTableOnly)
-{
-    addTerminal({.num = "001"}).exec(
-        "INSERT INTO ENTIDADES_DOACAO (ENTIDADE_ID, NOME) VALUES (1, 'VELHA'), (9, 'APAGADA NO SERVIDOR')");
-    addTerminal({.num = "002"}).exec("INSERT INTO ENTIDADES_DOACAO (ENTIDADE_ID, NOME) VALUES (5, 'INTOCADA')");
-    store.db.exec("INSERT INTO ENTIDADES_DOACAO (ENTIDADE_ID, NOME, CNPJ, NUMERO, MUNICIPIO, TELEFONE_1, INSCRICAO) "
-                  "VALUES (1, 'APAE', '12.345.678/0001-90', '12A', 'SAO PAULO', '3333-4444', 'ISENTO'), "
-                  "(2, 'CRECHE', NULL, '', 'OSASCO', NULL, NULL)");
-    request("001", 15);
-    request("002", 0);
-    open();
-
-    click("Btn_Entidades");
-
-    const QString columns = "SELECT entidade_id, nome, cnpj, numero, municipio, telefone_1, inscricao FROM "
-                            "entidades_doacao ORDER BY 1";
-    EXPECT_EQ(pdv("001").rows(columns), store.db.rows(columns));
-    EXPECT_EQ(pdv("001").rows(columns).size(), 2);
-    EXPECT_EQ(pdv("002").rows("SELECT entidade_id, nome FROM entidades_doacao"), QStringList{"5|INTOCADA"});
-    EXPECT_TRUE(stamped("001"));
-    EXPECT_FALSE(stamped("002"));
-    EXPECT_EQ(pane("Memo1"), progressLines("Exportando Entidades: ", 1) << "Finalizado Entidades.");
-    EXPECT_FALSE(anyBoxChecked());
-    EXPECT_TRUE(button("Btn_Entidades")->isEnabled());
-    EXPECT_TRUE(log("LogEntidades.log").contains("nenhum erro registrado")) << log("LogEntidades.log").toStdString();
-    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
-}
-
 // Ticked while it was active, made inactive on the server before the run:
 // the run reaches its slot and leaves it, with no box.
 TEST_F(ReferenceExport, ATerminalInactiveOnTheServerIsSkippedWithoutAMessage)
@@ -218,43 +238,6 @@ TEST_F(ReferenceExport, IbptSkipsACheckedTerminalThatDidNotAnswer)
     EXPECT_FALSE(stamped("003"));
     EXPECT_EQ(pane("Memo1"), progressLines("Exportando IBTP: ", 1) << "Finalzidado IBTP!");
     EXPECT_EQ(progress(), 0);
-    EXPECT_FALSE(anyBoxChecked());
-    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
-}
-
-// The IBPT run lets events through between terminals; another export
-// started there unticks every box at its end, and the run still serves the
-// rest of the terminals it began with.
-TEST_F(ReferenceExport, IbptServesItsTerminalsWhenAnotherExportRunsInBetween)
-{
-    addTerminal({.num = "001"});
-    addTerminal({.num = "002"});
-    store.db.exec("INSERT INTO IBTP (IBTP_ID, CODIGO) VALUES (1, '00000001')");
-    request("001", 16);
-    request("002", 16);
-    open();
-    bool started = false;
-    bool untickedInBetween = false;
-    common::setEventPump([&] {
-        if (started)
-            return;
-        started = true;
-        click("btn_finalizadoras");
-        untickedInBetween = !anyBoxChecked();
-    });
-    struct PumpBack {
-        ~PumpBack() { common::setEventPump({}); }
-    } pumpBack;
-
-    window->Btn_IbtpClick();
-
-    ASSERT_TRUE(started);
-    EXPECT_TRUE(untickedInBetween);
-    for (const char* num : {"001", "002"}) {
-        EXPECT_EQ(pdv(num).scalar("SELECT count(*) FROM ibtp"), "1") << num;
-        EXPECT_TRUE(stamped(num)) << num;
-    }
-    EXPECT_EQ(pane("Memo1").back(), "Finalzidado IBTP!");
     EXPECT_FALSE(anyBoxChecked());
     EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
 }
@@ -402,25 +385,6 @@ TEST_F(ReferenceExport, TerminalThatRefusesItsConnectionFailsAlone)
     EXPECT_FALSE(stamped("001"));
     EXPECT_TRUE(stamped("002"));
     EXPECT_EQ(pdv("002").scalar("SELECT descricao FROM finalizadoras"), "DINHEIRO");
-}
-
-TEST_F(ReferenceExport, RequestRowsWithoutABoxAreIgnored)
-{
-    addTerminal({.num = "001"});
-    store.add({.num = "041"});
-    store.add({.num = "7"});
-    store.db.exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO) VALUES (1, 'DINHEIRO')");
-    for (const char* num : {"001", "041", "7"})
-        request(num, 12);
-    open();
-
-    click("btn_finalizadoras");
-
-    EXPECT_TRUE(stamped("001"));
-    EXPECT_FALSE(stamped("041"));
-    EXPECT_FALSE(stamped("7"));
-    EXPECT_EQ(pane("Memo1"), progressLines(kConfigPrefix, 1) << "Finalizado Finalizadoras!");
-    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
 }
 
 TEST_F(ReferenceExport, RunThatEndsEarlyLeavesTheWindowReady)

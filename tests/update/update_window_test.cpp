@@ -3,6 +3,8 @@
 
 #include "support/program_fixture.h"
 
+#include "ecf_boxes.h"
+
 #include "db/connection.h"
 #include "db/query.h"
 #include "update/update_notification.h"
@@ -32,18 +34,10 @@ protected:
         return *window;
     }
 
-    QCheckBox* box(int n) { return window->findChild<QCheckBox*>(QString("Ecf%1").arg(n, 3, 10, QChar('0'))); }
+    QCheckBox* box(int n) { return updatetest::ecfBox(*window, n); }
     QPushButton* button(const char* name) { return window->findChild<QPushButton*>(name); }
 
-    // Numbers of the ticked terminal boxes.
-    QList<int> ticked()
-    {
-        QList<int> out;
-        for (int n = 1; n <= update::TFrmConversor::kBoxCount; ++n)
-            if (box(n)->isChecked())
-                out << n;
-        return out;
-    }
+    QList<int> ticked() { return updatetest::tickedBoxes(*window); }
 
     ProgramFolder folder;
     testsupport::ScopedRecordingDialogs dialogs;
