@@ -48,8 +48,9 @@ TEST(TerminalNumber, EachFormLeadsBackToItsNumberAndSortsWithIt)
     for (int n = 1; n <= 999; ++n) {
         SCOPED_TRACE(n);
         EXPECT_EQ(numeroEcf(numEcfText(n)), n);
-        if (n > 1)
+        if (n > 1) {
             EXPECT_LT(numEcfText(n - 1), numEcfText(n));
+        }
         if (!hasSlot(n))
             continue;
         EXPECT_EQ(numeroEcf(ecfLabel(n).mid(3)), n);
