@@ -83,4 +83,24 @@ TEST(ProgramEnd, ClosingTheMainWindowDuringAnUpdateRunEndsTheProgramAfterTheRun)
     EXPECT_EQ(dialogs->texts(), QStringList{QStringLiteral("Deseja realmente encerrar a aplica\u00e7\u00e3o?")});
 }
 
+// A second copy ends as soon as its loop runs, without asking whether to
+// end: a No would have kept it running beside the first.
+TEST(ProgramEnd, ASecondCopyEndsAsItsLoopStarts)
+{
+    ProgramFolder folder;
+    testsupport::ScopedRecordingDialogs dialogs;
+    Store store;
+    store.add({.num = "001"});
+    store.useIni(folder);
+    auto first = app::createWindows();
+    ASSERT_FALSE(first->mustEnd);
+
+    QObject scope;
+    QTimer::singleShot(testsupport::kWindowRunMs, &scope, [] { QCoreApplication::exit(99); });
+    const int code = app::runProgram(progtest::app());
+
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(dialogs->texts(), QStringList{"Sistema j\u00e1 est\u00e1 em execu\u00e7\u00e3o, favor verificar."});
+}
+
 } // namespace
