@@ -432,12 +432,12 @@ TEST_F(SalesWindow, ExitAndCloseWaitForTheStatementInProgress)
         SCOPED_TRACE(c.name);
         dialogs->shown.clear();
         std::size_t askedInside = 99;
-        QTimer::singleShot(100, &sales(), [&] {
+        QTimer::singleShot(50, &sales(), [&] {
             c.press();
             askedInside = dialogs->shown.size();
         });
         db::Query slow(sales().server());
-        slow.setText("SELECT pg_sleep(0.5)");
+        slow.setText("SELECT pg_sleep(1.5)");
         slow.open();
 
         EXPECT_EQ(askedInside, 0u);
