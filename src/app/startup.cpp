@@ -7,6 +7,7 @@
 #include "update/update_window.h"
 
 #include <QApplication>
+#include <QThread>
 
 namespace app {
 
@@ -68,17 +69,36 @@ void showWindows(ProgramWindows& windows)
     windows.sales->show();
 }
 
+namespace {
+
+// Ends the message loop without asking the windows to close: the update
+// window refuses while a run goes on, which would drop the request and
+// leave the process running with no window. The loop ends when control is
+// back in it, so a run in progress (it turns the loop from inside) is
+// over by then.
+void endLoop()
+{
+    // A queued call can be served by a turn the start-up lets run before
+    // the loop does; there is no loop to end yet, so it asks again.
+    if (QThread::currentThread()->loopLevel() == 0) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &endLoop, Qt::QueuedConnection);
+        return;
+    }
+    QCoreApplication::exit(0);
+}
+
+} // namespace
+
 int runProgram(QApplication& application)
 {
     keepStatementCountsWhenAsked(&application);
     auto windows = createWindows();
     // The main window ends the program, the update window with it.
-    QObject::connect(windows->sales.get(), &sales::TFrmConversor_Vendas::closed, &application,
-                     &QCoreApplication::quit);
+    QObject::connect(windows->sales.get(), &sales::TFrmConversor_Vendas::closed, &application, &endLoop);
     application.setQuitOnLastWindowClosed(false);
     showWindows(*windows);
     if (windows->mustEnd)
-        QMetaObject::invokeMethod(&application, &QCoreApplication::quit, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&application, &endLoop, Qt::QueuedConnection);
     return application.exec();
 }
 

@@ -6,7 +6,9 @@
 #include "db/connection.h"
 #include "db/copy/copy_log_book.h"
 #include "db/copy/copy_run.h"
+#include "db/link_failure.h"
 #include "db/query.h"
+#include "sales/fiscal_commit.h"
 #include "sales/fiscal_tables.h"
 #include "sales/import_start.h"
 #include "sales/monitor_venda.h"
@@ -69,6 +71,7 @@ struct Carga_Registro::Impl {
     }
 
     void runAll();
+    bool serverLinkFailed(const std::exception& failure) const;
     void importTerminal(const db::Dataset& request);
     db::Connection& terminal();
     void tablePhase(const FiscalTableCopy& t);
@@ -78,9 +81,15 @@ struct Carga_Registro::Impl {
     SalesImportLinks links;
     Carga_Vendas& vendas;
     FiscalCells cells;
-    // This run's logs, and the terminal whose section they are writing.
+    FiscalCommit commits;
+    // This run's logs, the terminal whose section they are writing, and the
+    // last one a copy wrote to.
     db::CopyLogBook logs;
     QString logSection;
+    QString lastCopyLog;
+    QString currentEcf; // NUM_ECF of the terminal being served
+    // Why the server's link failed under this run; the run ends.
+    QString serverLost;
     bool running = false;
 };
 
@@ -109,18 +118,38 @@ void Carga_Registro::run()
 void Carga_Registro::Impl::runAll()
 {
     logs = {};
-    startImportRun(links);
-
-    serveRequests(
-        links, kRequests, QStringLiteral("Importar Registros"),
-        [this](const db::Dataset& request) { importTerminal(request); },
-        [this](const QString& numEcf) { closeTerminal(numEcf); });
+    lastCopyLog.clear();
+    serverLost.clear();
+    cells = {};
+    try {
+        startImportRun(links);
+        serveRequests(
+            links, kRequests, QStringLiteral("Importar Registros"),
+            [this](const db::Dataset& request) { importTerminal(request); },
+            [this](const QString& numEcf) { closeTerminal(numEcf); });
+    } catch (const std::exception& e) {
+        // The server went away: the run ends with a line, not a box. The
+        // rows and the requests wait for the next run.
+        if (serverLost.isEmpty() && !serverLinkFailed(e))
+            throw;
+        reportServerInterrupted(links.view, lastCopyLog,
+                                ServerLinkLost(serverLost.isEmpty() ? db::failureReason(e) : serverLost));
+    }
     links.view.setProgress(0);
+}
+
+// A failure of the server's link, not of the till's: the copies read from
+// the till and write to the server, so the link that is down tells.
+bool Carga_Registro::Impl::serverLinkFailed(const std::exception& failure) const
+{
+    return dynamic_cast<const ServerLinkLost*>(&failure)
+           || (db::isLinkFailure(failure) && !links.server.linkUp());
 }
 
 void Carga_Registro::Impl::importTerminal(const db::Dataset& request)
 {
-    logSection = terminals::logSection(request.field("NUM_ECF").asString());
+    currentEcf = request.field("NUM_ECF").asString();
+    logSection = terminals::logSection(currentEcf);
     try {
         vendas.novaConexaoPdv(request);
     } catch (const std::exception& e) {
@@ -131,6 +160,11 @@ void Carga_Registro::Impl::importTerminal(const db::Dataset& request)
         try {
             tablePhase(t);
         } catch (const std::exception& e) {
+            // Not this terminal's table alone: the run ends (see closeTerminal).
+            if (serverLinkFailed(e)) {
+                serverLost = db::failureReason(e);
+                throw ServerLinkLost(serverLost);
+            }
             // This table ends; its rows stay marked 1 and the next table
             // starts, unless the terminal cannot be served now.
             skipIfUnavailable(vendas.conexaoPdv(), e);
@@ -150,6 +184,8 @@ db::Connection& Carga_Registro::Impl::terminal()
 
 void Carga_Registro::Impl::tablePhase(const FiscalTableCopy& t)
 {
+    if (!commits.settle(links.server, terminal(), currentEcf, t))
+        return;
     if (anyRow(terminal(), t.testSql)) {
         execute(terminal(), t.markSql);
         common::pumpEvents();
@@ -175,14 +211,13 @@ void Carga_Registro::Impl::tablePhase(const FiscalTableCopy& t)
     }
     replaceOnServer(t, terminal(), days);
     common::pumpEvents();
-    execute(terminal(), t.doneSql);
-    common::pumpEvents();
 }
 
 // The day's deletes and the copy take effect together or not at all: a
 // failed copy neither leaves a day without its records nor keeps part of
-// its rows. No events run meanwhile, so no nested handler's statement on
-// the server connection lands in this transaction.
+// its rows. The till marks the rows 2 with them (FiscalCommit). No events
+// run meanwhile, so no nested handler's statement on the server connection
+// lands in this transaction.
 void Carga_Registro::Impl::replaceOnServer(
     const FiscalTableCopy& t, db::Connection& pdv, const std::vector<Day>& days)
 {
@@ -222,12 +257,17 @@ void Carga_Registro::Impl::replaceOnServer(
         config.mode = db::CopyMode::AlwaysInsert;
     }
 
+    lastCopyLog = config.logFile;
     db::CopyRun(config).run();
-    transaction.commit();
+    commits.commit(links.server, transaction, pdv, currentEcf, t);
 }
 
 void Carga_Registro::Impl::closeTerminal(const QString& numEcf)
 {
+    // The server went away under this terminal: no further terminal is
+    // served, and its request stays for the next run.
+    if (!serverLost.isEmpty())
+        throw ServerLinkLost(serverLost);
     links.view.repaintStatusPane();
 
     db::Query q(links.server);

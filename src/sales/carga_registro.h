@@ -33,9 +33,11 @@ public:
     // One run over every active, reachable terminal with IMPORTACAO = 3.
     // A terminal that cannot be connected is skipped; a failing table ends
     // that table only, leaving the server as it was for it and its rows
-    // marked 1 for the next run. Failures of the status pass, the labels or
-    // the terminal list end the run with the error. Importacao_Livre is set
-    // again however the run ends.
+    // marked 1 for the next run. A server that goes away ends the run with
+    // one line in the status pane and in its copy log, never an error: rows
+    // and requests wait for the next run. Other failures of the status
+    // pass, the labels or the terminal list end the run with the error.
+    // Importacao_Livre is set again however the run ends.
     void run();
 
     const FiscalCells& cells() const;

@@ -4,11 +4,13 @@
 #include "db/connection.h"
 #include "db/dataset.h"
 #include "db/errors.h"
+#include "db/link_failure.h"
 #include "db/query.h"
 #include "sales/sales_view.h"
 #include "terminals/terminal_number.h"
 #include "ui/standard_error.h"
 
+#include <QFile>
 #include <QLocale>
 #include <QtMath>
 #include <exception>
@@ -70,6 +72,18 @@ void serveRequests(const SalesImportLinks& links, const char* requestsSql, const
         links.view.setProgress(qRound(k * 100.0 / n));
         common::pumpEvents();
     }
+}
+
+void reportServerInterrupted(SalesView& view, const QString& logFile, const std::exception& failure)
+{
+    const QString line = QStringLiteral("Servidor: importa\u00e7\u00e3o interrompida - ") + db::failureReason(failure);
+    view.reportSkippedTerminal(line);
+    if (logFile.isEmpty())
+        return;
+    QFile log(logFile);
+    // The pane has the line already; a log that cannot be written adds nothing to say.
+    if (log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        log.write(line.toUtf8() + '\n');
 }
 
 } // namespace sales

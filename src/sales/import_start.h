@@ -64,4 +64,11 @@ void serveRequests(const SalesImportLinks& links, const char* requestsSql, const
                    const std::function<void(const db::Dataset&)>& importTerminal,
                    const std::function<void(const QString&)>& closeTerminal);
 
+// The server's link failed (`failure`): the run ends, and says so in one red
+// line of the status pane, "Servidor: importação interrompida - " + the
+// failure's reason, and in the same words at the end of the run's copy log
+// `logFile` (none when empty). Never a box: nothing is wrong with the rows,
+// and the next run brings them.
+void reportServerInterrupted(SalesView& view, const QString& logFile, const std::exception& failure);
+
 } // namespace sales

@@ -177,7 +177,8 @@ void TFrmConversor_Vendas::buildControls()
     btnconsistir->setEnabled(false);
     Button1 = makeButton(this, "Button1", "Sair dos Sistema", {505, 516, 150, 25});
 
-    connect(Button1, &QPushButton::clicked, this, [this] { ui::runHandler([this] { Button1Click(); }); });
+    // The exit asks in a modal box: never inside a statement's wait.
+    connect(Button1, &QPushButton::clicked, this, [this] { serveWhenLinksFree("Button1", &TFrmConversor_Vendas::Button1Click); });
     connect(Button2, &QPushButton::clicked, this, [this] { serveWhenLinksFree("Button2", &TFrmConversor_Vendas::Button2Click); });
     connect(Button3, &QPushButton::clicked, this, [this] { ui::runHandler([this] { Button3Click(); }); });
     connect(btnconsistir, &QPushButton::clicked, this,
@@ -350,7 +351,10 @@ bool TFrmConversor_Vendas::monitorLigado() const
 void TFrmConversor_Vendas::btnconsistirClick()
 {
     if (gate_.busy()) {
-        gate_.holdBack(QStringLiteral("btnconsistir"), [this] { ui::runHandler([this] { btnconsistirClick(); }); });
+        // Replayed as a click: the run's end may come inside another
+        // statement's wait, and the check must not send from there.
+        gate_.holdBack(QStringLiteral("btnconsistir"),
+                       [this] { serveWhenLinksFree("btnconsistir", &TFrmConversor_Vendas::btnconsistirClick); });
         return;
     }
     {
@@ -405,6 +409,13 @@ void TFrmConversor_Vendas::showEvent(QShowEvent* event)
 
 void TFrmConversor_Vendas::closeEvent(QCloseEvent* event)
 {
+    // Asked again once no statement waits for its answer: the question is
+    // a modal box, and the program ends behind a Yes.
+    if (db::linksBusy()) {
+        event->ignore();
+        db::whenLinksFree(this, QStringLiteral("close"), [this] { close(); });
+        return;
+    }
     if (!FormCloseQuery()) {
         event->ignore();
         return;

@@ -42,19 +42,17 @@ void handleSalesNotification(const QString& channel, db::Connection& server, Sal
                 runs.holdBack(channel);
             return;
         }
-        if (!venda) {
-            if (runs.cargaRegistro)
-                runs.cargaRegistro();
-            return;
-        }
-        if (flags.Consistir_Pendente && runs.consistirVendas)
+        if (venda && flags.Consistir_Pendente && runs.consistirVendas)
             runs.consistirVendas();
-        // Closing is refused while the import runs, and allowed again when it
-        // returns, by throw or not.
+        // Closing is refused while an import runs, and allowed again when it
+        // returns, by throw or not. The fiscal import too: an exit between
+        // the server's commit and the till's would leave rows the server
+        // holds marked for another copy.
         flags.Saida_Liberada = false;
         common::ScopeExit released([&] { flags.Saida_Liberada = true; });
-        if (runs.cargaVendas)
-            runs.cargaVendas();
+        const std::function<void()>& import = venda ? runs.cargaVendas : runs.cargaRegistro;
+        if (import)
+            import();
         return;
     }
 

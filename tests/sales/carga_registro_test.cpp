@@ -4,14 +4,18 @@
 #include "sales_store.h"
 
 #include "common/event_pump.h"
+#include "db/link_bounds.h"
 #include "sales/carga_registro.h"
 #include "sales/venda_notification.h"
+#include "support/bare_pg.h"
 #include "support/copy_log_sections.h"
 #include "support/program_fixture.h"
+#include "support/tcp_proxy.h"
 
 #include <QFile>
 #include <QLabel>
 #include <QTextStream>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include "app/startup.h"
@@ -529,6 +533,213 @@ TEST(RegistroNotification, AFiscalRequestBringsTheDayOnceAndASecondReplacesIt)
     EXPECT_EQ(store.db.scalar("SELECT count(*) FROM REDUCOES_Z"), "4");
     EXPECT_TRUE(windows->sales->flags().Saida_Liberada);
     EXPECT_TRUE(dialogs->shown.empty()) << dialogs->texts().join(" / ").toStdString();
+}
+
+// The fiscal import of a FiscalStore with its server reached through a
+// relay, so a test can cut the link or refuse new ones.
+struct ThroughRelay {
+    explicit ThroughRelay(FiscalStore& store)
+        : server(relayed(store.server.params(), proxy.port()))
+        , registro(sales::SalesImportLinks { server, store.view, store.importacaoLivre, {},
+                       [] { return QString("loja"); }, *store.config, *store.abertura },
+              *store.import)
+    {
+        server.setAutoReconnect(true);
+        server.open();
+    }
+
+    static db::ConnectionParams relayed(const db::ConnectionParams& direct, int port)
+    {
+        db::ConnectionParams p;
+        for (const QString& line : direct.lines())
+            p.add(line.startsWith("Port=") ? "Port= " + QString::number(port) : line);
+        return p;
+    }
+
+    testsupport::TcpProxy proxy;
+    db::Connection server;
+    sales::Carga_Registro registro;
+};
+
+const QString kServidorInterrompido = QStringLiteral("Servidor: importa\u00e7\u00e3o interrompida - ");
+
+QStringList serverLines(const RecordingSalesView& view)
+{
+    return view.skipped.filter(kServidorInterrompido);
+}
+
+// The server goes away in the middle of a run over two terminals: the run
+// ends with one line in the pane and in its copy log, never a box; rows and
+// requests stay, and once the server is back the next run brings every row
+// once.
+TEST(CargaRegistroServerLost, TheRunEndsWithALineAndTheNextBringsEveryRowOnce)
+{
+    FiscalStore store(2);
+    store.fullDay(1, "SN1", "2024-03-05");
+    store.fullDay(2, "SN2", "2024-03-05");
+    ThroughRelay relay(store);
+    store.requestFiscal(1);
+    store.requestFiscal(2);
+
+    // Down once the first table has gone and the second is marked.
+    bool down = false;
+    common::setEventPump([&] {
+        if (!down && store.pdv(1).scalar("SELECT count(*) FROM REGISTRO_60D WHERE EXPORTADO = 1") != "0") {
+            down = true;
+            relay.proxy.setMode(testsupport::TcpProxy::Mode::Refuse);
+        }
+    });
+    EXPECT_NO_THROW(relay.registro.run());
+    common::setEventPump({});
+
+    ASSERT_TRUE(down);
+    const QStringList lines = serverLines(store.view);
+    ASSERT_EQ(lines.size(), 1) << store.view.skipped.join("\n").toStdString();
+    EXPECT_GT(lines[0].size(), kServidorInterrompido.size());
+    EXPECT_TRUE(logText("Log_registro60i.log").trimmed().endsWith(lines[0]))
+        << logText("Log_registro60i.log").toStdString();
+    EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
+    EXPECT_TRUE(store.importacaoLivre);
+    EXPECT_EQ(store.view.progress.back(), 0);
+    EXPECT_EQ(store.server.rows("SELECT IMPORTACAO FROM LICENCA_IF ORDER BY NUM_ECF"), (QStringList { "3", "3" }));
+    EXPECT_EQ(terminalStates(store, 2, "REGISTRO_60I"), QStringList { "0" });
+
+    relay.proxy.setMode(testsupport::TcpProxy::Mode::Forward);
+    store.view.skipped.clear();
+    relay.registro.run();
+
+    EXPECT_TRUE(store.view.skipped.isEmpty()) << store.view.skipped.join("\n").toStdString();
+    for (const QString& table : kTables) {
+        SCOPED_TRACE(table.toStdString());
+        if (table == "REGISTRO_60R") // a monthly row names no device
+            EXPECT_EQ(serverCount(store, table), "6");
+        else
+            EXPECT_EQ(store.server.rows("SELECT NUM_SERIE, count(*) FROM " + table + " GROUP BY 1 ORDER BY 1"),
+                (QStringList { "SN1|3", "SN2|3" }));
+        for (int n = 1; n <= 2; ++n)
+            EXPECT_EQ(terminalStates(store, n, table), QStringList { "2" }) << n;
+    }
+    EXPECT_EQ(store.server.rows("SELECT IMPORTACAO FROM LICENCA_IF ORDER BY NUM_ECF"), (QStringList { "0", "0" }));
+}
+
+// REGISTRO_60R has no key: rows the server committed while the till still
+// shows them at 1 would go again with the next run. The till's 1 -> 2 and
+// the server's commit close that window between them.
+TEST(CargaRegistro, MonthlyRowsAreNotSentTwiceWhenTheTillCannotMarkThemImported)
+{
+    struct Case {
+        const char* name;
+        // Makes the till fail its 1 -> 2 of the monthly rows, once.
+        std::function<void(FiscalStore&, bool& armed)> spoil;
+    };
+    testsupport::PgConn locker;
+    const Case cases[] = {
+        // Another session of the till holds the table past the lock bound
+        // from the moment the rows are marked.
+        { "lock past lock_timeout",
+            [&](FiscalStore& store, bool& armed) {
+                locker = testsupport::connectBare(store.pdv(1).name());
+                common::setEventPump([&store, &armed, &locker] {
+                    if (!armed && store.pdv(1).scalar("SELECT count(*) FROM REGISTRO_60R WHERE EXPORTADO = 1") != "0") {
+                        armed = true;
+                        PQclear(PQexec(locker.get(), "BEGIN; LOCK TABLE REGISTRO_60R IN EXCLUSIVE MODE"));
+                    }
+                });
+            } },
+        // The till's session ends inside its commit of the 1 -> 2: the
+        // server has committed by then.
+        { "till lost in its commit",
+            [](FiscalStore& store, bool& armed) {
+                armed = true;
+                store.pdv(1).exec("CREATE SEQUENCE end_once");
+                store.pdv(1).exec("CREATE FUNCTION end_session() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF "
+                                  "nextval('end_once') = 1 THEN PERFORM pg_terminate_backend(pg_backend_pid()); END "
+                                  "IF; RETURN NULL; END $$");
+                store.pdv(1).exec("CREATE CONSTRAINT TRIGGER end_session AFTER UPDATE ON REGISTRO_60R DEFERRABLE "
+                                  "INITIALLY DEFERRED FOR EACH ROW WHEN (NEW.EXPORTADO = 2) EXECUTE FUNCTION "
+                                  "end_session()");
+            } },
+    };
+    const db::LinkBounds before = db::linkBounds();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        db::LinkBounds bounds = before;
+        bounds.terminalLock = std::chrono::milliseconds(300);
+        db::setLinkBounds(bounds);
+        FiscalStore store;
+        addRows(store.pdv(1), "REGISTRO_60R", "SN1", "2024-03-05", 3);
+        addRows(store.pdv(1), "REDUCOES_Z", "SN1", "2024-03-05", 1);
+        bool armed = false;
+        c.spoil(store, armed);
+
+        store.runFiscal();
+        common::setEventPump({});
+        locker.reset();
+
+        ASSERT_TRUE(armed);
+        EXPECT_EQ(store.view.skipped.filter("Ecf01 - Importar Registros: caixa ignorado - ").size(), 1)
+            << store.view.skipped.join("\n").toStdString();
+        EXPECT_EQ(terminalStates(store, 1, "REGISTRO_60R"), QStringList { "1" });
+
+        store.runFiscal();
+
+        EXPECT_EQ(serverCount(store, "REGISTRO_60R"), "3");
+        EXPECT_EQ(terminalStates(store, 1, "REGISTRO_60R"), QStringList { "2" });
+        // The table after it went at the second run.
+        EXPECT_EQ(serverCount(store, "REDUCOES_Z"), "1");
+        EXPECT_EQ(terminalStates(store, 1, "REDUCOES_Z"), QStringList { "2" });
+        EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
+    }
+    db::setLinkBounds(before);
+}
+
+// The server's answer to the commit is lost while the server is still
+// committing: its outcome is open when the run asks. The run ends with the
+// server's line; the next run asks again, finds the rows committed and only
+// marks them imported on the till.
+TEST(CargaRegistroServerLost, ACommitWhoseAnswerWasLostIsNotSentAgain)
+{
+    FiscalStore store;
+    addRows(store.pdv(1), "REGISTRO_60R", "SN1", "2024-03-05", 3);
+    // A commit that takes a while, so its answer can be cut off.
+    store.server.exec("CREATE FUNCTION slow_commit() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF "
+                      "NEW.COD_PRODUTO = 'P1' THEN PERFORM pg_sleep(2); END IF; RETURN NULL; END $$");
+    store.server.exec("CREATE CONSTRAINT TRIGGER slow_commit AFTER INSERT ON REGISTRO_60R DEFERRABLE INITIALLY "
+                      "DEFERRED FOR EACH ROW EXECUTE FUNCTION slow_commit()");
+    ThroughRelay relay(store);
+    store.requestFiscal(1);
+    const QString committing = "SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() AND "
+                               "query = 'COMMIT' AND state = 'active'";
+    // Watches from the waits' own event turns for the commit at work.
+    bool cut = false;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!cut && store.server.scalar(committing) == "1") {
+            cut = true;
+            relay.proxy.cut();
+        }
+    });
+    watch.start();
+
+    relay.registro.run();
+    watch.stop();
+
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(serverLines(store.view).size(), 1) << store.view.skipped.join("\n").toStdString();
+    EXPECT_EQ(terminalStates(store, 1, "REGISTRO_60R"), QStringList { "1" });
+    EXPECT_EQ(store.server.scalar("SELECT IMPORTACAO FROM LICENCA_IF"), "3");
+    // The cut-off session finishes its commit.
+    ASSERT_TRUE(testsupport::waitFor([&] { return store.server.scalar(committing) == "0"; }));
+    ASSERT_EQ(serverCount(store, "REGISTRO_60R"), "3");
+
+    store.requestFiscal(1); // asked again, as a later "registro" would be
+    relay.registro.run();
+
+    EXPECT_EQ(serverCount(store, "REGISTRO_60R"), "3");
+    EXPECT_EQ(terminalStates(store, 1, "REGISTRO_60R"), QStringList { "2" });
+    EXPECT_EQ(store.server.scalar("SELECT IMPORTACAO FROM LICENCA_IF"), "0");
+    EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
 }
 
 } // namespace

@@ -8,9 +8,11 @@
 #include "common/scope_exit.h"
 #include "db/connection.h"
 #include "db/listener.h"
+#include "db/query.h"
 #include "sales/carga_vendas.h"
 #include "sales/sales_window.h"
 #include "sales/venda_notification.h"
+#include "support/bare_pg.h"
 #include "update/update_window.h"
 
 #include <QLabel>
@@ -18,6 +20,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -406,6 +409,102 @@ TEST_F(VendaNotification, FailedImportDoesNotBarExit)
     const sales::SalesRuns failing{{}, [] { throw std::runtime_error("terminal list failed"); }};
 
     EXPECT_THROW(sales::handleSalesNotification("venda", server, flags, failing), std::runtime_error);
+    EXPECT_TRUE(flags.Saida_Liberada);
+}
+
+// The exit and the close ask in a modal box, and a Yes ends the program:
+// pressed while a statement waits for its answer (events run meanwhile),
+// they are served once it is answered, not inside the wait.
+TEST_F(SalesWindow, ExitAndCloseWaitForTheStatementInProgress)
+{
+    start();
+    QSignalSpy closed(&sales(), &sales::TFrmConversor_Vendas::closed);
+    struct Case {
+        const char* name;
+        std::function<void()> press;
+        std::function<bool()> done;
+    };
+    const Case cases[] = {
+        {"Sair", [&] { click("Button1"); }, [&] { return ender.calls == 1; }},
+        {"close", [&] { sales().close(); }, [&] { return closed.count() == 1; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dialogs->shown.clear();
+        std::size_t askedInside = 99;
+        QTimer::singleShot(50, &sales(), [&] {
+            c.press();
+            askedInside = dialogs->shown.size();
+        });
+        db::Query slow(sales().server());
+        slow.setText("SELECT pg_sleep(1.5)");
+        slow.open();
+
+        EXPECT_EQ(askedInside, 0u);
+        ASSERT_TRUE(testsupport::waitFor(c.done));
+        EXPECT_EQ(dialogs->texts(), QStringList{kPerguntaSaida});
+    }
+}
+
+// A click on "Consistir Vendas (Ecf)" during an import waits for the
+// import's end. The import may end right before another statement (the
+// catch-up's next channel) waits for its answer: the check then waits for
+// that one too, rather than send on a link that is waiting.
+TEST_F(SalesWindow, AConsistencyClickHeldDuringAnImportRunsOnceNoStatementWaits)
+{
+    TestDatabase pdv(Template::Terminal);
+    store.add({.num = "001", .banco = pdv.name()});
+    ringUpSale(pdv);
+    store.db.exec("UPDATE CONFIG SET DIAS_CONSISTIR = 1");
+    start();
+    ASSERT_TRUE(button("btnconsistir")->isEnabled());
+    store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 1");
+
+    // Holds LICENCA_IF from the import's last turn for a while, so the
+    // catch-up's next request list waits for it.
+    testsupport::PgConn locker = testsupport::connectBare(store.db.name());
+    QTimer release;
+    release.setSingleShot(true);
+    QObject::connect(&release, &QTimer::timeout, [&] { PQclear(PQexec(locker.get(), "ROLLBACK")); });
+    bool clicked = false;
+    bool locked = false;
+    common::setEventPump([&] {
+        if (!clicked) {
+            clicked = true;
+            click("btnconsistir");
+        } else if (!locked && importacao("001") == "0") {
+            locked = true;
+            PQclear(PQexec(locker.get(), "BEGIN; LOCK TABLE LICENCA_IF IN ACCESS EXCLUSIVE MODE"));
+            release.start(500);
+        }
+        QCoreApplication::processEvents();
+    });
+    common::ScopeExit pumpBack([] { common::setEventPump({}); });
+
+    sales().catchUpAfterOutage();
+
+    ASSERT_TRUE(locked);
+    const QString done = QStringLiteral("Processo conclu\u00eddo com sucesso.");
+    EXPECT_TRUE(testsupport::waitFor([&] { return dialogs->texts().contains(done); }, testsupport::kWindowRunMs));
+    EXPECT_EQ(dialogs->texts(), QStringList{done});
+    EXPECT_EQ(pdv.scalar("SELECT exportado FROM transacoes"), "2");
+}
+
+// Exit stays barred during the fiscal import as during the sales import,
+// and is allowed again when it ends.
+TEST_F(VendaNotification, TheFiscalImportBarsExitWhileItRuns)
+{
+    store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 3 WHERE NUM_ECF = '003'");
+    sales::SalesFlags flags{true, true, true};
+    QStringList runs;
+    const sales::SalesRuns recorded{[&] { runs << "consistir"; }, [&] { runs << "vendas"; },
+                                    [&] { runs << QString("registro saida=%1").arg(flags.Saida_Liberada); }};
+
+    sales::handleSalesNotification("registro", server, flags, recorded);
+
+    // Barred while it ran, allowed again after; the check goes with sales
+    // imports only.
+    EXPECT_EQ(runs, QStringList{"registro saida=0"});
     EXPECT_TRUE(flags.Saida_Liberada);
 }
 
