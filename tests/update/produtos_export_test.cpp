@@ -57,18 +57,6 @@ protected:
 
     QString ownCode(const QString& num) { return pdv(num).scalar("SELECT importacao FROM licenca_if"); }
 
-    // A notification is handled to its end once its final reset has cleared
-    // the request code set here.
-    bool notifyAndWait(const QString& channel)
-    {
-        store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = GREATEST(IMPORTACAO, 1) WHERE NUM_ECF = (SELECT "
-                      "MIN(NUM_ECF) FROM LICENCA_IF)");
-        store.db.exec("NOTIFY " + channel);
-        return testsupport::waitFor([&] {
-            return store.db.scalar("SELECT count(*) FROM licenca_if WHERE importacao <> 0") == "0";
-        }, 20000);
-    }
-
     void clickExport() { QTest::mouseClick(button("btn_exportar_produto"), Qt::LeftButton); }
 
     // The state every manual run leaves behind, whatever happened in it.
