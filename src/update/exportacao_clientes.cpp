@@ -219,8 +219,8 @@ void ExportacaoClientes::Impl::cargaAutomatica()
     } catch (const std::exception& e) {
         // The server went: the terminals not yet served get today's
         // customers from the next "clientes".
-        if (!perdas.servidorPerdido(e))
-            throw;
+        perdas.encerrarSeServidorPerdido(e);
+        throw;
     }
 }
 
@@ -459,9 +459,8 @@ void ExportacaoClientes::Impl::exportacaoManual()
     } catch (const std::exception& e) {
         // The server went: the window is put back to rest (fim) and the
         // next request serves the terminals not yet stamped.
-        if (!perdas.servidorPerdido(e))
-            throw;
-        return;
+        perdas.encerrarSeServidorPerdido(e);
+        throw;
     }
 
     fim.restaurar();

@@ -33,7 +33,7 @@ void Interrupcoes::useLogs(db::CopyLogBook& logs, const QStringList& paths)
 bool Interrupcoes::caixaPerdido(const std::exception& failure, const QString& numEcf)
 {
     if (const auto* servidor = dynamic_cast<const ServidorInterrompido*>(&failure))
-        throw ServidorInterrompido(servidor->reason());
+        throw ServidorInterrompido(*servidor);
     if (!db::isLinkFailure(failure))
         return false;
     const QString reason = db::failureReason(failure);
@@ -46,17 +46,15 @@ bool Interrupcoes::caixaPerdido(const std::exception& failure, const QString& nu
     return true;
 }
 
-bool Interrupcoes::servidorPerdido(const std::exception& failure)
+void Interrupcoes::encerrarSeServidorPerdido(const std::exception& failure)
 {
-    QString reason;
-    if (const auto* servidor = dynamic_cast<const ServidorInterrompido*>(&failure))
-        reason = servidor->reason();
-    else if (db::isLinkFailure(failure))
-        reason = db::failureReason(failure);
-    else
-        return false;
-    tell(linhaServidorInterrompido(reason), QString());
-    return true;
+    const auto* servidor = dynamic_cast<const ServidorInterrompido*>(&failure);
+    if (!servidor && !db::isLinkFailure(failure))
+        return;
+    const QString reason = servidor ? servidor->reason() : db::failureReason(failure);
+    if (!servidor || !servidor->told())
+        tell(linhaServidorInterrompido(reason), QString());
+    throw ServidorInterrompido(reason, true);
 }
 
 void Interrupcoes::tell(const QString& line, const QString& section)

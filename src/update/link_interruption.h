@@ -19,15 +19,19 @@ class CopyLogBook;
 
 namespace update {
 
-// Raised inside a run when the server's link went: the run ends there.
+// Raised inside a run when the server's link went: the run ends there, and
+// so does the handler that started it. `told`: its line is in the pane
+// already, so whoever catches it further out adds none.
 class ServidorInterrompido : public std::runtime_error {
 public:
-    explicit ServidorInterrompido(const QString& reason)
-        : std::runtime_error(reason.toStdString()), reason_(reason) {}
+    explicit ServidorInterrompido(const QString& reason, bool told = false)
+        : std::runtime_error(reason.toStdString()), reason_(reason), told_(told) {}
     const QString& reason() const { return reason_; }
+    bool told() const { return told_; }
 
 private:
     QString reason_;
+    bool told_;
 };
 
 // "Servidor: exportação interrompida - " + reason.
@@ -55,9 +59,10 @@ public:
     bool caixaPerdido(const std::exception& failure, const QString& numEcf);
 
     // A failure that ends the run. The server's link went (or a
-    // ServidorInterrompido): its line is told and true returned. False
-    // otherwise: the caller passes the failure on.
-    bool servidorPerdido(const std::exception& failure);
+    // ServidorInterrompido): its line is told, unless it was already, and
+    // a ServidorInterrompido that says so is raised, ending the handler
+    // too. Returns otherwise: the caller passes the failure on.
+    void encerrarSeServidorPerdido(const std::exception& failure);
 
 private:
     void tell(const QString& line, const QString& section);

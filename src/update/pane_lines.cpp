@@ -1,6 +1,7 @@
 #include "update/pane_lines.h"
 
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -57,8 +58,11 @@ InterruptionLines::InterruptionLines(QPlainTextEdit* pane)
 
 void InterruptionLines::add(const QString& line)
 {
-    lines_ << line;
-    if (pane_)
+    if (!lines_.contains(line))
+        lines_ << line;
+    // Every event that meets a server still down says the same: the pane
+    // shows it once until something else is written.
+    if (pane_ && pane_->document()->lastBlock().text() != line)
         addPaneLine(pane_, line, interruptionColor());
 }
 

@@ -370,8 +370,8 @@ void Carga_Produtos(const ExportLinks& l)
         servirCargaAutomatica(l, perdas);
     } catch (const std::exception& e) {
         // The server went: the next "produtos" signals every terminal again.
-        if (!perdas.servidorPerdido(e))
-            throw;
+        perdas.encerrarSeServidorPerdido(e);
+        throw;
     }
 }
 
@@ -384,8 +384,8 @@ void Exportar_Produtos(const ExportLinks& l)
     } catch (const std::exception& e) {
         // The server went: the window is put back to rest (fim), and the
         // requests of the terminals not yet served stay open.
-        if (!perdas.servidorPerdido(e))
-            throw;
+        perdas.encerrarSeServidorPerdido(e);
+        throw;
     }
 }
 

@@ -230,8 +230,8 @@ void Exportar_Referencia(Referencia which, const ExportLinks& l)
     } catch (const std::exception& e) {
         // The server went: the slots not yet served keep their requests for
         // the next one.
-        if (!perdas.servidorPerdido(e))
-            throw;
+        perdas.encerrarSeServidorPerdido(e);
+        throw;
     }
 }
 

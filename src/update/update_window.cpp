@@ -225,11 +225,15 @@ void TFrmConversor::runEvent(const QString& key, const std::function<void()>& ha
     ui::runHandler([this, &handler] {
         try {
             handler();
+        } catch (const ServidorInterrompido& e) {
+            // A run ended on the lost server and has said so.
+            if (!e.told())
+                interruptions_->add(linhaServidorInterrompido(e.reason()));
         } catch (const std::exception& e) {
             // What escapes a handler here comes from the server's link (the
             // runs tell their terminals' themselves): a line, never the box
             // that would hold every later notification until a click.
-            if (!db::isLinkFailure(e) && !dynamic_cast<const ServidorInterrompido*>(&e))
+            if (!db::isLinkFailure(e))
                 throw;
             interruptions_->add(linhaServidorInterrompido(db::failureReason(e)));
         }

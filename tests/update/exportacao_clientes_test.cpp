@@ -3,6 +3,7 @@
 
 #include "support/copy_log_sections.h"
 #include "support/program_fixture.h"
+#include "support/tcp_proxy.h"
 
 #include "common/event_pump.h"
 #include "db/memtable.h"
@@ -737,6 +738,81 @@ TEST_F(ClientesExport, CustomerLoadLeavesEveryOtherRequestInPlace)
     EXPECT_EQ(stamps(), (QStringList{"001|t", "002|t", "003|t"}));
     EXPECT_EQ(store.db.rows("SELECT num_ecf, importacao, carga_total FROM licenca_if ORDER BY 1"),
               (QStringList{"001|1|0", "002|3|0", "003|14|1"}));
+}
+
+// The server going away in the middle of a run ends it with one red line,
+// never a box, and nothing is stamped as sent; the window is back at rest
+// and the next request serves everything.
+TEST_F(ClientesExport, ServerLostDuringARunIsALineAndTheNextRequestServesIt)
+{
+    addPdv(1);
+    customer(1, "CARLOS"); // building the rows lets events through
+    customer(2, "BRUNO");
+    testsupport::TcpProxy serverLink;
+    store.db.exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO, CLIENTE_ID) VALUES (1, 'PRAZO', 0)");
+    folder.writeIni(testsupport::testHost(), serverLink.port(), store.db.name(), testsupport::testUser(), "unused");
+    window = std::make_unique<update::TFrmConversor>();
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    prepare(*window);
+    window->show();
+
+    struct Case {
+        const char* name;
+        std::function<void()> start;
+    };
+    const Case cases[] = {
+        {"clientes notification", [&] { notifyClientes(); }},
+        {"manual export", [&] {
+             QTest::mouseClick(box(1), Qt::LeftButton);
+             QTest::mouseClick(button(), Qt::LeftButton);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dialogs->shown.clear();
+        bool cut = false;
+        common::setEventPump([&] {
+            if (!cut) {
+                cut = true;
+                serverLink.setMode(testsupport::TcpProxy::Mode::Refuse);
+            }
+        });
+
+        c.start();
+
+        common::setEventPump({});
+        ASSERT_TRUE(cut);
+        EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
+        ASSERT_EQ(redLines().size(), 1) << memo("Memo1").join(" / ").toStdString();
+        EXPECT_TRUE(redLines()[0].startsWith("Servidor: exporta\u00e7\u00e3o interrompida - "))
+            << redLines()[0].toStdString();
+        EXPECT_TRUE(clientesOf(1).isEmpty());
+        EXPECT_FALSE(window->flags().Carga_Auto_Clientes);
+        EXPECT_FALSE(window->flags().Exportando_Clientes);
+        EXPECT_TRUE(button()->isEnabled());
+        EXPECT_TRUE(ticked().isEmpty());
+        EXPECT_TRUE(window->findChild<QWidget*>("Panel_Exporta")->isEnabled());
+        serverLink.setMode(testsupport::TcpProxy::Mode::Forward);
+        EXPECT_EQ(stamps(), QStringList{"001|f"});
+    }
+
+    // Anything else that meets the lost server (here the release button's
+    // status pass) is the same line, never the standard error box.
+    serverLink.setMode(testsupport::TcpProxy::Mode::Refuse);
+    dialogs->shown.clear();
+    QTest::mouseClick(window->findChild<QPushButton*>("btn_Liberar_Caixas"), Qt::LeftButton);
+    EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
+    ASSERT_FALSE(redLines().isEmpty());
+    EXPECT_TRUE(redLines().back().startsWith("Servidor: exporta\u00e7\u00e3o interrompida - "))
+        << redLines().back().toStdString();
+
+    // Back: the next "clientes" (or the catch-up after the listener's
+    // reconnect) brings terminal 1 its customers.
+    serverLink.setMode(testsupport::TcpProxy::Mode::Forward);
+    store.db.exec("NOTIFY clientes");
+    EXPECT_TRUE(testsupport::waitFor([&] { return stamps() == QStringList{"001|t"}; }, testsupport::kWindowRunMs));
+    EXPECT_EQ(clientesOf(1).size(), 2);
+    EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
 }
 
 } // namespace
