@@ -202,9 +202,9 @@ void ExportacaoClientes::Impl::terminarProgresso()
 
 Interrupcoes ExportacaoClientes::Impl::interrupcoes(const char* nome, const char* log, db::CopyLogBook& logs)
 {
-    ClientesView& view = links.view;
-    Interrupcoes out(links.server, QString::fromUtf8(nome), [&view](const QString& line) {
-        view.addInterruptionLine(line);
+    ClientesView* view = &links.view;
+    Interrupcoes out(links.server, QString::fromUtf8(nome), [view](const QString& line) {
+        view->addInterruptionLine(line);
     });
     out.useLogs(logs, {common::programPath(QString::fromUtf8(log))});
     return out;

@@ -55,9 +55,9 @@ const char* const kNomeManual = "Carga Produtos p/ Pdv";
 
 Interrupcoes interrupcoes(const ExportLinks& l, const char* nome)
 {
-    ExportView& view = l.view;
-    return Interrupcoes(l.server, QString::fromUtf8(nome), [&view](const QString& line) {
-        view.addInterruptionLine(line);
+    ExportView* view = &l.view;
+    return Interrupcoes(l.server, QString::fromUtf8(nome), [view](const QString& line) {
+        view->addInterruptionLine(line);
     });
 }
 

@@ -220,9 +220,9 @@ void Exportar_Referencia(Referencia which, const ExportLinks& l)
     const ReferenceMember& m = referenceMember(which);
     FimReferencia fim(l.view, m.button);
     db::CopyLogBook logs;
-    ExportView& view = l.view;
-    Interrupcoes perdas(l.server, text(m.caption), [&view](const QString& line) {
-        view.addInterruptionLine(line);
+    ExportView* view = &l.view;
+    Interrupcoes perdas(l.server, text(m.caption), [view](const QString& line) {
+        view->addInterruptionLine(line);
     });
     perdas.useLogs(logs, logsDoMembro(m));
     try {
