@@ -75,6 +75,7 @@ public:
     }
     void clearMemo2() override {}
     void addMemo2(const QString&) override {}
+    void addInterruptionLine(const QString&) override {}
     void setProgress(int percent) override
     {
         if (percent > 0 && copyEnds.size() < copyStarts.size()) {

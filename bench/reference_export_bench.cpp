@@ -58,6 +58,7 @@ class BenchView : public update::ExportView {
 public:
     void clearPane(update::ExportPane) override {}
     void addLine(update::ExportPane, const QString&) override {}
+    void addInterruptionLine(const QString&) override {}
     void setProgress(int) override {}
     void repaintProgress() override {}
     void setButtonEnabled(const QString&, bool) override {}

@@ -1,56 +1,39 @@
 #include "update/clientes_controls.h"
 
+#include "update/pane_lines.h"
+
 #include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTextCursor>
-#include <QTextDocument>
 
 namespace update {
-namespace {
-
-// Set on a pane while it holds lines: an empty first line leaves its
-// document empty, and the next line must still start a line of its own.
-const char* const kHasLines = "qsHasLines";
-
-void clearPane(QPlainTextEdit* pane)
-{
-    pane->clear();
-    pane->setProperty(kHasLines, false);
-}
-
-void addLine(QPlainTextEdit* pane, QString line)
-{
-    // A carriage return inside a line starts a new line of the pane.
-    line.replace(u'\r', u'\n');
-    const bool hasLines = pane->property(kHasLines).toBool() || !pane->document()->isEmpty();
-    QTextCursor cursor(pane->document());
-    cursor.movePosition(QTextCursor::End);
-    if (hasLines)
-        cursor.insertBlock();
-    cursor.insertText(line);
-    pane->setProperty(kHasLines, true);
-}
-
-} // namespace
 
 ClientesControls::ClientesControls(const ExportControls& controls)
     : c_(controls)
 {
-    // A pane emptied by anybody else holds no line either.
-    for (QPlainTextEdit* pane : {c_.memo1, c_.memo2}) {
-        QObject::connect(pane->document(), &QTextDocument::contentsChanged, pane, [pane] {
-            if (pane->document()->isEmpty())
-                pane->setProperty(kHasLines, false);
-        });
-    }
 }
 
-void ClientesControls::clearMemo1() { clearPane(c_.memo1); }
-void ClientesControls::addMemo1(const QString& line) { addLine(c_.memo1, line); }
-void ClientesControls::clearMemo2() { clearPane(c_.memo2); }
-void ClientesControls::addMemo2(const QString& line) { addLine(c_.memo2, line); }
+void ClientesControls::clearMemo1()
+{
+    if (c_.interruptions)
+        c_.interruptions->clearPane();
+    else
+        clearPaneLines(c_.memo1);
+}
+
+void ClientesControls::addMemo1(const QString& line) { addPaneLine(c_.memo1, line); }
+void ClientesControls::clearMemo2() { clearPaneLines(c_.memo2); }
+void ClientesControls::addMemo2(const QString& line) { addPaneLine(c_.memo2, line); }
+
+void ClientesControls::addInterruptionLine(const QString& line)
+{
+    if (c_.interruptions)
+        c_.interruptions->add(line);
+    else
+        addPaneLine(c_.memo1, line, interruptionColor());
+}
+
 void ClientesControls::setProgress(int percent) { c_.progress->setValue(percent); }
 void ClientesControls::repaintProgress() { c_.progress->repaint(); }
 void ClientesControls::setExportButtonEnabled(bool enabled) { c_.button->setEnabled(enabled); }

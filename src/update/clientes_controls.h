@@ -14,6 +14,8 @@ class QPushButton;
 
 namespace update {
 
+class InterruptionLines;
+
 struct ExportControls {
     QPlainTextEdit* memo1 = nullptr;
     QPlainTextEdit* memo2 = nullptr;
@@ -22,6 +24,7 @@ struct ExportControls {
     QCheckBox* chkTotal = nullptr;
     QCheckBox* todasEcfs = nullptr;
     std::array<QCheckBox*, kEcfBoxCount + 1> ecf{};  // index 1..40
+    InterruptionLines* interruptions = nullptr;       // Memo1's red lines
 };
 
 class ClientesControls : public ClientesView {
@@ -33,6 +36,7 @@ public:
     void addMemo1(const QString& line) override;
     void clearMemo2() override;
     void addMemo2(const QString& line) override;
+    void addInterruptionLine(const QString& line) override;
     void setProgress(int percent) override;
     void repaintProgress() override;
     void setExportButtonEnabled(bool enabled) override;

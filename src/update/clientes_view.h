@@ -15,6 +15,9 @@ public:
     virtual void addMemo1(const QString& line) = 0;
     virtual void clearMemo2() = 0;
     virtual void addMemo2(const QString& line) = 0;
+    // A red line in Memo1: a server or terminal went away during the run.
+    // It stays in the pane through the run's later clears.
+    virtual void addInterruptionLine(const QString& line) = 0;
 
     // ProgressBar1, 0 to 100.
     virtual void setProgress(int percent) = 0;

@@ -16,6 +16,9 @@ public:
     virtual void clearPane(ExportPane pane) = 0;
     // One line below the pane's earlier ones; a "\r" inside starts a new line.
     virtual void addLine(ExportPane pane, const QString& line) = 0;
+    // A red line in Memo1: a server or terminal went away during the run.
+    // It stays in the pane through the run's later clears.
+    virtual void addInterruptionLine(const QString& line) = 0;
 
     // ProgressBar1, 0 to 100.
     virtual void setProgress(int percent) = 0;

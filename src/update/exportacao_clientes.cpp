@@ -7,6 +7,7 @@
 #include "db/copy/copy_log_book.h"
 #include "db/copy/copy_run.h"
 #include "db/errors.h"
+#include "db/link_failure.h"
 #include "db/memtable.h"
 #include "db/query.h"
 #include "ui/standard_error.h"
@@ -16,6 +17,8 @@
 #include "update/clientes_view.h"
 #include "update/ecf_box.h"
 #include "update/escolha_alvos.h"
+#include "update/fechar_pedido.h"
+#include "update/link_interruption.h"
 #include "update/saldo_clientes.h"
 #include "update/update_flags.h"
 #include "update/vendas_link.h"
@@ -39,9 +42,14 @@ const char* const kDestino =
 const char* const kClientesDoDia = "SELECT * FROM CLIENTES WHERE\n(CLIENTES.DT_ATUALIZACAO = 'TODAY')  ORDER BY NOME";
 const char* const kAlvosAutomatico =
     "SELECT * FROM LICENCA_IF WHERE  STATUS = :STATUS AND ECF_STATUS = 0 ORDER BY NUM_ECF";
-const char* const kCarimboAutomatico = "UPDATE LICENCA_IF SET DT_SYNC_CLI = :DT_SYNC, HR_SYNC_CLI =:HR_SYNC , "
-                                       "IMPORTACAO = 0 WHERE NUM_ECF = :NUM_ECF";
 const char* const kLogAutomatico = "QuiborSync_Logs\\LogClientes_auto.log";
+
+// A terminal whose copy succeeded, stamped with its date and time; only
+// the request it served is closed beside it (fecharPedido), and never by the
+// automatic load, which serves no request: a sales request raised on the
+// row meanwhile must stay for the sales window.
+const char* const kCarimbo =
+    "UPDATE LICENCA_IF SET DT_SYNC_CLI = :DT_SYNC, HR_SYNC_CLI =:HR_SYNC WHERE NUM_ECF = :NUM_ECF";
 
 // Manual export.
 const char* const kPedidos =
@@ -51,15 +59,13 @@ const char* const kClientesDeHoje = "select * from clientes where dt_atualizacao
 const char* const kMarcarAlvo = "UPDATE LICENCA_IF SET EXPORTACAO = 1 WHERE NUM_ECF = :NUM_ECF";
 const char* const kAlvosManual =
     "SELECT * FROM LICENCA_IF WHERE  STATUS = :STATUS AND ECF_STATUS = 0 AND EXPORTACAO = 1  ORDER BY NUM_ECF";
-const char* const kCarimboManual = "UPDATE LICENCA_IF SET DT_SYNC_CLI = :DT_SYNC, HR_SYNC_CLI =:HR_SYNC, "
-                                   "IMPORTACAO = 0, CARGA_TOTAL = 0  WHERE NUM_ECF = :NUM_ECF";
-// All-terminals mode: every request is closed, but only a terminal whose
-// copy succeeded is stamped as served.
-const char* const kFecharPedidosTodas = "UPDATE LICENCA_IF SET IMPORTACAO = 0, CARGA_TOTAL = 0, TODAS_ECFS = 0";
-const char* const kCarimboTodas =
-    "UPDATE LICENCA_IF SET DT_SYNC_CLI = :DT_SYNC, HR_SYNC_CLI =:HR_SYNC WHERE NUM_ECF = :NUM_ECF";
 const char* const kZerarMarcas = "UPDATE LICENCA_IF SET EXPORTACAO = 0";
 const char* const kLogManual = "QuiborSync_Logs\\LogClientes.log";
+const int kPedidoClientes = 10;
+
+// How a terminal's line names each run.
+const char* const kNomeAutomatico = "Carga Autom\u00e1tica Clientes";
+const char* const kNomeManual = "Carga Clientes p/ Pdv";
 
 // A silent terminal must not hold the window for long.
 constexpr int kDefaultTerminalConnectSeconds = 5;
@@ -86,10 +92,10 @@ struct Carimbo {
     QTime hora = QTime::currentTime();
 };
 
-void carimbar(db::Connection& server, const char* sql, const QString& numEcf, const Carimbo& c = {})
+void carimbar(db::Connection& server, const QString& numEcf, const Carimbo& c = {})
 {
     db::Query q(server);
-    q.setText(QString::fromUtf8(sql));
+    q.setText(QString::fromUtf8(kCarimbo));
     q.bindDate("DT_SYNC", c.data);
     q.bindTime("HR_SYNC", c.hora);
     q.bindText("NUM_ECF", numEcf);
@@ -131,8 +137,11 @@ struct ExportacaoClientes::Impl {
     // the run's `log`; raises on any failure.
     void copiar(const db::Dataset& alvo, db::MemTable& tabela, const char* log, db::CopyLogBook& logs) const;
     void terminarProgresso();
+    // The run's link failures: red lines in Memo1 and in the run's log.
+    Interrupcoes interrupcoes(const char* nome, const char* log, db::CopyLogBook& logs);
 
     void cargaAutomatica();
+    void servirAutomatico(Interrupcoes& interrupcoes, db::CopyLogBook& logs);
     void exportacaoManual();
 
     ClientesLinks links;
@@ -191,7 +200,31 @@ void ExportacaoClientes::Impl::terminarProgresso()
     links.view.setProgress(0);
 }
 
+Interrupcoes ExportacaoClientes::Impl::interrupcoes(const char* nome, const char* log, db::CopyLogBook& logs)
+{
+    ClientesView* view = &links.view;
+    Interrupcoes out(links.server, QString::fromUtf8(nome), [view](const QString& line) {
+        view->addInterruptionLine(line);
+    });
+    out.useLogs(logs, {common::programPath(QString::fromUtf8(log))});
+    return out;
+}
+
 void ExportacaoClientes::Impl::cargaAutomatica()
+{
+    db::CopyLogBook logs;
+    Interrupcoes perdas = interrupcoes(kNomeAutomatico, kLogAutomatico, logs);
+    try {
+        servirAutomatico(perdas, logs);
+    } catch (const std::exception& e) {
+        // The server went: the terminals not yet served get today's
+        // customers from the next "clientes".
+        perdas.encerrarSeServidorPerdido(e);
+        throw;
+    }
+}
+
+void ExportacaoClientes::Impl::servirAutomatico(Interrupcoes& perdas, db::CopyLogBook& logs)
 {
     ClientesView& view = links.view;
     view.clearMemo1();
@@ -213,7 +246,11 @@ void ExportacaoClientes::Impl::cargaAutomatica()
             SaldoClientes saldos(links.server, empresaAtual(), Vencimento::Automatico);
             montarClientes(clientes, tabela, saldos, view);
         } catch (const std::exception& e) {
-            // The terminals still get the rows built so far.
+            // Balances half built because the server went would reach the
+            // terminals stamped as sent: the run ends instead.
+            if (db::isLinkFailure(e))
+                throw;
+            // A refused query: the terminals still get the rows built so far.
             ui::dialogs().error(QStringLiteral("Erro7:\rErro: ") + ui::failureText(e));
         }
     }
@@ -221,7 +258,6 @@ void ExportacaoClientes::Impl::cargaAutomatica()
     db::Query alvos(links.server);
     openList(alvos, kAlvosAutomatico);
     const int total = alvos.recordCount();
-    db::CopyLogBook logs;
     int i = 1;
     for (alvos.first(); !alvos.eof(); alvos.next()) {
         const QString numEcf = alvos.field("NUM_ECF").asString();
@@ -239,9 +275,12 @@ void ExportacaoClientes::Impl::cargaAutomatica()
                                   .arg(clientes.recordCount())
                                   .arg(numEcf));
             }
-            carimbar(links.server, kCarimboAutomatico, numEcf);
-        } catch (const std::exception&) {
-            // A terminal that fails is left unstamped; the next one is served.
+            carimbar(links.server, numEcf);
+        } catch (const std::exception& e) {
+            // A terminal that fails is left unstamped; the next one is
+            // served. One that went away says so; one that refused the rows
+            // has them in its log.
+            perdas.caixaPerdido(e, numEcf);
         }
         view.setProgress(progresso(i, total));
         ++i;
@@ -295,116 +334,133 @@ void ExportacaoClientes::Impl::exportacaoManual()
         }
     } fim{*this};
 
-    view.setExportButtonEnabled(false);
-    if (links.verificarConexao)
-        links.verificarConexao();
-    flags.Exportando_Clientes = true;
-    view.clearMemo1();
-    fim.monitor.emplace(links.vendas);
-
+    db::CopyLogBook logs;
+    Interrupcoes perdas = interrupcoes(kNomeManual, kLogManual, logs);
     bool semPedido = true;
-    db::Query pedidos(links.server);
-    pedidos.setText(QString::fromUtf8(kPedidos));
-    pedidos.bindText("STATUS", QStringLiteral("A"));
-    pedidos.bindInteger("IMPORTACAO", 10);
-    pedidos.prepare();
-    pedidos.open();
-    if (!pedidos.isEmpty()) {
-        semPedido = false;
-        if (pedidos.field("TODAS_ECFS").asInteger() == 1) {
-            view.checkTodasEcfs();
-            if (pedidos.field("CARGA_TOTAL").asInteger() == 1)
-                view.checkChkTotal();
-            view.checkEveryBoxButTotal();
-        } else {
-            for (; !pedidos.eof(); pedidos.next()) {
-                if (pedidos.field("STATUS").asString() != QLatin1String("A"))
-                    continue;
-                // A NUM_ECF that names no box ("041", "7") asks for nothing.
-                if (const int n = caixaDoNumEcf(pedidos.field("NUM_ECF").asString()))
-                    view.checkEcf(n);
+    try {
+        view.setExportButtonEnabled(false);
+        if (links.verificarConexao)
+            links.verificarConexao();
+        flags.Exportando_Clientes = true;
+        view.clearMemo1();
+        fim.monitor.emplace(links.vendas);
+
+        db::Query pedidos(links.server);
+        pedidos.setText(QString::fromUtf8(kPedidos));
+        pedidos.bindText("STATUS", QStringLiteral("A"));
+        pedidos.bindInteger("IMPORTACAO", kPedidoClientes);
+        pedidos.prepare();
+        pedidos.open();
+        if (!pedidos.isEmpty()) {
+            semPedido = false;
+            if (pedidos.field("TODAS_ECFS").asInteger() == 1) {
+                view.checkTodasEcfs();
                 if (pedidos.field("CARGA_TOTAL").asInteger() == 1)
                     view.checkChkTotal();
+                view.checkEveryBoxButTotal();
+            } else {
+                for (; !pedidos.eof(); pedidos.next()) {
+                    if (pedidos.field("STATUS").asString() != QLatin1String("A"))
+                        continue;
+                    // A NUM_ECF that names no box ("041", "7") asks for nothing.
+                    if (const int n = caixaDoNumEcf(pedidos.field("NUM_ECF").asString()))
+                        view.checkEcf(n);
+                    if (pedidos.field("CARGA_TOTAL").asInteger() == 1)
+                        view.checkChkTotal();
+                }
+                view.enableTodasEcfs();
             }
-            view.enableTodasEcfs();
         }
-    }
-    // Nothing above lets an event through; from the first event turn on,
-    // another export may untick the boxes, so the run keeps to this copy.
-    const EscolhaAlvos escolha = EscolhaAlvos::copiar(view);
+        // Nothing above lets an event through; from the first event turn on,
+        // another export may untick the boxes, so the run keeps to this copy.
+        const EscolhaAlvos escolha = EscolhaAlvos::copiar(view);
 
-    const bool criada = criarTabela(Fdac_Temp, [](const QString& text) { ui::dialogs().plain(text); });
-    if (criada) {
-        db::MemTable& tabela = *Fdac_Temp;
-        db::Query clientes(links.server);
-        clientes.setText(QString::fromUtf8(escolha.total() ? kTodosClientes : kClientesDeHoje));
-        clientes.prepare();
-        clientes.open();
-        if (!clientes.isEmpty()) {
-            SaldoClientes saldos(links.server, empresaAtual(), Vencimento::Manual);
-            montarClientes(clientes, tabela, saldos, view);
-        }
-
-        view.clearMemo1();
-        for (int n = 1; terminals::hasSlot(n); ++n) {
-            if (!escolha.ecf(n))
-                continue;
-            db::Query marcar(links.server);
-            marcar.setText(QString::fromUtf8(kMarcarAlvo));
-            marcar.bindText("NUM_ECF", terminals::numEcfText(n));
-            marcar.prepare();
-            marcar.exec();
-        }
-
-        db::Query alvos(links.server);
-        openList(alvos, kAlvosManual);
-        const int total = alvos.recordCount();
-        const int linhas = tabela.recordCount();
-        QStringList servidos; // all-terminals mode: stamped after the last target
-        db::CopyLogBook logs;
-        int i = 1;
-        for (alvos.first(); !alvos.eof(); alvos.next()) {
-            const QString numEcf = alvos.field("NUM_ECF").asString();
-            view.addMemo1(QStringLiteral("Exportando %1 Clientes: -> Ecf: %2\r Aguarde...")
-                              .arg(linhas)
-                              .arg(numEcf.mid(1, 2)));
-            try {
-                copiar(alvos, tabela, kLogManual, logs);
-                if (!escolha.todas())
-                    carimbar(links.server, kCarimboManual, numEcf);
-                else
-                    servidos << numEcf;
-            } catch (const std::exception&) {
-                // A terminal that fails is left unstamped; the next one is served.
+        const bool criada = criarTabela(Fdac_Temp, [](const QString& text) { ui::dialogs().plain(text); });
+        if (criada) {
+            db::MemTable& tabela = *Fdac_Temp;
+            db::Query clientes(links.server);
+            clientes.setText(QString::fromUtf8(escolha.total() ? kTodosClientes : kClientesDeHoje));
+            clientes.prepare();
+            clientes.open();
+            if (!clientes.isEmpty()) {
+                SaldoClientes saldos(links.server, empresaAtual(), Vencimento::Manual);
+                montarClientes(clientes, tabela, saldos, view);
             }
-            view.setProgress(progresso(i, total));
-            ++i;
-            common::pumpEvents();
-        }
-        terminarProgresso();
 
-        if (escolha.todas()) {
-            execute(links.server, kFecharPedidosTodas);
-            const Carimbo agora;
-            for (const QString& numEcf : servidos)
-                carimbar(links.server, kCarimboTodas, numEcf, agora);
-        }
-
-        view.clearMemo2();
-        for (tabela.first(); !tabela.eof(); tabela.next()) {
-            view.addMemo2(linhaCliente(tabela, 45) + QStringLiteral(" - R$")
-                          + numeroGeral(tabela.field("SALDO").asFloat()));
-            common::pumpEvents();
-        }
-
-        for (alvos.first(); !alvos.eof(); alvos.next()) {
             view.clearMemo1();
-            view.addMemo1(QString());
-            view.addMemo1(QStringLiteral("******Clientes alterados - %1 Ecf: %2! ******")
-                              .arg(linhas)
-                              .arg(alvos.field("NUM_ECF").asString().mid(1, 2)));
+            for (int n = 1; terminals::hasSlot(n); ++n) {
+                if (!escolha.ecf(n))
+                    continue;
+                db::Query marcar(links.server);
+                marcar.setText(QString::fromUtf8(kMarcarAlvo));
+                marcar.bindText("NUM_ECF", terminals::numEcfText(n));
+                marcar.prepare();
+                marcar.exec();
+            }
+
+            db::Query alvos(links.server);
+            openList(alvos, kAlvosManual);
+            const int total = alvos.recordCount();
+            const int linhas = tabela.recordCount();
+            QStringList servidos; // all-terminals mode: stamped after the last target
+            int i = 1;
+            for (alvos.first(); !alvos.eof(); alvos.next()) {
+                const QString numEcf = alvos.field("NUM_ECF").asString();
+                view.addMemo1(QStringLiteral("Exportando %1 Clientes: -> Ecf: %2\r Aguarde...")
+                                  .arg(linhas)
+                                  .arg(numEcf.mid(1, 2)));
+                try {
+                    copiar(alvos, tabela, kLogManual, logs);
+                    if (!escolha.todas()) {
+                        carimbar(links.server, numEcf);
+                        fecharPedido(links.server, numEcf, kPedidoClientes);
+                    } else {
+                        servidos << numEcf;
+                    }
+                } catch (const std::exception& e) {
+                    // A terminal that fails is left unstamped, its request open;
+                    // the next one is served.
+                    perdas.caixaPerdido(e, numEcf);
+                }
+                view.setProgress(progresso(i, total));
+                ++i;
+                common::pumpEvents();
+            }
+            terminarProgresso();
+
+            // All-terminals mode: one stamp for every terminal served, and only
+            // their requests closed; a request on a terminal that was not served
+            // (the all-terminals one included) brings the next run.
+            if (escolha.todas()) {
+                const Carimbo agora;
+                for (const QString& numEcf : servidos) {
+                    carimbar(links.server, numEcf, agora);
+                    fecharPedidoTodas(links.server, numEcf, kPedidoClientes);
+                }
+            }
+
+            view.clearMemo2();
+            for (tabela.first(); !tabela.eof(); tabela.next()) {
+                view.addMemo2(linhaCliente(tabela, 45) + QStringLiteral(" - R$")
+                              + numeroGeral(tabela.field("SALDO").asFloat()));
+                common::pumpEvents();
+            }
+
+            for (alvos.first(); !alvos.eof(); alvos.next()) {
+                view.clearMemo1();
+                view.addMemo1(QString());
+                view.addMemo1(QStringLiteral("******Clientes alterados - %1 Ecf: %2! ******")
+                                  .arg(linhas)
+                                  .arg(alvos.field("NUM_ECF").asString().mid(1, 2)));
+            }
+            view.addMemo1(QStringLiteral("Finalizado Clientes!"));
         }
-        view.addMemo1(QStringLiteral("Finalizado Clientes!"));
+
+    } catch (const std::exception& e) {
+        // The server went: the window is put back to rest (fim) and the
+        // next request serves the terminals not yet stamped.
+        perdas.encerrarSeServidorPerdido(e);
+        throw;
     }
 
     fim.restaurar();

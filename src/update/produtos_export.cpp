@@ -15,6 +15,8 @@
 #include "update/escolha_alvos.h"
 #include "update/export_links.h"
 #include "update/export_view.h"
+#include "update/fechar_pedido.h"
+#include "update/link_interruption.h"
 #include "update/produtos_query.h"
 
 #include <QLocale>
@@ -46,6 +48,18 @@ const char* const kRecarimbar = "UPDATE PRODUTOS SET DT_ATUALIZACAO = (SELECT CU
 const char* const kLigarGatilho = "ALTER TABLE PRODUTOS ENABLE TRIGGER PRODUTOS_UP";
 
 const int kManualProductRequest = 11;
+
+// How a terminal's line names each run.
+const char* const kNomeAutomatico = "Carga Autom\u00e1tica Produtos";
+const char* const kNomeManual = "Carga Produtos p/ Pdv";
+
+Interrupcoes interrupcoes(const ExportLinks& l, const char* nome)
+{
+    ExportView* view = &l.view;
+    return Interrupcoes(l.server, QString::fromUtf8(nome), [view](const QString& line) {
+        view->addInterruptionLine(line);
+    });
+}
 
 std::vector<terminals::RowRead> lerAlvos(db::Connection& server, const char* sql)
 {
@@ -239,15 +253,8 @@ private:
     bool concluido_ = false;
 };
 
-} // namespace
-
-void Carga_Produtos(const ExportLinks& l)
+void servirCargaAutomatica(const ExportLinks& l, Interrupcoes& perdas)
 {
-    struct LimpaFlag {
-        bool& flag;
-        ~LimpaFlag() { flag = false; }
-    } limpa{l.flags.Carga_Auto_Produtos};
-
     l.statusPass.VerificarConexao();
     if (l.habilitarBotoes)
         l.habilitarBotoes();
@@ -267,8 +274,10 @@ void Carga_Produtos(const ExportLinks& l)
                        + row.numEcf + QStringLiteral("!******");
             });
         } catch (const std::exception& e) {
+            // A terminal that went away is told in the pane, and the next
+            // one is served; a statement refused for its data gets its box.
             // The connections this run makes carry no name.
-            if (terminal && terminal->connected())
+            if (!perdas.caixaPerdido(e, alvo.row.numEcf) && terminal && terminal->connected())
                 ui::dialogs().error(QStringLiteral("Erro exportar produtos: ") + QString() + QStringLiteral("\r")
                                     + QStringLiteral("Erro: ") + ui::failureText(e));
         }
@@ -279,9 +288,8 @@ void Carga_Produtos(const ExportLinks& l)
     encerrarProgresso(l.view);
 }
 
-void Exportar_Produtos(const ExportLinks& l)
+void servirExportacaoManual(const ExportLinks& l, FimExportacao& fim, Interrupcoes& perdas)
 {
-    FimExportacao fim(l);
     l.view.setButtonEnabled(QString::fromLatin1(kBotao), false);
     l.statusPass.VerificarConexao();
     l.flags.Exportando_Produtos = true;
@@ -316,8 +324,13 @@ void Exportar_Produtos(const ExportLinks& l)
                     ultimaConsulta = ProdutosQuery::alterados(row.numEcf, empresa,
                                                               sincronizadoHoje(l.server, row.numEcf));
                 }
-            } catch (const std::exception&) {
-                // A terminal that cannot be served is left for the next run.
+                // Served: its own request, and nothing else of its row, is
+                // closed.
+                fecharPedido(l.server, row.numEcf, kManualProductRequest);
+            } catch (const std::exception& e) {
+                // A terminal that cannot be served is left for the next run,
+                // its request open; one that went away says so.
+                perdas.caixaPerdido(e, alvo.row.numEcf);
             }
             mostrarProgresso(l.view, i, total);
             ++i;
@@ -342,6 +355,38 @@ void Exportar_Produtos(const ExportLinks& l)
                                               + QStringLiteral(" Aguarde..."));
     l.view.addLine(ExportPane::Memo1, QStringLiteral("Conclu\u00eddo as cargas de  Produtos!"));
     fim.concluir();
+}
+
+} // namespace
+
+void Carga_Produtos(const ExportLinks& l)
+{
+    struct LimpaFlag {
+        bool& flag;
+        ~LimpaFlag() { flag = false; }
+    } limpa{l.flags.Carga_Auto_Produtos};
+    Interrupcoes perdas = interrupcoes(l, kNomeAutomatico);
+    try {
+        servirCargaAutomatica(l, perdas);
+    } catch (const std::exception& e) {
+        // The server went: the next "produtos" signals every terminal again.
+        perdas.encerrarSeServidorPerdido(e);
+        throw;
+    }
+}
+
+void Exportar_Produtos(const ExportLinks& l)
+{
+    FimExportacao fim(l);
+    Interrupcoes perdas = interrupcoes(l, kNomeManual);
+    try {
+        servirExportacaoManual(l, fim, perdas);
+    } catch (const std::exception& e) {
+        // The server went: the window is put back to rest (fim), and the
+        // requests of the terminals not yet served stay open.
+        perdas.encerrarSeServidorPerdido(e);
+        throw;
+    }
 }
 
 } // namespace update

@@ -16,6 +16,8 @@
 #include "update/escolha_alvos.h"
 #include "update/export_links.h"
 #include "update/export_view.h"
+#include "update/fechar_pedido.h"
+#include "update/link_interruption.h"
 
 #include <QDate>
 #include <QTime>
@@ -25,8 +27,10 @@ namespace {
 
 const char* const kPedidos = "SELECT * FROM LICENCA_IF WHERE STATUS = :STATUS AND IMPORTACAO = :IMPORTACAO";
 const char* const kTerminalAtivo = "SELECT * FROM LICENCA_IF WHERE STATUS = :STATUS AND NUM_ECF = :NUM_ECF";
-const char* const kCarimbo = "UPDATE LICENCA_IF SET DT_SYNC = :DT_SYNC, HR_SYNC =:HR_SYNC, IMPORTACAO = 0, "
-                             "CARGA_TOTAL = 0  WHERE NUM_ECF = :NUM_ECF";
+// The served terminal's stamp; only the member's own request is closed
+// beside it (fecharPedido): a sales request or another export's request on
+// the row, raised meanwhile or ticked along by a box, stays for its run.
+const char* const kCarimbo = "UPDATE LICENCA_IF SET DT_SYNC = :DT_SYNC, HR_SYNC =:HR_SYNC WHERE NUM_ECF = :NUM_ECF";
 
 QString text(const char* utf8)
 {
@@ -91,15 +95,17 @@ void substituirTabelas(const ReferenceMember& m, db::Connection& terminal, db::C
     transacao.commit();
 }
 
-void carimbar(db::Connection& server, int n)
+void carimbar(const ReferenceMember& m, db::Connection& server, int n)
 {
+    const QString numEcf = common::Formatar_Numero(QString::number(n), 3, 0);
     db::Query carimbo(server);
     carimbo.setText(text(kCarimbo));
     carimbo.bindDate("DT_SYNC", QDate::currentDate());
     carimbo.bindTime("HR_SYNC", QTime::currentTime());
-    carimbo.bindText("NUM_ECF", common::Formatar_Numero(QString::number(n), 3, 0));
+    carimbo.bindText("NUM_ECF", numEcf);
     carimbo.prepare();
     carimbo.exec();
+    fecharPedido(server, numEcf, m.code);
 }
 
 // A slot whose terminal is active on the server gets its connection from
@@ -123,7 +129,7 @@ void servirSlot(const ReferenceMember& m, const ExportLinks& l, int n, db::CopyL
     if (!slot.connected() || slot.params().lines() != terminals::terminalParams(row).lines())
         l.slotSet.openFromRow(n, row);
     substituirTabelas(m, slot, l.server, numEcf, logs);
-    carimbar(l.server, n);
+    carimbar(m, l.server, n);
 }
 
 // The IBPT table goes only to terminals that answered this run's probe,
@@ -134,7 +140,7 @@ void servirSlotIbpt(const ReferenceMember& m, const ExportLinks& l, int n, db::C
     if (!slot.connected())
         slot.open();
     substituirTabelas(m, slot, l.server, terminals::numEcfText(n), logs);
-    carimbar(l.server, n);
+    carimbar(m, l.server, n);
     common::pumpEvents();
 }
 
@@ -160,13 +166,18 @@ private:
     QString button_;
 };
 
-} // namespace
-
-void Exportar_Referencia(Referencia which, const ExportLinks& l)
+// The member's log files, in the program folder.
+QStringList logsDoMembro(const ReferenceMember& m)
 {
-    const ReferenceMember& m = referenceMember(which);
-    const bool ibpt = which == Referencia::Ibpt;
-    FimReferencia fim(l.view, m.button);
+    QStringList out;
+    for (const ReferenceTable& t : m.tables)
+        out << common::programPath(text(t.logFile));
+    return out;
+}
+
+void servir(const ReferenceMember& m, bool ibpt, const ExportLinks& l, Interrupcoes& perdas,
+            db::CopyLogBook& logs)
+{
     l.view.setButtonEnabled(text(m.button), false);
     l.statusPass.VerificarConexao();
     l.view.clearPane(ExportPane::Memo1);
@@ -175,7 +186,6 @@ void Exportar_Referencia(Referencia which, const ExportLinks& l)
     // does for every member: another export may untick the boxes meanwhile.
     const EscolhaAlvos escolha = EscolhaAlvos::copiar(l.view);
 
-    db::CopyLogBook logs;
     for (int n = 1; n <= terminals::kSlotCount; ++n) {
         const bool servir = escolha.ecf(n) && (!ibpt || l.statusPass.Ecf_Online(n));
         if (servir) {
@@ -187,7 +197,11 @@ void Exportar_Referencia(Referencia which, const ExportLinks& l)
                 else
                     servirSlot(m, l, n, logs);
             } catch (const std::exception& e) {
-                if (m.errorPrefix)
+                // A terminal that went away keeps its tables as they were
+                // (the copy's transaction is gone with the link) and its
+                // request open; the next slot is served. A copy refused for
+                // its data gets the member's box.
+                if (!perdas.caixaPerdido(e, terminals::numEcfText(n)) && m.errorPrefix)
                     ui::dialogs().error(text(m.errorPrefix) + ui::failureText(e));
             }
         }
@@ -197,6 +211,28 @@ void Exportar_Referencia(Referencia which, const ExportLinks& l)
     if (ibpt)
         l.view.setProgress(0);
     l.view.addLine(ExportPane::Memo1, text(m.finalLine));
+}
+
+} // namespace
+
+void Exportar_Referencia(Referencia which, const ExportLinks& l)
+{
+    const ReferenceMember& m = referenceMember(which);
+    FimReferencia fim(l.view, m.button);
+    db::CopyLogBook logs;
+    ExportView* view = &l.view;
+    Interrupcoes perdas(l.server, text(m.caption), [view](const QString& line) {
+        view->addInterruptionLine(line);
+    });
+    perdas.useLogs(logs, logsDoMembro(m));
+    try {
+        servir(m, which == Referencia::Ibpt, l, perdas, logs);
+    } catch (const std::exception& e) {
+        // The server went: the slots not yet served keep their requests for
+        // the next one.
+        perdas.encerrarSeServidorPerdido(e);
+        throw;
+    }
 }
 
 } // namespace update

@@ -25,24 +25,26 @@ const char* const kConfig = "SELECT CONTA_ESTOQUE,CONTA_CONSUMO,TAM_PESAVEIS,TAM
                             "EMAIL_NFCE,CONTINGENCIA FROM CONFIG";
 
 const ReferenceMember kMembers[] = {
-    {"btn_finalizadoras", 12, kConfiguracoesPrefix, "Finalizado Finalizadoras!",
+    {"btn_finalizadoras", "Carga Finalizadoras", 12, kConfiguracoesPrefix, "Finalizado Finalizadoras!",
      "Erro Exportar Finalizadoras:\rErro: ",
      {{"DELETE FROM FINALIZADORAS", kFinalizadoras, kFinalizadoras, CopyMode::AlwaysInsert,
        "QuiborSync_Logs\\Finalizadoras.log"}}},
     // Terminal taxes the server no longer has stay, with a blank description.
-    {"btn_tributos", 14, kConfiguracoesPrefix, "Finalizado Tributos!", "Erro Exportar tributos:\rErro: ",
+    {"btn_tributos", "Carga Tributos", 14, kConfiguracoesPrefix, "Finalizado Tributos!",
+     "Erro Exportar tributos:\rErro: ",
      {{"UPDATE TRIBUTOS SET DESCRICAO = :VAZIO", kTributos, kTributos, CopyMode::AppendUpdate,
        "QuiborSync_Logs\\tributos.log"}}},
-    {"Btn_Entidades", 15, "Exportando Entidades: \rEcf: ", "Finalizado Entidades.",
+    {"Btn_Entidades", "Carga Entidades", 15, "Exportando Entidades: \rEcf: ", "Finalizado Entidades.",
      "Erro Exportar entidades:\rErro: ",
      {{"DELETE FROM ENTIDADES_DOACAO", kEntidades, kEntidades, CopyMode::AlwaysInsert,
        "QuiborSync_Logs\\LogEntidades.log"}}},
-    {"btn_operadores", 15, kConfiguracoesPrefix, "Finalizado Operadores", "Erro Exportar operadores:\rErro: ",
+    {"btn_operadores", "Carga Operadores", 15, kConfiguracoesPrefix, "Finalizado Operadores",
+     "Erro Exportar operadores:\rErro: ",
      {{"DELETE FROM OPERADORES", kOperadores, kOperadores, CopyMode::AlwaysInsert,
        "QuiborSync_Logs\\LogOperadores.log"}}},
-    {"Btn_Ibtp", 16, "Exportando IBTP: \rEcf: ", "Finalzidado IBTP!", nullptr,
+    {"Btn_Ibtp", "Carga Tabela Ibpt", 16, "Exportando IBTP: \rEcf: ", "Finalzidado IBTP!", nullptr,
      {{"DELETE FROM IBTP", kIbtp, kIbtp, CopyMode::Append, "QuiborSync_Logs\\LogIbtp.log"}}},
-    {"Btn_Configuracoes", 13, kConfiguracoesPrefix, "Finalizado Configura\u00e7\u00f5es!",
+    {"Btn_Configuracoes", "Carga Configura\u00e7\u00f5es", 13, kConfiguracoesPrefix, "Finalizado Configura\u00e7\u00f5es!",
      "Erro Exportar Configuracoes/Empresas:\rErro: ",
      {
          {"DELETE FROM CONFIG", kConfig, kConfig, CopyMode::AlwaysInsert, "QuiborSync_Logs\\LogConfiguracoes.log"},

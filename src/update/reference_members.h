@@ -23,6 +23,7 @@ struct ReferenceTable {
 
 struct ReferenceMember {
     const char* button;          // component name of the member's button
+    const char* caption;         // the button's caption: the run's name in a terminal's line
     int code;                    // IMPORTACAO request code on the server
     const char* progressPrefix;  // Memo1 line before each terminal, then the slot label
     const char* finalLine;       // Memo1 line at the end

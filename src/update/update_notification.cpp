@@ -9,7 +9,6 @@ namespace update {
 namespace {
 
 const char* const kPedidosManuais = "SELECT * FROM LICENCA_IF WHERE IMPORTACAO >=10 AND STATUS = :STATUS ";
-const char* const kZerarPedidos = "UPDATE LICENCA_IF SET IMPORTACAO = 0, CARGA_TOTAL = 0 ";
 
 std::optional<UpdateRun> manualRunOf(const QString& channel, const UpdateFlags& flags)
 {
@@ -86,10 +85,10 @@ void handleUpdateNotification(const QString& channel, db::Connection& server, db
         if (run && shell.runButtonEnabled(*run))
             shell.startRun(*run);
     }
-
-    lista.setText(kZerarPedidos);
-    lista.prepare();
-    lista.exec();
+    // No reset of every row at the end: each run closes the requests it
+    // served, terminal by terminal. A sales request (IMPORTACAO 1 or 3), a
+    // request whose run found its button disabled and one on a terminal
+    // that was not served all stay for the run that serves them.
 }
 
 } // namespace update

@@ -1,7 +1,7 @@
 #pragma once
 // What a server notification starts in the update window: the automatic
-// loads on "produtos" and "clientes", a manual export when one is pending,
-// and in every case the reset of every terminal's request.
+// loads on "produtos" and "clientes", and a manual export when one is
+// pending. The requests are closed by the runs that serve them.
 
 #include "update/update_flags.h"
 
@@ -43,7 +43,7 @@ QStringList updateChannels();
 
 // EventoTransacaoSeverAlert's logic. `qConfig` is the window's view of
 // CONFIG ("SELECT * FROM CONFIG"), re-read first. A failure reaches the
-// caller and skips the final reset.
+// caller.
 void handleUpdateNotification(const QString& channel, db::Connection& server, db::Query& qConfig,
                               UpdateFlags& flags, UpdateShell& shell);
 

@@ -3,7 +3,9 @@
 #include "config/ini_keys.h"
 #include "config/server_params.h"
 #include "db/busy_links.h"
+#include "common/scope_exit.h"
 #include "db/errors.h"
+#include "db/link_failure.h"
 #include "db/listener.h"
 #include "terminals/update_slots_opening.h"
 #include "terminals/update_status_pass.h"
@@ -14,6 +16,8 @@
 #include "update/exportacao_clientes.h"
 #include "update/export_links.h"
 #include "update/liberar_caixas.h"
+#include "update/link_interruption.h"
+#include "update/pane_lines.h"
 #include "update/produtos_export.h"
 #include "update/reference_export.h"
 #include "update/widget_export_view.h"
@@ -55,13 +59,17 @@ TFrmConversor::TFrmConversor(QWidget* parent)
     statusPass_ = std::make_unique<terminals::UpdateStatusPass>(
         terminals::UpdateStatusLinks{Quibor_Server_, QConfig_, *this});
     buildControls();
-    ExportControls controls{Memo1, Memo2, ProgressBar1, btn_exportar_cliente, Chk_Total, Todas_Ecfs, {}};
+    watchPane(Memo1);
+    watchPane(Memo2);
+    interruptions_ = std::make_unique<InterruptionLines>(Memo1);
+    ExportControls controls{Memo1, Memo2, ProgressBar1, btn_exportar_cliente, Chk_Total, Todas_Ecfs, {}, {}};
     std::copy(Ecf.begin(), Ecf.end(), controls.ecf.begin());
+    controls.interruptions = interruptions_.get();
     clientesView_ = std::make_unique<ClientesControls>(controls);
     clientes_ = std::make_unique<ExportacaoClientes>(ClientesLinks{
         Quibor_Server_, *clientesView_, flags_, [this] { statusPass_->VerificarConexao(); },
         [this] { return empresaAtual(); }, vendas_});
-    exportView_ = std::make_unique<WidgetExportView>(*this);
+    exportView_ = std::make_unique<WidgetExportView>(*this, *interruptions_);
 }
 
 TFrmConversor::~TFrmConversor()
@@ -209,8 +217,27 @@ void TFrmConversor::runEvent(const QString& key, const std::function<void()>& ha
         db::whenLinksFree(this, key, [this, key, handler] { runEvent(key, handler); });
         return;
     }
+    // A new event, not one nested in a run: the red lines of the runs
+    // before are history, and go with the pane's next clear.
+    if (runsGoing_ == 0)
+        interruptions_->forget();
     ++runsGoing_;
-    ui::runHandler(handler);
+    ui::runHandler([this, &handler] {
+        try {
+            handler();
+        } catch (const ServidorInterrompido& e) {
+            // A run ended on the lost server and has said so.
+            if (!e.told())
+                interruptions_->add(linhaServidorInterrompido(e.reason()));
+        } catch (const std::exception& e) {
+            // What escapes a handler here comes from the server's link (the
+            // runs tell their terminals' themselves): a line, never the box
+            // that would hold every later notification until a click.
+            if (!db::isLinkFailure(e))
+                throw;
+            interruptions_->add(linhaServidorInterrompido(db::failureReason(e)));
+        }
+    });
     --runsGoing_;
     if (runsGoing_ == 0 && closeWaiting_) {
         closeWaiting_ = false;
@@ -289,6 +316,7 @@ void TFrmConversor::Todas_EcfsClick()
 
 void TFrmConversor::EventoTransacaoSeverAlert(db::Listener&, const QString& channel, const QString&)
 {
+    common::ScopeExit handled([this, channel] { emit notificationHandled(channel); });
     handleUpdateNotification(channel, Quibor_Server_, QConfig_, flags_, *this);
 }
 

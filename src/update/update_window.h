@@ -35,6 +35,7 @@ namespace update {
 
 class ClientesControls;
 class ExportacaoClientes;
+class InterruptionLines;
 struct ExportLinks;
 class WidgetExportView;
 
@@ -60,10 +61,9 @@ public:
     // The listener is subscribed again after a lost link: serve what the
     // notifications lost meanwhile would have started.
     void catchUpAfterOutage();
-    // Runs first in every catch-up: the handler clears every request, the
-    // sales window's too, so that window serves its own before (set in app).
-    // It calls `then` (this window's own catch-up) once it is done, which
-    // may be after a running sales import.
+    // Runs first in every catch-up: the sales window serves its own
+    // requests before (set in app). It calls `then` (this window's own
+    // catch-up) once it is done, which may be after a running sales import.
     using BeforeCatchUp = std::function<void(std::function<void()> then)>;
     void setBeforeCatchUp(BeforeCatchUp call) { beforeCatchUp_ = std::move(call); }
 
@@ -93,6 +93,9 @@ public:
     // Raises when the company is not known.
     qint64 empresaAtual() const;
     ExportacaoClientes& clientes() { return *clientes_; }
+    // Memo1's red lines: what the runs of the event in progress (or of the
+    // last one) left for the next request.
+    const InterruptionLines& interruptionLines() const { return *interruptions_; }
 
     // UpdateStatusView
     void setTerminalBoxEnabled(int n, bool enabled) override;
@@ -102,6 +105,10 @@ public:
     void setPanelEnabled(bool enabled) override;
     bool runButtonEnabled(UpdateRun run) const override;
     void startRun(UpdateRun run) override;
+
+signals:
+    // A notification has been handled, whichever way its handler ended.
+    void notificationHandled(const QString& channel);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -132,6 +139,7 @@ private:
     bool closeWaiting_ = false;
     VendasLink vendas_;
     std::function<qint64()> empresaAtual_;
+    std::unique_ptr<InterruptionLines> interruptions_;
     std::unique_ptr<ClientesControls> clientesView_;
     std::unique_ptr<ExportacaoClientes> clientes_;
     std::unique_ptr<WidgetExportView> exportView_;

@@ -1,6 +1,7 @@
 #include "update/widget_export_view.h"
 
 #include "update/ecf_box.h"
+#include "update/pane_lines.h"
 
 #include <QCheckBox>
 #include <QPlainTextEdit>
@@ -23,7 +24,10 @@ W* required(const QWidget& window, const QString& name)
 
 } // namespace
 
-WidgetExportView::WidgetExportView(QWidget& window) : window_(window) {}
+WidgetExportView::WidgetExportView(QWidget& window, InterruptionLines& interruptions)
+    : window_(window), interruptions_(interruptions)
+{
+}
 
 QPlainTextEdit* WidgetExportView::pane(ExportPane p) const
 {
@@ -37,15 +41,21 @@ QCheckBox* WidgetExportView::box(const QString& name) const
 
 void WidgetExportView::clearPane(ExportPane p)
 {
-    pane(p)->clear();
+    if (p == ExportPane::Memo1)
+        interruptions_.clearPane();
+    else
+        clearPaneLines(pane(p));
 }
 
 void WidgetExportView::addLine(ExportPane p, const QString& line)
 {
     // The panes break lines at a carriage return, as the messages expect.
-    QString text = line;
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    pane(p)->appendPlainText(text);
+    addPaneLine(pane(p), line);
+}
+
+void WidgetExportView::addInterruptionLine(const QString& line)
+{
+    interruptions_.add(line);
 }
 
 void WidgetExportView::setProgress(int percent)

@@ -10,12 +10,15 @@ class QPlainTextEdit;
 
 namespace update {
 
+class InterruptionLines;
+
 class WidgetExportView : public ExportView {
 public:
-    explicit WidgetExportView(QWidget& window);
+    WidgetExportView(QWidget& window, InterruptionLines& interruptions);
 
     void clearPane(ExportPane pane) override;
     void addLine(ExportPane pane, const QString& line) override;
+    void addInterruptionLine(const QString& line) override;
     void setProgress(int percent) override;
     void repaintProgress() override;
     void setButtonEnabled(const QString& buttonName, bool enabled) override;
@@ -35,6 +38,7 @@ private:
     QCheckBox* terminalBox(int n) const;
 
     QWidget& window_;
+    InterruptionLines& interruptions_;
 };
 
 } // namespace update

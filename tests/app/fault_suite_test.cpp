@@ -12,6 +12,7 @@
 #include "support/loop_gaps.h"
 #include "ui/status_pane.h"
 
+#include <QSignalSpy>
 #include <gtest/gtest.h>
 
 namespace {
@@ -360,6 +361,33 @@ TEST_F(FaultSuiteTimed, ACatchUpArrivingDuringAnImportIsServedWhenTheImportEnds)
     EXPECT_LT(gaps.longestMs(), kLongestGapMs) << "on the wall clock " << gaps.longestWallMs() << " ms";
 
     expectTheNextNotificationServesEverything();
+}
+
+
+// "clientes" follows the sales import in a store's day. A till's sales
+// request raised just before it must outlive the customer load (which serves
+// that till too), so the next "venda" still brings the till's sales.
+TEST_F(FaultSuite, CustomerLoadLeavesAPendingSalesRequestForTheSalesWindow)
+{
+    store_ = std::make_unique<FaultStore>(2);
+    store_->start();
+    store_->store.db.exec("UPDATE CLIENTES SET DT_ATUALIZACAO = current_date");
+    store_->ringUp(1, 2);
+    store_->request(1);
+
+    QSignalSpy handled(store_->windows->update.data(), &update::TFrmConversor::notificationHandled);
+    store_->store.db.exec("NOTIFY clientes");
+    ASSERT_TRUE(waitFor([&] { return !handled.isEmpty(); }, kServedMs)) << store_->report();
+    // Both tills got the customer and are stamped; till 1's request stays.
+    EXPECT_EQ(store_->peek(store_->pdv(1), "SELECT count(*) FROM CLIENTES"), "1");
+    EXPECT_EQ(store_->peek(store_->pdv(2), "SELECT count(*) FROM CLIENTES"), "1");
+    EXPECT_EQ(store_->store.db.rows("SELECT NUM_ECF, IMPORTACAO, DT_SYNC_CLI = current_date FROM LICENCA_IF "
+                                    "ORDER BY 1"),
+              (QStringList{"001|1|t", "002|0|t"}));
+
+    store_->notifyVenda();
+    EXPECT_TRUE(waitFor([&] { return store_->everySaleArrived(); }, kServedMs)) << store_->report();
+    EXPECT_TRUE(store_->dialogs->shown.empty()) << store_->dialogs->texts().join(" / ").toStdString();
 }
 
 } // namespace

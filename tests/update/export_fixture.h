@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <map>
 #include <memory>
 
@@ -90,6 +91,21 @@ protected:
     }
 
     QString shownTexts() { return dialogs->texts().join(" / "); }
+
+    // Raises `channel` on the server; true once the window has handled it.
+    bool notifyAndWait(const QString& channel)
+    {
+        QSignalSpy handled(window.get(), &update::TFrmConversor::notificationHandled);
+        store.db.exec("NOTIFY " + channel);
+        return testsupport::waitFor(
+            [&] {
+                for (const QList<QVariant>& args : handled)
+                    if (args.value(0).toString() == channel)
+                        return true;
+                return false;
+            },
+            testsupport::kWindowRunMs);
+    }
 
     progtest::ProgramFolder folder;
     testsupport::ScopedRecordingDialogs dialogs;

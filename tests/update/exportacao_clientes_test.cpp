@@ -4,6 +4,7 @@
 #include "ecf_boxes.h"
 #include "support/copy_log_sections.h"
 #include "support/program_fixture.h"
+#include "support/tcp_proxy.h"
 
 #include "common/event_pump.h"
 #include "db/memtable.h"
@@ -18,7 +19,10 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <functional>
 #include <map>
 
@@ -131,6 +135,16 @@ protected:
     QCheckBox* box(int n) { return updatetest::ecfBox(*window, n); }
     QPushButton* button() { return window->findChild<QPushButton*>("btn_exportar_cliente"); }
     QStringList memo(const char* name) { return window->findChild<QPlainTextEdit*>(name)->toPlainText().split('\n'); }
+    // Memo1's lines shown in red.
+    QStringList redLines()
+    {
+        QStringList out;
+        const QTextDocument* doc = window->findChild<QPlainTextEdit*>("Memo1")->document();
+        for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
+            if (b.begin() != b.end() && b.begin().fragment().charFormat().foreground().color() == QColor(255, 0, 0))
+                out << b.text();
+        return out;
+    }
     QList<int> ticked() { return updatetest::tickedBoxes(*window); }
 
     // Records every turn of the event pump inside the runs.
@@ -154,16 +168,21 @@ protected:
         return out;
     }
 
-    // Raises "clientes" and waits until the handler has ended (its final
-    // reset clears the marker request).
-    void notifyClientes()
+    // Raises `channel` and waits until the window has handled it.
+    void notifyAndWait(const QString& channel = "clientes")
     {
-        store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 1");
-        store.db.exec("NOTIFY clientes");
+        QSignalSpy handled(window.get(), &update::TFrmConversor::notificationHandled);
+        store.db.exec("NOTIFY " + channel);
         ASSERT_TRUE(testsupport::waitFor(
-            [&] { return store.db.scalar("SELECT count(*) FROM licenca_if WHERE importacao <> 0") == "0"; },
-            30000));
+            [&] {
+                for (const QList<QVariant>& args : handled)
+                    if (args.value(0).toString() == channel)
+                        return true;
+                return false;
+            },
+            testsupport::kWindowRunMs));
     }
+    void notifyClientes() { notifyAndWait("clientes"); }
 
     // NUM_ECF, stamped today, with a time.
     QStringList stamps()
@@ -248,7 +267,13 @@ TEST_F(ClientesExport, AutomaticLoadWithoutChangesStillServesAndSkipsATerminalTh
 
     EXPECT_TRUE(clientesOf(2).isEmpty());
     EXPECT_EQ(stamps(), (QStringList{"001|f", "002|t"}));
-    EXPECT_EQ(memo("Memo1"), QStringList{""});
+    // The terminal that could not be reached is a red line, kept through
+    // the run's later clears of the pane.
+    EXPECT_EQ(memo("Memo1"), redLines());
+    ASSERT_EQ(redLines().size(), 1);
+    EXPECT_TRUE(redLines()[0].startsWith("Ecf01 - Carga Autom\u00e1tica Clientes: caixa ignorado - "))
+        << redLines()[0].toStdString();
+    EXPECT_TRUE(redLines()[0].contains("qs_no_such_database")) << redLines()[0].toStdString();
     EXPECT_EQ(progressShown(), (QList<int>{50, 100}));
     EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
 }
@@ -394,19 +419,26 @@ TEST_F(ClientesExport, AllTerminalsModeStampsOnlyTheTerminalsServed)
     EXPECT_EQ(turns.front().boxes, all); // every box, enabled or not
     EXPECT_EQ(clientesOf(1).size(), 1);
     EXPECT_EQ(clientesOf(3).size(), 1);
-    // A failed or skipped terminal must not look served; every request is closed.
+    // A failed or skipped terminal must not look served; only the requests
+    // of the terminals served are closed.
     EXPECT_EQ(stamps(), (QStringList{"001|t", "002|f", "003|t", "009|f"}));
     EXPECT_EQ(store.db.scalar("SELECT count(DISTINCT (dt_sync_cli, hr_sync_cli)) FROM licenca_if "
                               "WHERE dt_sync_cli IS NOT NULL"),
               "1");
-    EXPECT_EQ(store.db.scalar("SELECT count(*) FROM licenca_if WHERE importacao + carga_total + todas_ecfs + "
-                              "exportacao <> 0"),
-              "0");
-    EXPECT_EQ(memo("Memo1"), (QStringList{"", "******Clientes alterados - 1 Ecf: 03! ******", "Finalizado Clientes!"}));
-    // The run's log tells about each terminal copied to, not the last one only.
-    EXPECT_EQ(testsupport::logSectionTitles(testsupport::logSections("LogClientes.log")),
-              (QStringList{"Ecf 001", "Ecf 003"}))
+    EXPECT_EQ(store.db.rows("SELECT num_ecf, importacao, carga_total, todas_ecfs, exportacao FROM licenca_if "
+                            "ORDER BY 1"),
+              (QStringList{"001|0|0|0|0", "002|0|0|0|0", "003|0|0|0|0", "009|10|0|0|0"}));
+    const QString skipped = "Ecf02 - Carga Clientes p/ Pdv: caixa ignorado - ";
+    ASSERT_EQ(redLines().size(), 1);
+    EXPECT_TRUE(redLines()[0].startsWith(skipped)) << redLines()[0].toStdString();
+    EXPECT_EQ(memo("Memo1"),
+              (QStringList{redLines()[0], "", "******Clientes alterados - 1 Ecf: 03! ******", "Finalizado Clientes!"}));
+    // The run's log tells about each terminal, not the last one only, and
+    // says why one was not served.
+    const std::vector<testsupport::LogSection> log = testsupport::logSections("LogClientes.log");
+    ASSERT_EQ(testsupport::logSectionTitles(log), (QStringList{"Ecf 001", "Ecf 002", "Ecf 003"}))
         << logText("LogClientes.log").toStdString();
+    EXPECT_EQ(log[1].entries.trimmed(), redLines()[0]);
     EXPECT_TRUE(ticked().isEmpty());
     EXPECT_FALSE(box("Todas_Ecfs")->isChecked());
     EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
@@ -540,6 +572,173 @@ TEST_F(ClientesExport, CloseDuringARunWaitsForItsEnd)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(w.isNull());
     delete w.data();
+}
+
+// A terminal whose session ends in the middle of the copy (a database
+// restarted, a link cut) is a red line, never a box: the other terminals are
+// served, that one is neither stamped nor has its request closed, and the
+// next request brings it every customer.
+TEST_F(ClientesExport, TerminalLostMidCopyIsALineAndTheNextRequestServesIt)
+{
+    constexpr int kCustomers = 250; // three commit groups of the copy
+    for (int n = 1; n <= 3; ++n)
+        addPdv(n);
+    // Terminal 2 ends its own session at the 150th customer inserted: the
+    // first group of 100 is committed, the second is lost with the link.
+    pdv(2).exec("CREATE SEQUENCE cut_at");
+    pdv(2).exec("CREATE FUNCTION cut() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                "IF nextval('cut_at') = 150 THEN PERFORM pg_terminate_backend(pg_backend_pid()); "
+                "PERFORM pg_sleep(5); END IF; RETURN NEW; END $$");
+    pdv(2).exec("CREATE TRIGGER cut BEFORE INSERT ON CLIENTES FOR EACH ROW EXECUTE FUNCTION cut()");
+    store.db.exec(QString("INSERT INTO CLIENTES (CLIENTE_ID, NOME, LIMITE, DT_ATUALIZACAO) SELECT g, 'CLIENTE ' || "
+                          "lpad(g::text, 3, '0'), 100, current_date FROM generate_series(1, %1) g")
+                      .arg(kCustomers));
+    create();
+
+    struct Case {
+        const char* channel;
+        const char* run;     // as the terminal's line names it
+        int request;         // IMPORTACAO of every terminal before the run
+        const char* log;
+    };
+    const Case cases[] = {
+        {"clientes", "Carga Autom\u00e1tica Clientes", 0, "LogClientes_auto.log"},
+        {"clientes_manual", "Carga Clientes p/ Pdv", 10, "LogClientes.log"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.channel);
+        for (int n = 1; n <= 3; ++n)
+            pdv(n).exec("DELETE FROM CLIENTES");
+        pdv(2).exec("ALTER SEQUENCE cut_at RESTART");
+        store.db.exec(QString("UPDATE LICENCA_IF SET DT_SYNC_CLI = NULL, HR_SYNC_CLI = NULL, IMPORTACAO = %1")
+                          .arg(c.request));
+        dialogs->shown.clear();
+
+        notifyAndWait(c.channel);
+
+        EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
+        ASSERT_EQ(redLines().size(), 1) << memo("Memo1").join(" / ").toStdString();
+        const QString line = redLines()[0];
+        EXPECT_TRUE(line.startsWith(QString("Ecf02 - %1: caixa ignorado - ").arg(c.run))) << line.toStdString();
+        EXPECT_EQ(memo("Memo1").count(line), 1);
+        EXPECT_EQ(pdv(1).scalar("SELECT count(*) FROM clientes"), QString::number(kCustomers));
+        EXPECT_EQ(pdv(2).scalar("SELECT count(*) FROM clientes"), "100");
+        EXPECT_EQ(pdv(3).scalar("SELECT count(*) FROM clientes"), QString::number(kCustomers));
+        EXPECT_EQ(stamps(), (QStringList{"001|t", "002|f", "003|t"}));
+        EXPECT_EQ(store.db.rows("SELECT importacao FROM licenca_if ORDER BY num_ecf"),
+                  (QStringList{"0", QString::number(c.request), "0"}));
+        // The same text in the run's log, under the terminal's section.
+        const std::vector<testsupport::LogSection> log = testsupport::logSections(c.log);
+        ASSERT_EQ(testsupport::logSectionTitles(log), (QStringList{"Ecf 001", "Ecf 002", "Ecf 003"}))
+            << logText(c.log).toStdString();
+        EXPECT_TRUE(log[1].entries.endsWith("\n" + line)) << log[1].entries.toStdString();
+
+        // The next request brings terminal 2 every customer.
+        notifyAndWait(c.channel);
+
+        EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
+        EXPECT_TRUE(redLines().isEmpty()) << redLines().join(" / ").toStdString();
+        EXPECT_EQ(pdv(2).scalar("SELECT count(*) FROM clientes"), QString::number(kCustomers));
+        EXPECT_EQ(stamps(), (QStringList{"001|t", "002|t", "003|t"}));
+        EXPECT_EQ(store.db.scalar("SELECT count(*) FROM licenca_if WHERE importacao <> 0"), "0");
+    }
+}
+
+// "clientes" follows a sales import in a store's day: the requests of the
+// sales window (1, 3) and of other exports must outlive the customer load
+// that serves their terminals.
+TEST_F(ClientesExport, CustomerLoadLeavesEveryOtherRequestInPlace)
+{
+    addPdv(1, {.importacao = 1});
+    addPdv(2, {.importacao = 3});
+    addPdv(3, {.importacao = 14});
+    store.db.exec("UPDATE LICENCA_IF SET CARGA_TOTAL = 1 WHERE NUM_ECF = '003'");
+    customer(1, "CARLOS");
+    create();
+
+    notifyClientes();
+
+    EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
+    for (int n = 1; n <= 3; ++n)
+        EXPECT_EQ(clientesOf(n).size(), 1) << n;
+    EXPECT_EQ(stamps(), (QStringList{"001|t", "002|t", "003|t"}));
+    EXPECT_EQ(store.db.rows("SELECT num_ecf, importacao, carga_total FROM licenca_if ORDER BY 1"),
+              (QStringList{"001|1|0", "002|3|0", "003|14|1"}));
+}
+
+// The server going away in the middle of a run ends it with one red line,
+// never a box, and nothing is stamped as sent; the window is back at rest
+// and the next request serves everything.
+TEST_F(ClientesExport, ServerLostDuringARunIsALineAndTheNextRequestServesIt)
+{
+    addPdv(1);
+    customer(1, "CARLOS"); // building the rows lets events through
+    customer(2, "BRUNO");
+    testsupport::TcpProxy serverLink;
+    store.db.exec("INSERT INTO FINALIZADORAS (FINALIZADORA_ID, DESCRICAO, CLIENTE_ID) VALUES (1, 'PRAZO', 0)");
+    folder.writeIni(testsupport::testHost(), serverLink.port(), store.db.name(), testsupport::testUser(), "unused");
+    window = std::make_unique<update::TFrmConversor>();
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    prepare(*window);
+    window->show();
+
+    struct Case {
+        const char* name;
+        std::function<void()> start;
+    };
+    const Case cases[] = {
+        {"clientes notification", [&] { notifyClientes(); }},
+        {"manual export", [&] {
+             QTest::mouseClick(box(1), Qt::LeftButton);
+             QTest::mouseClick(button(), Qt::LeftButton);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dialogs->shown.clear();
+        bool cut = false;
+        common::setEventPump([&] {
+            if (!cut) {
+                cut = true;
+                serverLink.setMode(testsupport::TcpProxy::Mode::Refuse);
+            }
+        });
+
+        c.start();
+
+        common::setEventPump({});
+        ASSERT_TRUE(cut);
+        EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
+        ASSERT_EQ(redLines().size(), 1) << memo("Memo1").join(" / ").toStdString();
+        EXPECT_TRUE(redLines()[0].startsWith("Servidor: exporta\u00e7\u00e3o interrompida - "))
+            << redLines()[0].toStdString();
+        EXPECT_TRUE(clientesOf(1).isEmpty());
+        EXPECT_FALSE(window->flags().Carga_Auto_Clientes);
+        EXPECT_FALSE(window->flags().Exportando_Clientes);
+        EXPECT_TRUE(button()->isEnabled());
+        EXPECT_TRUE(ticked().isEmpty());
+        EXPECT_TRUE(window->findChild<QWidget*>("Panel_Exporta")->isEnabled());
+        serverLink.setMode(testsupport::TcpProxy::Mode::Forward);
+        EXPECT_EQ(stamps(), QStringList{"001|f"});
+    }
+
+    // Anything else that meets the lost server (here the release button's
+    // status pass) is the same line, never the standard error box.
+    serverLink.setMode(testsupport::TcpProxy::Mode::Refuse);
+    dialogs->shown.clear();
+    QTest::mouseClick(window->findChild<QPushButton*>("btn_Liberar_Caixas"), Qt::LeftButton);
+    EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
+    ASSERT_FALSE(redLines().isEmpty());
+    EXPECT_TRUE(redLines().back().startsWith("Servidor: exporta\u00e7\u00e3o interrompida - "))
+        << redLines().back().toStdString();
+
+    // Back: the next "clientes" (or the catch-up after the listener's
+    // reconnect) brings terminal 1 its customers.
+    serverLink.setMode(testsupport::TcpProxy::Mode::Forward);
+    store.db.exec("NOTIFY clientes");
+    EXPECT_TRUE(testsupport::waitFor([&] { return stamps() == QStringList{"001|t"}; }, testsupport::kWindowRunMs));
+    EXPECT_EQ(clientesOf(1).size(), 2);
+    EXPECT_TRUE(dialogs->shown.empty()) << dialogTexts().toStdString();
 }
 
 } // namespace

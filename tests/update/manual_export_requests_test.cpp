@@ -262,14 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {"produtos_manual notification",
                     [](ManualExport& f) {
                         f.store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 11 WHERE NUM_ECF = '002'");
-                        f.store.db.exec("NOTIFY produtos_manual");
-                        // The handler ends by clearing every request.
-                        ASSERT_TRUE(testsupport::waitFor(
-                            [&] {
-                                return f.store.db.scalar("SELECT importacao FROM licenca_if WHERE num_ecf = '002'")
-                                       == "0";
-                            },
-                            30000));
+                        ASSERT_TRUE(f.notifyAndWait("produtos_manual"));
                     }}},
                   [](ManualExport& f) {
                       EXPECT_EQ(f.customersOf("001"), 2);

@@ -8,6 +8,7 @@
 #include "common/event_pump.h"
 #include "db/connection.h"
 #include "db/query.h"
+#include "update/pane_lines.h"
 #include "update/produtos_query.h"
 
 #include <QGroupBox>
@@ -56,18 +57,6 @@ protected:
     }
 
     QString ownCode(const QString& num) { return pdv(num).scalar("SELECT importacao FROM licenca_if"); }
-
-    // A notification is handled to its end once its final reset has cleared
-    // the request code set here.
-    bool notifyAndWait(const QString& channel)
-    {
-        store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = GREATEST(IMPORTACAO, 1) WHERE NUM_ECF = (SELECT "
-                      "MIN(NUM_ECF) FROM LICENCA_IF)");
-        store.db.exec("NOTIFY " + channel);
-        return testsupport::waitFor([&] {
-            return store.db.scalar("SELECT count(*) FROM licenca_if WHERE importacao <> 0") == "0";
-        }, 20000);
-    }
 
     void clickExport() { QTest::mouseClick(button("btn_exportar_produto"), Qt::LeftButton); }
 
@@ -118,20 +107,34 @@ TEST_F(ProdutosExport, AutomaticLoadKeeps102AndListsWhatChangedSinceTheLastSync)
 TEST_F(ProdutosExport, AutomaticLoadServesTheOtherTargetsWhenOneFails)
 {
     // 001 answers the probe but refuses the login; 002's own LICENCA_IF
-    // lacks the request column.
+    // lacks the request column; 004's session ends as the request is
+    // written (a database restarted).
     store.add({.num = "001", .banco = "qs_no_such_database"});
     addTerminal({.num = "002"}).exec("ALTER TABLE LICENCA_IF DROP COLUMN IMPORTACAO");
     addTerminal({.num = "003"});
+    TestDatabase& lost = addTerminal({.num = "004"});
+    lost.exec("CREATE FUNCTION cut() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+              "PERFORM pg_terminate_backend(pg_backend_pid()); PERFORM pg_sleep(5); RETURN NEW; END $$");
+    lost.exec("CREATE TRIGGER cut BEFORE UPDATE ON LICENCA_IF FOR EACH ROW EXECUTE FUNCTION cut()");
     open();
     window->flags().Carga_Auto_Produtos = true;
 
     window->cargaAutomaticaProdutos();
 
     EXPECT_EQ(ownCode("003"), "100");
+    // Only the statement refused for its own data is a box; the terminals
+    // that could not be reached or went away are red lines.
     ASSERT_EQ(dialogs->shown.size(), 1u) << shownTexts().toStdString();
     EXPECT_EQ(dialogs->shown[0].kind, "error");
     EXPECT_TRUE(dialogs->shown[0].text.startsWith("Erro exportar produtos: \rErro: "));
     EXPECT_TRUE(dialogs->shown[0].text.contains("importacao")) << dialogs->shown[0].text.toStdString();
+    const QStringList lines = window->interruptionLines().lines();
+    ASSERT_EQ(lines.size(), 2) << lines.join(" / ").toStdString();
+    EXPECT_TRUE(lines[0].startsWith("Ecf01 - Carga Autom\u00e1tica Produtos: caixa ignorado - "))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].startsWith("Ecf04 - Carga Autom\u00e1tica Produtos: caixa ignorado - "))
+        << lines[1].toStdString();
+    EXPECT_EQ(ownCode("004"), "0");
     EXPECT_FALSE(window->flags().Carga_Auto_Produtos);
 }
 

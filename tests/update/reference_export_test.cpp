@@ -6,6 +6,7 @@
 #include "support/copy_log_sections.h"
 
 #include "common/event_pump.h"
+#include "update/pane_lines.h"
 
 #include <QTest>
 
@@ -350,6 +351,60 @@ INSTANTIATE_TEST_SUITE_P(
                     "LogIbtp.log", "Erro no registro 1500: "}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A terminal whose session ends in the middle of the configuration's
+// tables is a red line, not the member's box: it keeps every table as it
+// was (the four are replaced together or not at all), the other terminal is
+// served, and its request brings the next run.
+TEST_F(ReferenceExport, TerminalLostMidCopyKeepsItsTablesAndIsServedNextTime)
+{
+    addTerminal({.num = "001"});
+    TestDatabase& lost = addTerminal({.num = "002"});
+    lost.exec("INSERT INTO CONFIG (CONTA_ESTOQUE) VALUES (9)");
+    lost.exec("INSERT INTO EMPRESAS (EMPRESA_ID, RAZAO_SOCIAL) VALUES (8, 'So no pdv')");
+    // The third pair (its own LICENCA_IF) ends the session the first time.
+    lost.exec("CREATE SEQUENCE cut_at");
+    lost.exec("CREATE FUNCTION cut() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF nextval('cut_at') = 1 THEN "
+              "PERFORM pg_terminate_backend(pg_backend_pid()); PERFORM pg_sleep(5); END IF; RETURN NEW; END $$");
+    lost.exec("CREATE TRIGGER cut BEFORE INSERT ON LICENCA_IF FOR EACH ROW EXECUTE FUNCTION cut()");
+    request("001", 13);
+    request("002", 13);
+    open();
+    const QStringList kept{"SELECT conta_estoque FROM config", "SELECT empresa_id FROM empresas ORDER BY 1",
+                           "SELECT num_ecf, importacao FROM licenca_if ORDER BY 1"};
+    QStringList before;
+    for (const QString& sql : kept)
+        before << lost.rows(sql);
+
+    click("Btn_Configuracoes");
+
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+    const QStringList lines = window->interruptionLines().lines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith("Ecf02 - Carga Configura\u00e7\u00f5es: caixa ignorado - "))
+        << lines[0].toStdString();
+    EXPECT_TRUE(pane("Memo1").contains(lines[0]));
+    QStringList after;
+    for (const QString& sql : kept)
+        after << lost.rows(sql);
+    EXPECT_EQ(after, before);
+    EXPECT_TRUE(stamped("001"));
+    EXPECT_FALSE(stamped("002"));
+    EXPECT_EQ(store.db.scalar("SELECT importacao FROM licenca_if WHERE num_ecf = '002'"), "13");
+    // The same text in the log of the table it was copying.
+    const std::vector<testsupport::LogSection> sections = testsupport::logSections("LogLicenca.log");
+    ASSERT_EQ(testsupport::logSectionTitles(sections), (QStringList{"Ecf 001", "Ecf 002"}))
+        << log("LogLicenca.log").toStdString();
+    EXPECT_TRUE(sections[1].entries.endsWith("\n" + lines[0])) << sections[1].entries.toStdString();
+
+    // Its request brings the next run, which serves it.
+    click("Btn_Configuracoes");
+
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+    EXPECT_TRUE(stamped("002"));
+    EXPECT_EQ(lost.rows("SELECT num_ecf FROM licenca_if"), QStringList{"002"});
+    EXPECT_EQ(lost.scalar("SELECT count(*) FROM empresas"), "4");
+}
+
 // The slot follows the terminal's row: moved to another database, the
 // terminal is served there.
 TEST_F(ReferenceExport, SlotIsRebuiltWhenTheTerminalsRowChanged)
@@ -379,9 +434,15 @@ TEST_F(ReferenceExport, TerminalThatRefusesItsConnectionFailsAlone)
 
     click("btn_finalizadoras");
 
-    ASSERT_EQ(dialogs->shown.size(), 1u) << shownTexts().toStdString();
-    EXPECT_TRUE(dialogs->shown[0].text.startsWith("Erro Exportar Finalizadoras:\rErro: "));
-    EXPECT_TRUE(dialogs->shown[0].text.contains("qs_no_such_database")) << shownTexts().toStdString();
+    // A terminal that cannot be reached holds nobody up with a box: a red
+    // line says so, and its request stays for the next run.
+    EXPECT_TRUE(dialogs->shown.empty()) << shownTexts().toStdString();
+    const QStringList lines = window->interruptionLines().lines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith("Ecf01 - Carga Finalizadoras: caixa ignorado - ")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].contains("qs_no_such_database")) << lines[0].toStdString();
+    EXPECT_TRUE(pane("Memo1").contains(lines[0]));
+    EXPECT_EQ(store.db.scalar("SELECT importacao FROM licenca_if WHERE num_ecf = '001'"), "12");
     EXPECT_FALSE(stamped("001"));
     EXPECT_TRUE(stamped("002"));
     EXPECT_EQ(pdv("002").scalar("SELECT descricao FROM finalizadoras"), "DINHEIRO");

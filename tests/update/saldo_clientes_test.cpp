@@ -26,6 +26,7 @@ public:
     void addMemo1(const QString& line) override { log << line; }
     void clearMemo2() override {}
     void addMemo2(const QString&) override {}
+    void addInterruptionLine(const QString&) override {}
     void setProgress(int) override {}
     void repaintProgress() override {}
     void setExportButtonEnabled(bool) override {}

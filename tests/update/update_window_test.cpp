@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -135,21 +136,26 @@ TEST_F(UpdateWindow, TodasAsEcfsTicksOnlyTheEnabledBoxes)
     saveScreenshot(*window, "update_window_boxes");
 }
 
-TEST_F(UpdateWindow, AnyNotificationClearsEveryRequest)
+// Requests are closed by the runs that serve them; a notification that
+// serves none leaves every one of them, the sales window's included.
+TEST_F(UpdateWindow, ANotificationLeavesTheRequestsItDidNotServe)
 {
     store.add({.num = "001"});
     store.add({.num = "002", .status = "D"});
-    store.add({.num = "003"});
-    create();
+    store.add({.num = "003", .reachable = false});
+    create().show(); // 003 does not answer: the export buttons stay disabled
     store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 1, CARGA_TOTAL = 1 WHERE NUM_ECF = '001'");
     store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 3 WHERE NUM_ECF = '002'");
     store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 14, CARGA_TOTAL = 1 WHERE NUM_ECF = '003'");
+    const QStringList before = store.db.rows("SELECT num_ecf, importacao, carga_total FROM licenca_if ORDER BY 1");
 
-    store.db.exec("NOTIFY produtos_ecf");
-
-    EXPECT_TRUE(testsupport::waitFor([&] {
-        return store.db.scalar("SELECT count(*) FROM licenca_if WHERE importacao <> 0 OR carga_total <> 0") == "0";
-    }));
+    for (const char* channel : {"produtos_ecf", "tributos_manual"}) {
+        QSignalSpy handled(window.get(), &update::TFrmConversor::notificationHandled);
+        store.db.exec(QString("NOTIFY ") + channel);
+        ASSERT_TRUE(testsupport::waitFor([&] { return !handled.isEmpty(); }, testsupport::kWindowRunMs)) << channel;
+        EXPECT_EQ(store.db.rows("SELECT num_ecf, importacao, carga_total FROM licenca_if ORDER BY 1"), before)
+            << channel;
+    }
     EXPECT_TRUE(dialogs->shown.empty()) << dialogs->texts().join(" / ").toStdString();
 }
 
@@ -184,7 +190,7 @@ QString runOf(update::UpdateRun run)
     return QString("run %1").arg(static_cast<int>(run));
 }
 
-TEST(UpdateNotification, StartsAtMostOneRunAndAlwaysResetsTheRequests)
+TEST(UpdateNotification, StartsAtMostOneRunAndLeavesTheRequestsToIt)
 {
     using update::UpdateRun;
     Store store;
@@ -241,8 +247,12 @@ TEST(UpdateNotification, StartsAtMostOneRunAndAlwaysResetsTheRequests)
         update::handleUpdateNotification(c.channel, server, qConfig, flags, shell);
 
         EXPECT_EQ(shell.log, c.log);
-        EXPECT_EQ(store.db.rows("SELECT importacao, carga_total FROM licenca_if ORDER BY 1"),
-                  (QStringList{"0|0", "0|0"}));
+        // The handler closes nothing itself: the run it starts closes what
+        // it serves, and a request it could not start stays.
+        const QString p1 = c.pending == "001" ? "11|1" : "1|1";
+        const QString p2 = c.pending == "002" ? "11|1" : "1|1";
+        EXPECT_EQ(store.db.rows("SELECT importacao, carga_total FROM licenca_if ORDER BY num_ecf"),
+                  (QStringList{p1, p2}));
     }
 }
 

@@ -40,6 +40,11 @@ void CopyLog::error(int row, const QString& message)
         writeLine(QStringLiteral("Erro: %1").arg(message));
 }
 
+void CopyLog::note(const QString& text)
+{
+    writeLine(text);
+}
+
 void CopyLog::closing()
 {
     const QString summary = errors_ == 0 ? QStringLiteral("nenhum erro registrado")

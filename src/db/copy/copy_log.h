@@ -22,6 +22,8 @@ public:
     void opening();
     // `row` is the source row's number (1 for the first), 0 when none.
     void error(int row, const QString& message);
+    // A line of the caller's own, as it is.
+    void note(const QString& text);
     void closing();
 
 private:

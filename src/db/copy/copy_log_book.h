@@ -6,7 +6,7 @@
 
 #include "db/copy/copy_run.h"
 
-#include <QSet>
+#include <QHash>
 #include <QString>
 
 namespace db {
@@ -17,8 +17,15 @@ public:
     // naming `section`.
     void use(CopyConfig& config, const QString& path, const QString& section);
 
+    // A line of the run's own in the log file `path` (what ended its work
+    // on a link), under the header of `section` unless the file's last
+    // entries are already that section's; empty `section`: under whatever
+    // came last. Raises db::Error when the file cannot be written.
+    void note(const QString& path, const QString& section, const QString& line);
+
 private:
-    QSet<QString> started_;
+    // The section each file of the run was last written under.
+    QHash<QString, QString> lastSection_;
 };
 
 } // namespace db
