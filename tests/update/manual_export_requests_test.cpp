@@ -23,6 +23,7 @@ public:
 
     using ExportFixture::anyBoxChecked;
     using ExportFixture::box;
+    using ExportFixture::notifyAndWait;
     using ExportFixture::pane;
     using ExportFixture::pdv;
     using ExportFixture::progress;
