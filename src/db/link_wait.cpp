@@ -77,24 +77,32 @@ void awaitAnswer(const Link& link)
             return;
         if (!busy)
             busy.emplace();
-        // Counted across waits: neither a steady stream nor a string of
-        // quick statements keeps events out for longer than a slice.
-        if (common::msSinceEventsRan() >= sliceMs)
-            common::pumpWhileWaiting();
-        const qint64 left = boundMs - quiet.elapsed();
-        if (boundMs > 0 && left <= 0)
-            giveUp(link);
         const int fd = PQsocket(conn);
         if (fd < 0)
             return;
         pollfd p{fd, static_cast<short>(POLLIN | (unsent ? POLLOUT : 0)), 0};
-        const qint64 waitMs
-            = std::clamp<qint64>(sliceMs - common::msSinceEventsRan(), 0, boundMs > 0 ? left : sliceMs);
+        // Counted across waits: neither a steady stream nor a string of
+        // quick statements keeps events out for longer than a slice. A turn
+        // may be long (a modal box): what came in meanwhile is a sign of
+        // life, and the socket is read again before silence is judged.
+        if (common::msSinceEventsRan() >= sliceMs) {
+            common::pumpWhileWaiting();
+            if (::poll(&p, 1, 0) > 0)
+                quiet.start();
+            continue;
+        }
+        const qint64 waitMs = std::clamp<qint64>(sliceMs - common::msSinceEventsRan(), 0, sliceMs);
         const int ready = ::poll(&p, 1, static_cast<int>(waitMs));
-        if (ready > 0)
+        if (ready > 0) {
             quiet.start();
-        else if (ready < 0 && errno != EINTR)
+            continue;
+        }
+        if (ready < 0 && errno != EINTR)
             return;
+        // Silence is judged only here: the socket was read above and
+        // watched since, and nothing came.
+        if (ready == 0 && boundMs > 0 && quiet.elapsed() >= boundMs)
+            giveUp(link);
     }
 }
 

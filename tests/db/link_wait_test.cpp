@@ -15,6 +15,7 @@
 #include "support/test_db.h"
 #include "support/wait.h"
 
+#include <QEventLoop>
 #include <QObject>
 #include <QTimer>
 #include <atomic>
@@ -186,6 +187,40 @@ TEST_F(LinkWait, ASilentPeerIsGivenUpAtItsBoundAsALostLink)
         EXPECT_NE(c.linkGeneration(), generation);
     }
     EXPECT_EQ(db_.scalar("SELECT n FROM t"), "2");
+}
+
+// A turn of the loop inside the wait that lasts past the bound (a modal box
+// opened by a click) while the answer comes in: the statement has answered,
+// so it must not be taken for silence, cancelled and its link dropped.
+TEST_F(LinkWait, AnAnswerThatCameInDuringALongEventTurnIsNotSilence)
+{
+    db::LinkBounds bounds;
+    bounds.terminalAnswer = std::chrono::milliseconds(300);
+    bounds.serverAnswer = std::chrono::milliseconds(300);
+    ScopedBounds scoped(bounds);
+    for (const bool terminal : {true, false}) {
+        SCOPED_TRACE(terminal ? "terminal" : "server");
+        db::Connection c = connect(terminal);
+        const quint64 generation = c.linkGeneration();
+        QObject context;
+        bool boxShown = false;
+        // Fires in the wait's first turn; the answer comes 50 ms later.
+        QTimer::singleShot(0, &context, [&] {
+            boxShown = true;
+            QEventLoop box;
+            QTimer::singleShot(900, &box, &QEventLoop::quit);
+            box.exec();
+        });
+        try {
+            run(c, "UPDATE t SET n = n + 1 FROM (SELECT pg_sleep(0.05)) s");
+        } catch (const db::Error& e) {
+            ADD_FAILURE() << "an answered statement failed: " << e.message().toStdString();
+        }
+        EXPECT_TRUE(boxShown) << "the long turn came inside the wait";
+        EXPECT_TRUE(c.linkUp());
+        EXPECT_EQ(c.linkGeneration(), generation);
+    }
+    EXPECT_EQ(db_.scalar("SELECT n FROM t"), "2") << "both updates committed once";
 }
 
 } // namespace
