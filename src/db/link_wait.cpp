@@ -18,33 +18,52 @@
 namespace db {
 namespace {
 
-// Cancels in flight at once; a peer that accepts a cancel and never ends
-// it keeps its helper waiting, so their number is kept small.
-constexpr int kMaxCancelsInFlight = 4;
+// A terminal's cancels in flight at once. A peer that accepts a cancel and
+// never ends it keeps its helper waiting, so their number is kept small. A
+// server's cancels are never held back by them: a server statement left
+// running may still write.
+constexpr int kMaxTerminalCancelsInFlight = 4;
+
+std::atomic<int>& terminalCancelsInFlight()
+{
+    static std::atomic<int> inFlight{0};
+    return inFlight;
+}
 
 // The client library's cancel connects and then waits for the peer to end
 // the exchange, which a silent peer never does: it runs on a helper of its
-// own while the link is dropped at once.
-void cancelInBackground(PGconn* conn)
+// own while the link is dropped at once. Says why when none was sent.
+QString cancelInBackground(PGconn* conn, bool capped)
 {
-    static std::atomic<int> inFlight{0};
-    if (inFlight.load() >= kMaxCancelsInFlight)
-        return;
+    std::atomic<int>& inFlight = terminalCancelsInFlight();
+    if (capped && inFlight.load() >= kMaxTerminalCancelsInFlight)
+        return QStringLiteral("earlier cancels still wait on silent terminals");
     PGcancel* cancel = PQgetCancel(conn);
     if (!cancel)
-        return;
-    ++inFlight;
-    std::thread([cancel] {
+        return QStringLiteral("the link had no socket left");
+    if (capped)
+        ++inFlight;
+    std::thread([cancel, capped] {
         char ignored[256];
         PQcancel(cancel, ignored, sizeof ignored);
         PQfreeCancel(cancel);
-        --inFlight;
+        if (capped)
+            --terminalCancelsInFlight();
     }).detach();
+    return {};
 }
 
 [[noreturn]] void giveUp(const Link& link)
 {
-    cancelInBackground(link.conn);
+    const bool terminal = link.sessions == nullptr;
+    const QString noCancel = cancelInBackground(link.conn, terminal);
+    // Its session may go on without us: the connection ends it from its
+    // next link before anything else is sent.
+    if (link.sessions) {
+        ServerSessions::Session session = link.sessions->current;
+        session.pid = PQbackendPID(link.conn);
+        link.sessions->givenUp.push_back(session);
+    }
     // Shut, not closed: the handle stays valid for its owner, and the next
     // read finds the end of the stream, so the link shows as lost.
     const int fd = PQsocket(link.conn);
@@ -52,9 +71,15 @@ void cancelInBackground(PGconn* conn)
         ::shutdown(fd, SHUT_RDWR);
     PQconsumeInput(link.conn);
     const qint64 seconds = (link.answerBound.count() + 999) / 1000;
-    throw NoAnswer(QStringLiteral("No answer from the %1 for %2 s: the statement was cancelled and the link dropped")
-                       .arg(link.peer.isEmpty() ? QStringLiteral("server") : link.peer)
-                       .arg(seconds));
+    const QString peer = link.peer.isEmpty() ? QStringLiteral("server") : link.peer;
+    if (noCancel.isEmpty())
+        throw NoAnswer(QStringLiteral("No answer from the %1 for %2 s: the statement was cancelled and the link dropped")
+                           .arg(peer)
+                           .arg(seconds));
+    throw NoAnswer(QStringLiteral("No answer from the %1 for %2 s: the link was dropped, no cancel sent (%3)")
+                       .arg(peer)
+                       .arg(seconds)
+                       .arg(noCancel));
 }
 
 } // namespace
