@@ -566,6 +566,8 @@ void Connection::open()
     if (impl_->conn)
         return;
     impl_->establish();
+    // Units that talk to the client library directly go on from here.
+    impl_->endGivenUpSessions(*this);
 }
 
 std::shared_ptr<PolledConnect> Connection::beginOpen(std::chrono::milliseconds timeout)
@@ -640,6 +642,7 @@ void Connection::reconnect()
 {
     impl_->refuseWhileBusy(QStringLiteral("reconnect"));
     impl_->reconnect();
+    impl_->endGivenUpSessions(*this);
 }
 
 std::shared_ptr<ResultData> Connection::execute(const QString& positionalSql, const std::vector<Value>& params)

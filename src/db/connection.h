@@ -97,8 +97,8 @@ public:
     bool linkUp() const;
 
     // Drops the link and makes a new one (a bounded number of attempts),
-    // then tells the listeners. Raises BrokenConnection when every attempt
-    // fails. A transaction open on the old link is gone: its statements and
+    // then tells the listeners and ends a session given up on (below).
+    // Raises BrokenConnection when every attempt fails. A transaction open on the old link is gone: its statements and
     // its commit raise BrokenConnection until the caller rolls back.
     void reconnect();
 
