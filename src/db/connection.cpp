@@ -82,7 +82,7 @@ void pauseWhileHolding(qint64 ms)
     }
 }
 
-// A server session given up on, ended from another link of the same user.
+// A server session left behind, ended from another link of the same user.
 // It is known by its pid and by having started before its link was made
 // (a second to spare): a pid the server has since given to another session
 // is left alone. `$2`: seconds since that link was made, less the second.
@@ -158,7 +158,7 @@ struct Connection::Impl {
     // Sessions of this connection's server links (none for a terminal's);
     // given-up ones are noted there by the wait that gave up.
     mutable ServerSessions sessions;
-    bool endingGivenUp = false;
+    bool endingLeftBehind = false;
 
     void endTransaction()
     {
@@ -391,18 +391,18 @@ struct Connection::Impl {
         throw BrokenConnection(lastFailure);
     }
 
-    // Ends the sessions of server links given up on, from the current link
+    // Ends the sessions server links left behind, from the current link
     // (a new one when that was lost too), and waits until the server shows
     // them gone: until then a statement one was running may still commit,
     // so nothing else goes out on this connection. Raises BrokenConnection
     // while one is not seen gone; it stays noted for the next statement.
-    void endGivenUpSessions(Connection& owner, int reconnectAttempts = linkBounds().reconnectAttempts)
+    void endSessionsLeftBehind(Connection& owner, int reconnectAttempts = linkBounds().reconnectAttempts)
     {
         // Nested: a listener subscribing again on the new link.
-        if (sessions.givenUp.empty() || endingGivenUp)
+        if (sessions.leftBehind.empty() || endingLeftBehind)
             return;
-        endingGivenUp = true;
-        common::ScopeExit ended([this] { endingGivenUp = false; });
+        endingLeftBehind = true;
+        common::ScopeExit ended([this] { endingLeftBehind = false; });
         try {
             if (!conn || linkBad()) {
                 if (!autoReconnect)
@@ -410,24 +410,24 @@ struct Connection::Impl {
                 reconnect(reconnectAttempts);
             }
             Exchange exchange(owner);
-            while (!sessions.givenUp.empty()) {
-                endSession(sessions.givenUp.front());
-                sessions.givenUp.erase(sessions.givenUp.begin());
+            while (!sessions.leftBehind.empty()) {
+                endSession(sessions.leftBehind.front());
+                sessions.leftBehind.erase(sessions.leftBehind.begin());
             }
         } catch (const Error& e) {
             throw BrokenConnection(
-                QStringLiteral("A server session given up on may still be running its statement and could not be "
-                               "ended: ")
+                QStringLiteral("A server session left behind by a lost link may still be running its statement and "
+                               "could not be ended: ")
                 + e.message().section(u'\n', 0, 0).trimmed());
         }
     }
 
     // The same where the caller's own failure is what it must hear, with a
     // single try at a new link: the caller has waited out a bound already.
-    void endGivenUpSessionsQuietly(Connection& owner) noexcept
+    void endSessionsLeftBehindQuietly(Connection& owner) noexcept
     {
         try {
-            endGivenUpSessions(owner, 1);
+            endSessionsLeftBehind(owner, 1);
         } catch (...) {
             // Still noted: the next statement tries again before it goes.
         }
@@ -453,10 +453,10 @@ struct Connection::Impl {
                 raiseFailure(conn.get(), still.get(), QString::fromUtf8(kSessionStill));
             if (PQntuples(still.get()) == 0)
                 return;
-            if (waited.elapsed() >= linkBounds().givenUpSessionEnd.count())
+            if (waited.elapsed() >= linkBounds().leftBehindSessionEnd.count())
                 throw BrokenConnection(QStringLiteral("session %1 did not end within %2 s")
                                            .arg(session.pid)
-                                           .arg((linkBounds().givenUpSessionEnd.count() + 999) / 1000));
+                                           .arg((linkBounds().leftBehindSessionEnd.count() + 999) / 1000));
             pauseWhileHolding(kSessionEndPollMs);
         }
     }
@@ -500,21 +500,25 @@ struct Connection::Impl {
                 throw BrokenConnection(connectionMessage(conn.get()));
             reconnect();
         }
-        endGivenUpSessions(owner);
+        endSessionsLeftBehind(owner);
         statementSent = false;
         try {
             Exchange exchange(owner);
             return run();
         } catch (const NoAnswer&) {
             // The peer that did not answer would keep a second try waiting
-            // too. A server session given up on is ended first: the caller
+            // too. A server session left behind is ended first: the caller
             // may hand its rows back or send them again.
             if (autoReconnect)
-                endGivenUpSessionsQuietly(owner);
+                endSessionsLeftBehindQuietly(owner);
             throw;
         } catch (const BrokenConnection&) {
-            // A write sent before the link went may have been committed: the
-            // caller hears of it, and its own duplicate tests settle it.
+            // A write sent before the link went may have been committed, or
+            // may still be, by a session the server has not seen lose us:
+            // that session is ended, then the caller hears of it, and its own
+            // duplicate tests settle what was committed.
+            if (autoReconnect)
+                endSessionsLeftBehindQuietly(owner);
             if (!autoReconnect || transactionBefore || (statementSent && !writesNothing(sql)))
                 throw;
         } catch (const DatabaseError& e) {
@@ -523,7 +527,7 @@ struct Connection::Impl {
             throw;
         }
         reconnect();
-        endGivenUpSessions(owner);
+        endSessionsLeftBehind(owner);
         Exchange exchange(owner);
         return run();
     }
@@ -567,7 +571,7 @@ void Connection::open()
         return;
     impl_->establish();
     // Units that talk to the client library directly go on from here.
-    impl_->endGivenUpSessions(*this);
+    impl_->endSessionsLeftBehind(*this);
 }
 
 std::shared_ptr<PolledConnect> Connection::beginOpen(std::chrono::milliseconds timeout)
@@ -626,23 +630,23 @@ int Connection::connectTimeoutSeconds() const
     return impl_->connectTimeout;
 }
 
-void Connection::endGivenUpSessions()
+void Connection::endSessionsLeftBehind()
 {
-    impl_->refuseWhileBusy(QStringLiteral("end a session given up on"));
-    impl_->endGivenUpSessions(*this);
+    impl_->refuseWhileBusy(QStringLiteral("end a session left behind"));
+    impl_->endSessionsLeftBehind(*this);
 }
 
-void Connection::tryEndingGivenUpSessions() noexcept
+void Connection::tryEndingSessionsLeftBehind() noexcept
 {
     if (!impl_->busy && impl_->autoReconnect)
-        impl_->endGivenUpSessionsQuietly(*this);
+        impl_->endSessionsLeftBehindQuietly(*this);
 }
 
 void Connection::reconnect()
 {
     impl_->refuseWhileBusy(QStringLiteral("reconnect"));
     impl_->reconnect();
-    impl_->endGivenUpSessions(*this);
+    impl_->endSessionsLeftBehind(*this);
 }
 
 std::shared_ptr<ResultData> Connection::execute(const QString& positionalSql, const std::vector<Value>& params)

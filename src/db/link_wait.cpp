@@ -53,17 +53,29 @@ QString cancelInBackground(PGconn* conn, bool capped)
     return {};
 }
 
+// A server link lost or dropped while an answer was due: its session may go
+// on without us (a peer that never saw the link end runs the statement to
+// its commit), so the connection ends it from its next link before
+// anything else is sent.
+void noteSessionLeftBehind(const Link& link)
+{
+    if (!link.sessions)
+        return;
+    // Its pid as noted when the link was made: the client library no longer
+    // tells it once the link failed.
+    const ServerSessions::Session session = link.sessions->current;
+    std::vector<ServerSessions::Session>& left = link.sessions->leftBehind;
+    const bool noted = std::any_of(left.begin(), left.end(),
+                                   [&](const ServerSessions::Session& s) { return s.pid == session.pid; });
+    if (session.pid > 0 && !noted)
+        left.push_back(session);
+}
+
 [[noreturn]] void giveUp(const Link& link)
 {
     const bool terminal = link.sessions == nullptr;
     const QString noCancel = cancelInBackground(link.conn, terminal);
-    // Its session may go on without us: the connection ends it from its
-    // next link before anything else is sent.
-    if (link.sessions) {
-        ServerSessions::Session session = link.sessions->current;
-        session.pid = PQbackendPID(link.conn);
-        link.sessions->givenUp.push_back(session);
-    }
+    noteSessionLeftBehind(link);
     // Shut, not closed: the handle stays valid for its owner, and the next
     // read finds the end of the stream, so the link shows as lost.
     const int fd = PQsocket(link.conn);
@@ -96,8 +108,10 @@ void awaitAnswer(const Link& link)
     quiet.start();
     for (;;) {
         const int unsent = PQflush(conn); // 0: all sent, 1: some still queued
-        if (unsent < 0 || !PQconsumeInput(conn))
+        if (unsent < 0 || !PQconsumeInput(conn)) {
+            noteSessionLeftBehind(link);
             return; // the link failed: the next result reports it
+        }
         if (unsent == 0 && !PQisBusy(conn))
             return;
         if (!busy)

@@ -19,17 +19,18 @@
 
 namespace db {
 
-// The server sessions of one connection's links. A link given up on is
-// only dropped on our side: its session may go on running the statement on
-// the server (and commit it) until it is ended from a new link.
+// The server sessions of one connection's links. A link given up on, or
+// lost while an answer was due, is only gone on our side: its session may go
+// on running the statement on the server (and commit it) until it is ended
+// from a new link.
 struct ServerSessions {
     struct Session {
         int pid = 0;
         QElapsedTimer made; // since the link was made
     };
     Session current;
-    // Given up on and not yet seen gone, oldest first.
-    std::vector<Session> givenUp;
+    // Left behind so and not yet seen gone, oldest first.
+    std::vector<Session> leftBehind;
 };
 
 // A session as a waiting statement needs it.

@@ -164,16 +164,15 @@ struct Pipeline::Impl {
     {
         if (PQpipelineStatus(conn) != PQ_PIPELINE_OFF)
             PQexitPipelineMode(conn);
-        const bool wasLost = lost;
         lost = false;
         holding.reset();
         // A NOTIFY may have come in with the answers.
         connection.statementsRan();
-        // A server link given up on: its session is ended before the caller
-        // hears the writes' outcomes, as it may hand their rows back or send
-        // them again. Should that fail, the next statement tries first.
-        if (wasLost)
-            connection.tryEndingGivenUpSessions();
+        // A server link lost or given up on: the session it left behind is
+        // ended before the caller hears the writes' outcomes, as it may hand
+        // their rows back or send them again. Should that fail, the next
+        // statement tries first.
+        connection.tryEndingSessionsLeftBehind();
     }
 
     Connection& connection;
@@ -209,9 +208,9 @@ void Pipeline::send(Query& write)
     const std::vector<Value> values = write.orderedValues();
     Connection& connection = impl_->connection;
     connection.open();
-    // Not while a session given up on may still be writing.
+    // Not while a session left behind may still be writing.
     if (!pending())
-        connection.endGivenUpSessions();
+        connection.endSessionsLeftBehind();
     PGconn* conn = connection.handle();
     Impl::Entry& e = impl_->entry(write.positionalSql_);
     if (!impl_->ready(e, conn)) {
