@@ -156,7 +156,7 @@ struct Connection::Impl {
     std::vector<Listener*> listeners;
     std::shared_ptr<PolledConnect> pending; // the connect in flight
     // Sessions of this connection's server links (none for a terminal's);
-    // given-up ones are noted there by the wait that gave up.
+    // one left behind is noted there by the wait that saw its link go.
     mutable ServerSessions sessions;
     bool endingLeftBehind = false;
 
@@ -526,7 +526,9 @@ struct Connection::Impl {
                 transactionFailure = e;
             throw;
         }
-        reconnect();
+        // The new link may be there already, made to end a session.
+        if (!conn || linkBad())
+            reconnect();
         endSessionsLeftBehind(owner);
         Exchange exchange(owner);
         return run();
