@@ -265,6 +265,7 @@ TEST_F(LinkWait, AServerSessionGivenUpOnIsEndedBeforeAnythingElseGoes)
         TcpProxy proxy;
         db::Connection c = connect(false, &proxy);
         c.setAutoReconnect(true);
+        c.setConnectTimeoutSeconds(2); // a host away costs the try no more
         db::Query who(c);
         who.setText("SELECT pg_backend_pid() AS P");
         who.open();
