@@ -27,6 +27,7 @@
 //   QS_OUTAGE_SECONDS=30 scripts/bench.sh outage_freeze_bench   (shorter)
 
 #include "app/fault_store.h"
+#include "db/statement_counts.h"
 #include "support/loop_gaps.h"
 
 #include <benchmark/benchmark.h>
@@ -52,17 +53,24 @@ using testsupport::runDelayNs;
 
 constexpr int kIdleSeconds = 10;
 
-// Rows the import brought to the server over a stretch of it.
+// Rows the import brought to the server over a stretch of it, and the
+// statements the program sent meanwhile (to the server and the tills): where
+// a row waits longer, the time per statement or the statements per row
+// show it.
 struct Pace {
     int rows = 0;
     double seconds = 0;
+    db::StatementCounts sent;
     double perSecond() const { return seconds > 0 ? rows / seconds : 0; }
+    double statementsPerRow() const { return rows > 0 ? double(sent.statements) / rows : 0; }
+    double msPerStatement() const { return sent.statements > 0 ? seconds * 1000 / sent.statements : 0; }
 };
 
 // Server rows of the sales over the import, sampled every 100 ms.
 struct RowSample {
     double at; // seconds since the first notification
     int rows;
+    db::StatementCounts sent; // since the process started
 };
 
 // The pace between `from` and `to` while rows moved: from the last sample
@@ -83,7 +91,7 @@ Pace paceBetween(const std::vector<RowSample>& samples, double from, double to)
     for (std::size_t i = first; i < in.size(); ++i)
         if (in[i].rows > in[last].rows)
             last = i;
-    return {in[last].rows - in[first].rows, in[last].at - in[first].at};
+    return {in[last].rows - in[first].rows, in[last].at - in[first].at, in[last].sent - in[first].sent};
 }
 
 // A rung-up sale's rows: header, two items, instalment, closing, NFC-e.
@@ -295,8 +303,8 @@ void BM_OutageFreeze(benchmark::State& state)
         watch.setInterval(100);
         QObject::connect(&watch, &QTimer::timeout, [&] {
             benchOwn([&] {
-                rowSamples.push_back(
-                    {importClock.elapsed() / 1000.0, store.store.db.scalar(kServerRows).toInt() - rowsBefore});
+                rowSamples.push_back({importClock.elapsed() / 1000.0,
+                                      store.store.db.scalar(kServerRows).toInt() - rowsBefore, db::statementCounts()});
             });
             if (silenced || rowSamples.back().rows < importRows / 2)
                 return;
@@ -398,6 +406,10 @@ int main(int argc, char** argv)
                 " back (%d rows in %.1f s): %.2fx (target within 1.5x)\n",
                 f.paceBefore.perSecond(), f.paceBefore.rows, f.paceBefore.seconds, f.paceAfter.perSecond(),
                 f.paceAfter.rows, f.paceAfter.seconds, ratio);
+    for (const auto& [when, pace] : {std::pair{"before", &f.paceBefore}, std::pair{"after", &f.paceAfter}})
+        std::printf("    %-6s %.2f statements a row, %.3f ms a statement, %llu preparations\n", when,
+                    pace->statementsPerRow(), pace->msPerStatement(),
+                    static_cast<unsigned long long>(pace->sent.preparations));
     if (f.importSeconds >= 0)
         std::printf("  every sale on the server exactly once %.1f s after the first notification (%d notifications)\n",
                     f.importSeconds, f.importNotifications);
