@@ -15,16 +15,19 @@
 // loop's thread is taken out of the gap it falls in.
 //
 // Then an import of QS_IMPORT_SALES (3000) sales from the three tills runs,
-// and halfway through it the server's link goes silent (packets
-// dropped, nothing closed) for QS_SILENT_SECONDS (30, past the server
-// statements' bound): the longest gaps during the import and during the
-// silence are reported next to the idle one, with the time until every sale
-// is on the server exactly once.
+// and once half its rows are on the server the server's link goes silent
+// (packets dropped, nothing closed) for QS_SILENT_SECONDS (30, past the
+// server statements' bound): the longest gaps during the import and during
+// the silence are reported next to the idle one, with the time until every
+// sale is on the server exactly once, and the import's pace (server rows a
+// second while rows moved) before the silence and after the link came back
+// (target: within 1.5x of each other).
 //
 //   scripts/bench.sh outage_freeze_bench
 //   QS_OUTAGE_SECONDS=30 scripts/bench.sh outage_freeze_bench   (shorter)
 
 #include "app/fault_store.h"
+#include "db/statement_counts.h"
 #include "support/loop_gaps.h"
 
 #include <benchmark/benchmark.h>
@@ -50,6 +53,56 @@ using testsupport::runDelayNs;
 
 constexpr int kIdleSeconds = 10;
 
+// Rows the import brought to the server over a stretch of it, and the
+// statements the program sent meanwhile (to the server and the tills): where
+// a row waits longer, the time per statement or the statements per row
+// show it.
+struct Pace {
+    int rows = 0;
+    double seconds = 0;
+    db::StatementCounts sent;
+    double perSecond() const { return seconds > 0 ? rows / seconds : 0; }
+    double statementsPerRow() const { return rows > 0 ? double(sent.statements) / rows : 0; }
+    double msPerStatement() const { return sent.statements > 0 ? seconds * 1000 / sent.statements : 0; }
+};
+
+// Server rows of the sales over the import, sampled every 100 ms.
+struct RowSample {
+    double at; // seconds since the first notification
+    int rows;
+    db::StatementCounts sent; // since the process started
+};
+
+// The pace between `from` and `to` while rows moved: from the last sample
+// before the first new row to the first that saw the last one, so neither
+// the wait for a run to start nor the time after its end counts.
+Pace paceBetween(const std::vector<RowSample>& samples, double from, double to)
+{
+    std::vector<RowSample> in;
+    for (const RowSample& s : samples)
+        if (s.at >= from && s.at <= to)
+            in.push_back(s);
+    if (in.size() < 2)
+        return {};
+    std::size_t first = 0;
+    while (first + 1 < in.size() && in[first + 1].rows == in.front().rows)
+        ++first;
+    std::size_t last = first;
+    for (std::size_t i = first; i < in.size(); ++i)
+        if (in[i].rows > in[last].rows)
+            last = i;
+    return {in[last].rows - in[first].rows, in[last].at - in[first].at, in[last].sent - in[first].sent};
+}
+
+// A rung-up sale's rows: header, two items, instalment, closing, NFC-e.
+constexpr int kRowsPerSale = 6;
+
+// Rows of the five tables the sales import writes on the server.
+const char* const kServerRows
+    = "SELECT (SELECT count(*) FROM TRANSACOES) + (SELECT count(*) FROM TRANSITENS) + "
+      "(SELECT count(*) FROM TRANSPARCELAS) + (SELECT count(*) FROM FECHAMENTO_CUPOM) + "
+      "(SELECT count(*) FROM COMPL_NFCEFISCAL)";
+
 struct Figures {
     int outageSeconds = 0;
     int importSales = 0;
@@ -72,6 +125,9 @@ struct Figures {
     double outageOwnMs = 0;
     double importOwnMs = 0;
     double silentOwnMs = 0;
+    // The import's pace before the link went silent and after it came back.
+    Pace paceBefore;
+    Pace paceAfter;
 };
 
 Figures& figures()
@@ -231,7 +287,8 @@ void BM_OutageFreeze(benchmark::State& state)
         f.silentSeconds = envOr("QS_SILENT_SECONDS", 30);
         for (int n = 1; n <= 3; ++n)
             store.ringUp(n, f.importSales / 3 + (n <= f.importSales % 3 ? 1 : 0));
-        const int itemsBefore = store.store.db.scalar("SELECT count(*) FROM TRANSITENS").toInt();
+        const int rowsBefore = store.store.db.scalar(kServerRows).toInt();
+        const int importRows = f.importSales * kRowsPerSale;
         std::vector<double> importGaps, silentGaps;
         gaps = &importGaps;
         ownLongest = &f.importOwnMs;
@@ -240,16 +297,19 @@ void BM_OutageFreeze(benchmark::State& state)
         importClock.start();
         bool silenced = false;
         bool spoken = false;
+        double silencedAt = 0, spokenAt = 0;
+        std::vector<RowSample> rowSamples;
         QTimer watch;
         watch.setInterval(100);
         QObject::connect(&watch, &QTimer::timeout, [&] {
-            if (silenced)
-                return;
-            int items = 0;
-            benchOwn([&] { items = store.store.db.scalar("SELECT count(*) FROM TRANSITENS").toInt(); });
-            if (items - itemsBefore < f.importSales * 2 / 4 + 1)
+            benchOwn([&] {
+                rowSamples.push_back({importClock.elapsed() / 1000.0,
+                                      store.store.db.scalar(kServerRows).toInt() - rowsBefore, db::statementCounts()});
+            });
+            if (silenced || rowSamples.back().rows < importRows / 2)
                 return;
             silenced = true;
+            silencedAt = importClock.elapsed() / 1000.0;
             gaps = &silentGaps;
             ownLongest = &f.silentOwnMs;
             phase = "import, server link silent";
@@ -260,6 +320,7 @@ void BM_OutageFreeze(benchmark::State& state)
                 ownLongest = &f.importOwnMs;
                 phase = "import";
                 spoken = true;
+                spokenAt = importClock.elapsed() / 1000.0;
             });
         });
         watch.start();
@@ -293,6 +354,9 @@ void BM_OutageFreeze(benchmark::State& state)
         }
         ticker.stop();
         watch.stop();
+        const double end = importClock.elapsed() / 1000.0;
+        f.paceBefore = paceBetween(rowSamples, 0, silencedAt);
+        f.paceAfter = paceBetween(rowSamples, spokenAt, end);
         f.importExactlyOnce = exactlyOnce(store);
         for (std::vector<double>* v : {&importGaps, &silentGaps})
             std::sort(v->begin(), v->end());
@@ -337,6 +401,15 @@ int main(int argc, char** argv)
                 " %.1f ms (%.1f ms) (target < 100 ms)\n",
                 f.importSales, f.silentSeconds, f.importLongestGapMs, f.importOwnMs, f.silentLongestGapMs,
                 f.silentOwnMs);
+    const double ratio = f.paceAfter.perSecond() > 0 ? f.paceBefore.perSecond() / f.paceAfter.perSecond() : 0;
+    std::printf("  pace: %.0f rows/s before the link went silent (%d rows in %.1f s), %.0f rows/s after it came"
+                " back (%d rows in %.1f s): %.2fx (target within 1.5x)\n",
+                f.paceBefore.perSecond(), f.paceBefore.rows, f.paceBefore.seconds, f.paceAfter.perSecond(),
+                f.paceAfter.rows, f.paceAfter.seconds, ratio);
+    for (const auto& [when, pace] : {std::pair{"before", &f.paceBefore}, std::pair{"after", &f.paceAfter}})
+        std::printf("    %-6s %.2f statements a row, %.3f ms a statement, %llu preparations\n", when,
+                    pace->statementsPerRow(), pace->msPerStatement(),
+                    static_cast<unsigned long long>(pace->sent.preparations));
     if (f.importSeconds >= 0)
         std::printf("  every sale on the server exactly once %.1f s after the first notification (%d notifications)\n",
                     f.importSeconds, f.importNotifications);

@@ -68,6 +68,32 @@ bool writesNothing(const QString& sql)
            || word == QLatin1String("LISTEN") || word == QLatin1String("UNLISTEN");
 }
 
+// Lets events run for about `ms` while a link is held: handlers that send
+// hold back meanwhile (db/busy_links.h).
+void pauseWhileHolding(qint64 ms)
+{
+    const qint64 slice = std::max<qint64>(1, linkBounds().slice.count());
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        if (common::msSinceEventsRan() >= slice)
+            common::pumpWhileWaiting();
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<qint64>(ms - clock.elapsed(), 0, slice)));
+    }
+}
+
+// A server session left behind, ended from another link of the same user.
+// It is known by its pid and by having started before its link was made
+// (a second to spare): a pid the server has since given to another session
+// is left alone. `$2`: seconds since that link was made, less the second.
+const QByteArray kEndSession
+    = "SELECT pg_terminate_backend(pid), backend_start::text FROM pg_stat_activity WHERE pid = $1 "
+      "AND pid <> pg_backend_pid() AND backend_start < now() - make_interval(secs => $2)";
+// Whether that session is still there.
+const QByteArray kSessionStill = "SELECT 1 FROM pg_stat_activity WHERE pid = $1 AND backend_start = $2";
+// How often the server is asked whether it has gone.
+constexpr qint64 kSessionEndPollMs = 20;
+
 // Lets events run for about `ms` without holding the thread.
 void pausePumping(int ms)
 {
@@ -131,6 +157,10 @@ struct Connection::Impl {
     PreparedCache cache;
     std::vector<Listener*> listeners;
     std::shared_ptr<PolledConnect> pending; // the connect in flight
+    // Sessions of this connection's server links (none for a terminal's);
+    // one left behind is noted there by the wait that saw its link go.
+    mutable ServerSessions sessions;
+    bool endingLeftBehind = false;
 
     void endTransaction()
     {
@@ -155,7 +185,7 @@ struct Connection::Impl {
         const bool terminal = params.terminal();
         const LinkBounds& bounds = linkBounds();
         return Link{conn.get(), terminal ? bounds.terminalAnswer : bounds.serverAnswer,
-                    terminal ? QStringLiteral("terminal") : QStringLiteral("server")};
+                    terminal ? QStringLiteral("terminal") : QStringLiteral("server"), terminal ? nullptr : &sessions};
     }
 
     void refuseWhileBusy(const QString& what) const
@@ -218,6 +248,8 @@ struct Connection::Impl {
         // Nothing sent may block: the layer's waits push it out.
         PQsetnonblocking(conn.get(), 1);
         sessionEnding = false;
+        sessions.current.pid = PQbackendPID(conn.get());
+        sessions.current.made.start();
         ++generation;
         cache.clear();
         transactionLost = transactionOpen;
@@ -348,11 +380,11 @@ struct Connection::Impl {
         return std::make_shared<ResultData>(std::move(res));
     }
 
-    void reconnect()
+    void reconnect(int attempts = linkBounds().reconnectAttempts)
     {
         const quint64 before = generation;
         QString lastFailure;
-        for (int attempt = 0; attempt < linkBounds().reconnectAttempts; ++attempt) {
+        for (int attempt = 0; attempt < attempts; ++attempt) {
             if (attempt > 0) {
                 // A restarting server refuses at once; give it a moment.
                 pausePumping(250 * attempt);
@@ -368,6 +400,76 @@ struct Connection::Impl {
             }
         }
         throw BrokenConnection(lastFailure);
+    }
+
+    // Ends the sessions server links left behind, from the current link
+    // (a new one when that was lost too), and waits until the server shows
+    // them gone: until then a statement one was running may still commit,
+    // so nothing else goes out on this connection. Raises BrokenConnection
+    // while one is not seen gone; it stays noted for the next statement.
+    void endSessionsLeftBehind(Connection& owner, int reconnectAttempts = linkBounds().reconnectAttempts)
+    {
+        // Nested: a listener subscribing again on the new link.
+        if (sessions.leftBehind.empty() || endingLeftBehind)
+            return;
+        endingLeftBehind = true;
+        common::ScopeExit ended([this] { endingLeftBehind = false; });
+        try {
+            if (!conn || linkBad()) {
+                if (!autoReconnect)
+                    throw BrokenConnection(connectionMessage(conn.get()));
+                reconnect(reconnectAttempts);
+            }
+            Exchange exchange(owner);
+            while (!sessions.leftBehind.empty()) {
+                endSession(sessions.leftBehind.front());
+                sessions.leftBehind.erase(sessions.leftBehind.begin());
+            }
+        } catch (const Error& e) {
+            throw BrokenConnection(
+                QStringLiteral("A server session left behind by a lost link may still be running its statement and "
+                               "could not be ended: ")
+                + e.message().section(u'\n', 0, 0).trimmed());
+        }
+    }
+
+    // The same where the caller's own failure is what it must hear, with a
+    // single try at a new link: the caller has waited out a bound already.
+    void endSessionsLeftBehindQuietly(Connection& owner) noexcept
+    {
+        try {
+            endSessionsLeftBehind(owner, 1);
+        } catch (...) {
+            // Still noted: the next statement tries again before it goes.
+        }
+    }
+
+    // By value: a wait given up on here notes the new link's session too.
+    void endSession(const ServerSessions::Session session)
+    {
+        const Link l = link();
+        const QByteArray pid = QByteArray::number(session.pid);
+        const QByteArray age = QByteArray::number((session.made.elapsed() - 1000) / 1000.0, 'f', 3);
+        PgResultPtr found = db::execute(l, kEndSession, {pid.constData(), age.constData()});
+        if (!succeeded(found.get()))
+            raiseFailure(conn.get(), found.get(), QString::fromUtf8(kEndSession));
+        if (PQntuples(found.get()) == 0)
+            return; // gone already
+        const QByteArray started(PQgetvalue(found.get(), 0, 1));
+        QElapsedTimer waited;
+        waited.start();
+        for (;;) {
+            PgResultPtr still = db::execute(l, kSessionStill, {pid.constData(), started.constData()});
+            if (!succeeded(still.get()))
+                raiseFailure(conn.get(), still.get(), QString::fromUtf8(kSessionStill));
+            if (PQntuples(still.get()) == 0)
+                return;
+            if (waited.elapsed() >= linkBounds().leftBehindSessionEnd.count())
+                throw BrokenConnection(QStringLiteral("session %1 did not end within %2 s")
+                                           .arg(session.pid)
+                                           .arg((linkBounds().leftBehindSessionEnd.count() + 999) / 1000));
+            pauseWhileHolding(kSessionEndPollMs);
+        }
     }
 
     // A server that ended the session while the connection sat idle (a
@@ -410,16 +512,25 @@ struct Connection::Impl {
                 throw BrokenConnection(connectionMessage(conn.get()));
             reconnect();
         }
+        endSessionsLeftBehind(owner);
         statementSent = false;
         try {
             Exchange exchange(owner);
             return run();
         } catch (const NoAnswer&) {
-            // The peer that did not answer would keep a second try waiting too.
+            // The peer that did not answer would keep a second try waiting
+            // too. A server session left behind is ended first: the caller
+            // may hand its rows back or send them again.
+            if (autoReconnect)
+                endSessionsLeftBehindQuietly(owner);
             throw;
         } catch (const BrokenConnection&) {
-            // A write sent before the link went may have been committed: the
-            // caller hears of it, and its own duplicate tests settle it.
+            // A write sent before the link went may have been committed, or
+            // may still be, by a session the server has not seen lose us:
+            // that session is ended, then the caller hears of it, and its own
+            // duplicate tests settle what was committed.
+            if (autoReconnect)
+                endSessionsLeftBehindQuietly(owner);
             if (!autoReconnect || transactionBefore || (statementSent && !writesNothing(sql)))
                 throw;
         } catch (const DatabaseError& e) {
@@ -427,7 +538,10 @@ struct Connection::Impl {
                 transactionFailure = e;
             throw;
         }
-        reconnect();
+        // The new link may be there already, made to end a session.
+        if (!conn || linkBad())
+            reconnect();
+        endSessionsLeftBehind(owner);
         Exchange exchange(owner);
         return run();
     }
@@ -470,6 +584,8 @@ void Connection::open()
     if (impl_->conn)
         return;
     impl_->establish();
+    // Units that talk to the client library directly go on from here.
+    impl_->endSessionsLeftBehind(*this);
 }
 
 std::shared_ptr<PolledConnect> Connection::beginOpen(std::chrono::milliseconds timeout)
@@ -534,10 +650,23 @@ int Connection::connectTimeoutSeconds() const
     return impl_->connectTimeout;
 }
 
+void Connection::endSessionsLeftBehind()
+{
+    impl_->refuseWhileBusy(QStringLiteral("end a session left behind"));
+    impl_->endSessionsLeftBehind(*this);
+}
+
+void Connection::tryEndingSessionsLeftBehind() noexcept
+{
+    if (!impl_->busy && impl_->autoReconnect)
+        impl_->endSessionsLeftBehindQuietly(*this);
+}
+
 void Connection::reconnect()
 {
     impl_->refuseWhileBusy(QStringLiteral("reconnect"));
     impl_->reconnect();
+    impl_->endSessionsLeftBehind(*this);
 }
 
 std::shared_ptr<ResultData> Connection::execute(const QString& positionalSql, const std::vector<Value>& params)

@@ -100,10 +100,26 @@ public:
     bool linkUp() const;
 
     // Drops the link and makes a new one (a bounded number of attempts),
-    // then tells the listeners. Raises BrokenConnection when every attempt
-    // fails. A transaction open on the old link is gone: its statements and
-    // its commit raise BrokenConnection until the caller rolls back.
+    // then tells the listeners and ends a session left behind (below).
+    // Raises BrokenConnection when every attempt fails. A transaction open
+    // on the old link is gone: its statements and its commit raise
+    // BrokenConnection until the caller rolls back.
     void reconnect();
+
+    // A server link given up on (no answer within its bound), or lost while
+    // an answer was due, is gone on our side only: its session may go on
+    // running the statement, and commit it. Before anything else is sent
+    // on this connection, and before the failure reaches the caller where a
+    // new link can be made, that session is ended from the current link (a
+    // new one when needed) and seen gone, events running meanwhile. This
+    // does it now; nothing when there is none. Raises BrokenConnection
+    // while one is not seen gone: it stays noted, and the next statement
+    // tries again first.
+    void endSessionsLeftBehind();
+    // The same with a single try at a new link, for a caller that has just
+    // waited out a bound and must report its own failure: nothing raised.
+    // Only where lost links reconnect by themselves.
+    void tryEndingSessionsLeftBehind() noexcept;
 
     // Runs one statement with positional parameters ($1..$n). Prepared once
     // per text and connection, then executed from the cache.

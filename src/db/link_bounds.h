@@ -24,6 +24,10 @@ struct LinkBounds {
     // The same for a server statement. Longer: the server carries the
     // heavier reads (balances, the consistency check).
     std::chrono::milliseconds serverAnswer{20000};
+    // A server session a lost link left behind (its statement may still
+    // run there) is ended from the new link, and must be seen gone within
+    // this before anything else is sent on that connection.
+    std::chrono::milliseconds leftBehindSessionEnd{5000};
     // The kernel drops a link whose sent data stays unacknowledged this long
     // (tcp_user_timeout); an idle link is probed with keepalives.
     std::chrono::milliseconds unacknowledged{15000};

@@ -4,17 +4,34 @@
 // run between slices (handlers that send statements hold back meanwhile:
 // db/busy_links.h). A peer that gives no sign of life for the link's bound
 // has its statement cancelled and its link dropped; the caller then sees a
-// lost link (NoAnswer). Nothing else in the program calls a blocking
-// client-library wait.
+// lost link (NoAnswer). Silence is judged only after the socket was read
+// and watched and nothing came: an answer that came in during a long turn
+// of the windows (a modal box) is an answer. Nothing else in the program
+// calls a blocking client-library wait.
 
 #include "db/pg_handles.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <chrono>
 #include <vector>
 
 namespace db {
+
+// The server sessions of one connection's links. A link given up on, or
+// lost while an answer was due, is only gone on our side: its session may go
+// on running the statement on the server (and commit it) until it is ended
+// from a new link.
+struct ServerSessions {
+    struct Session {
+        int pid = 0;
+        QElapsedTimer made; // since the link was made
+    };
+    Session current;
+    // Left behind so and not yet seen gone, oldest first.
+    std::vector<Session> leftBehind;
+};
 
 // A session as a waiting statement needs it.
 struct Link {
@@ -23,6 +40,10 @@ struct Link {
     std::chrono::milliseconds answerBound{0};
     // Named in the message when the bound is reached: "server", "terminal".
     QString peer;
+    // A server link's sessions: one given up on is noted there. Null for a
+    // terminal, whose cancels are capped instead (a till's session ends
+    // with its own server's time-outs, and nothing is retried on it).
+    ServerSessions* sessions = nullptr;
 };
 
 // Pushes out what is queued and reads until the client library can hand

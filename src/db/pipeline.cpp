@@ -168,6 +168,11 @@ struct Pipeline::Impl {
         holding.reset();
         // A NOTIFY may have come in with the answers.
         connection.statementsRan();
+        // A server link lost or given up on: the session it left behind is
+        // ended before the caller hears the writes' outcomes, as it may hand
+        // their rows back or send them again. Should that fail, the next
+        // statement tries first.
+        connection.tryEndingSessionsLeftBehind();
     }
 
     Connection& connection;
@@ -203,6 +208,9 @@ void Pipeline::send(Query& write)
     const std::vector<Value> values = write.orderedValues();
     Connection& connection = impl_->connection;
     connection.open();
+    // Not while a session left behind may still be writing.
+    if (!pending())
+        connection.endSessionsLeftBehind();
     PGconn* conn = connection.handle();
     Impl::Entry& e = impl_->entry(write.positionalSql_);
     if (!impl_->ready(e, conn)) {

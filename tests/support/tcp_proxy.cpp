@@ -44,6 +44,7 @@ struct Link {
     std::string toUpstream;
     std::string toClient;
     bool held = false; // accepted while stalled, not yet relayed
+    bool silenced = false; // never relayed again, never closed
 
     void close()
     {
@@ -90,6 +91,7 @@ struct TcpProxy::Impl {
     std::condition_variable applied;
     Mode requestedMode = Mode::Forward;
     int cutsRequested = 0;
+    int silencesRequested = 0;
     bool stopping = false;
     long requestSeq = 0;
     long appliedSeq = 0;
@@ -98,6 +100,7 @@ struct TcpProxy::Impl {
     // Owned by the relay thread.
     Mode mode = Mode::Forward;
     int cutsDone = 0;
+    int silencesDone = 0;
     std::list<Link> links;
 
     void request(const std::function<void()>& change)
@@ -141,13 +144,18 @@ struct TcpProxy::Impl {
             cutsDone = cutsRequested;
             closeAll();
         }
+        if (silencesDone != silencesRequested) {
+            silencesDone = silencesRequested;
+            for (Link& l : links)
+                l.silenced = true;
+        }
         if (requestedMode != mode) {
             mode = requestedMode;
             if (mode == Mode::Refuse)
                 closeAll();
             if (mode == Mode::Forward) {
                 for (auto it = links.begin(); it != links.end();) {
-                    if (it->held && !connectUpstream(*it)) {
+                    if (it->held && !it->silenced && !connectUpstream(*it)) {
                         it->close();
                         it = links.erase(it);
                     } else {
@@ -202,6 +210,8 @@ struct TcpProxy::Impl {
             owners.resize(2, nullptr);
             if (mode == Mode::Forward) {
                 for (Link& l : links) {
+                    if (l.silenced || l.held)
+                        continue;
                     const short fromClient = static_cast<short>((l.toUpstream.size() < kMaxPending ? POLLIN : 0)
                                                                 | (l.toClient.empty() ? 0 : POLLOUT));
                     const short fromUpstream = static_cast<short>((l.toClient.size() < kMaxPending ? POLLIN : 0)
@@ -272,6 +282,11 @@ int TcpProxy::port() const { return impl_->port; }
 void TcpProxy::setMode(Mode mode)
 {
     impl_->request([&] { impl_->requestedMode = mode; });
+}
+
+void TcpProxy::silenceOpenLinks()
+{
+    impl_->request([&] { ++impl_->silencesRequested; });
 }
 
 void TcpProxy::cut()

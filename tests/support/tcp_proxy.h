@@ -38,6 +38,11 @@ public:
     // stays, so new links are relayed again under Forward.
     void cut();
 
+    // Open links stop relaying for good, without being closed, while new
+    // links are relayed as the mode says: the old path died (a router that
+    // lost its state) but the host answers a new link.
+    void silenceOpenLinks();
+
     // Links accepted since the start.
     int accepted() const;
 
