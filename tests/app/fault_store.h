@@ -39,7 +39,10 @@ struct RungSale {
 
 class FaultStore {
 public:
-    explicit FaultStore(int terminalCount)
+    // The tills' databases sit on the shared test cluster; the server's on
+    // `serverCluster`, so a case may stop that one.
+    explicit FaultStore(int terminalCount, const testsupport::ClusterAddress& serverCluster = testsupport::sharedCluster())
+        : store(serverCluster), serverProxy(serverCluster.port)
     {
         store.db.exec("INSERT INTO CLIENTES (CLIENTE_ID, NOME) VALUES (7, 'CLIENTE SETE')");
         for (int n = 1; n <= terminalCount; ++n) {
@@ -66,7 +69,7 @@ public:
     // Starts the program through the server's relay and shows both windows.
     void start()
     {
-        folder.writeIni("127.0.0.1", serverProxy.port(), store.db.name(), testsupport::testUser(), "unused");
+        folder.writeIni("127.0.0.1", serverProxy.port(), store.db.name(), store.db.cluster().user, "unused");
         windows = app::createWindows();
         app::showWindows(*windows);
         // The sessions for quick looks, open before anything is measured.
@@ -225,8 +228,13 @@ private:
     {
         testsupport::PgConn& session = sessions_[db.name()];
         if (!session || PQstatus(session.get()) != CONNECTION_OK)
-            session = testsupport::connectBare(db.name());
+            session = testsupport::connectBare(db.cluster(), db.name());
         testsupport::PgResult r(PQexec(session.get(), sql.toUtf8().constData()));
+        if (PQstatus(session.get()) != CONNECTION_OK) {
+            // The session went with a restart of its cluster: a new one.
+            session = testsupport::connectBare(db.cluster(), db.name());
+            r.reset(PQexec(session.get(), sql.toUtf8().constData()));
+        }
         const ExecStatusType status = PQresultStatus(r.get());
         if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK)
             throw std::runtime_error(PQresultErrorMessage(r.get()));

@@ -10,6 +10,7 @@
 #include "db/query.h"
 #include "support/bare_pg.h"
 #include "support/loop_gaps.h"
+#include "support/private_cluster.h"
 #include "ui/status_pane.h"
 
 #include <QSignalSpy>
@@ -85,6 +86,22 @@ private:
 // beside them; the rest of the suite runs beside the others.
 class FaultSuiteTimed : public FaultSuite {};
 
+// The cases that stop a cluster of their own and import a large store: they
+// load the machine and run with no other test beside them.
+class FaultSuiteHeavy : public FaultSuite {
+protected:
+    // MemoPdv2's lines that say the server went away during a run.
+    QStringList serverLostLines()
+    {
+        QStringList out;
+        for (const ui::StatusPane::Line& line :
+             store_->salesWindow().findChild<ui::StatusPane*>("MemoPdv2")->lines())
+            if (line.text.startsWith("Servidor: importa\u00e7\u00e3o interrompida - "))
+                out << line.text;
+        return out;
+    }
+};
+
 TEST_F(FaultSuite, ServerRestartedInTheMiddleOfAnImport)
 {
     // Down while rows of a table are on their way, up again some turns
@@ -116,6 +133,48 @@ TEST_F(FaultSuite, ServerRestartedInTheMiddleOfAnImport)
         expectTheNextNotificationServesEverything();
         store_.reset();
     }
+}
+
+TEST_F(FaultSuiteHeavy, ServerClusterStoppedInImmediateModeInTheMiddleOfALargeImport)
+{
+    // A power cut or a reboot of the server's machine: the server itself
+    // goes, in the middle of terminal 2's sales, and comes back seconds
+    // later. Nobody is there to click a box.
+    testsupport::PrivateCluster cluster;
+    constexpr int kTerminals = 4;
+    constexpr int kSalesEach = 250;
+    store_ = std::make_unique<FaultStore>(kTerminals, cluster.address());
+    store_->start();
+    for (int n = 1; n <= kTerminals; ++n) {
+        store_->ringUp(n, kSalesEach);
+        store_->request(n);
+    }
+
+    int turns = 0;
+    FaultAt fault([&] { return ++turns % 10 == 0 && serverCount("TRANSACOES") >= kSalesEach * 3 / 2; },
+                  [&] { cluster.stopImmediately(); });
+    store_->notifyVenda();
+    ASSERT_TRUE(waitFor([&] { return fault.struck; }, 4 * kServedMs)) << store_->report();
+    // The run ends by itself while the server is still away.
+    ASSERT_TRUE(waitFor([&] { return store_->salesWindow().flags().Importacao_Livre; }, kServedMs));
+    common::setEventPump({});
+    EXPECT_TRUE(store_->dialogs->shown.empty()) << store_->dialogs->texts().join(" / ").toStdString();
+    const QStringList lost = serverLostLines();
+    EXPECT_EQ(lost.size(), 1) << lost.join(" / ").toStdString();
+    // Terminal 1 was done; the others keep their rows for the next run.
+    EXPECT_TRUE(store_->waiting(1).isEmpty()) << store_->report();
+    EXPECT_FALSE(store_->waiting(2).isEmpty());
+    for (int n = 3; n <= kTerminals; ++n)
+        for (const QString& row : store_->waiting(n))
+            EXPECT_TRUE(row.endsWith("|0")) << n << ": " << row.toStdString();
+
+    // Back once the program has tried the server again and been refused.
+    const int triedBefore = store_->serverProxy.accepted();
+    ASSERT_TRUE(waitFor([&] { return store_->serverProxy.accepted() > triedBefore; }, kServedMs));
+    cluster.start();
+
+    expectTheNextNotificationServesEverything();
+    EXPECT_TRUE(store_->dialogs->shown.empty()) << store_->dialogs->texts().join(" / ").toStdString();
 }
 
 TEST_F(FaultSuite, TerminalStoppedInTheMiddleOfACopyAndStartedAgain)
