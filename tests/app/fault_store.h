@@ -13,6 +13,7 @@
 #include "app/startup.h"
 #include "common/event_pump.h"
 #include "sales/sales_window.h"
+#include "ui/status_pane.h"
 #include "update/update_window.h"
 
 #include <QCoreApplication>
@@ -210,6 +211,12 @@ public:
         for (int n = 1; n <= static_cast<int>(pdvs.size()); ++n)
             out << QString("pdv%1 waiting: %2").arg(n).arg(waiting(n).join(","));
         out << "requests: " + store.db.rows("SELECT NUM_ECF, IMPORTACAO, ECF_STATUS FROM LICENCA_IF ORDER BY 1").join(",");
+        if (windows) {
+            QStringList pane;
+            for (const ui::StatusPane::Line& line : salesWindow().findChild<ui::StatusPane*>("MemoPdv2")->lines())
+                pane << line.text;
+            out << "MemoPdv2: " + pane.join(" / ");
+        }
         return out.join("\n").toStdString();
     }
 

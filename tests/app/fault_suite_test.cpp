@@ -55,6 +55,17 @@ protected:
         return out;
     }
 
+    // MemoPdv2's lines that say the server went away during a run.
+    QStringList serverLostLines()
+    {
+        QStringList out;
+        for (const ui::StatusPane::Line& line :
+             store_->salesWindow().findChild<ui::StatusPane*>("MemoPdv2")->lines())
+            if (line.text.startsWith("Servidor: importa\u00e7\u00e3o interrompida - "))
+                out << line.text;
+        return out;
+    }
+
     // The longest time the windows may go without an event-loop turn: a
     // store's back office must never show "not responding". Every bound the
     // cases reach (a lock, a silent link) is longer, so a wait that blocks
@@ -85,22 +96,6 @@ private:
 // The cases that time the event loop's turns. They run with no other test
 // beside them; the rest of the suite runs beside the others.
 class FaultSuiteTimed : public FaultSuite {};
-
-// The cases that stop a cluster of their own and import a large store: they
-// load the machine and run with no other test beside them.
-class FaultSuiteHeavy : public FaultSuite {
-protected:
-    // MemoPdv2's lines that say the server went away during a run.
-    QStringList serverLostLines()
-    {
-        QStringList out;
-        for (const ui::StatusPane::Line& line :
-             store_->salesWindow().findChild<ui::StatusPane*>("MemoPdv2")->lines())
-            if (line.text.startsWith("Servidor: importa\u00e7\u00e3o interrompida - "))
-                out << line.text;
-        return out;
-    }
-};
 
 TEST_F(FaultSuite, ServerRestartedInTheMiddleOfAnImport)
 {
@@ -135,7 +130,7 @@ TEST_F(FaultSuite, ServerRestartedInTheMiddleOfAnImport)
     }
 }
 
-TEST_F(FaultSuiteHeavy, ServerClusterStoppedInImmediateModeInTheMiddleOfALargeImport)
+TEST_F(FaultSuite, ServerClusterStoppedInImmediateModeInTheMiddleOfALargeImport)
 {
     // A power cut or a reboot of the server's machine: the server itself
     // goes, in the middle of terminal 2's sales, and comes back seconds
