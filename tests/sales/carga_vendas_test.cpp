@@ -609,8 +609,9 @@ TEST(CargaVendas, AServerLinkLostEndsTheRunWithALineAndTheNextRunBringsEveryRowO
                 EXPECT_EQ(state, "0") << table.toStdString();
         // The cells name a sale that reached the server, or none.
         const qint64 last = store.import->cells().Ultima_Transacao;
-        if (last > 0)
+        if (last > 0) {
             EXPECT_EQ(store.count("TRANSACOES", "TRANSACAO_ID = " + QString::number(last)), "1");
+        }
 
         store.request(2);
         store.runImport();
