@@ -273,6 +273,15 @@ public:
         });
     }
     ~FaultAt() { common::setEventPump({}); }
+    // Heals now, if struck and not healed yet: for a fault whose run ended
+    // before the turns it waited for.
+    void healNow()
+    {
+        if (struck && !healed && heal_) {
+            healed = true;
+            heal_();
+        }
+    }
     bool struck = false;
     bool healed = false;
 
