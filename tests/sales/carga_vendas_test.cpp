@@ -4,11 +4,13 @@
 #include "sales_store.h"
 
 #include "common/event_pump.h"
+#include "common/scope_exit.h"
 #include "db/errors.h"
 #include "db/query.h"
 #include "sales/import_cells.h"
 #include "support/copy_log_sections.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLocale>
@@ -630,6 +632,46 @@ TEST(CargaVendas, AServerLinkLostEndsTheRunWithALineAndTheNextRunBringsEveryRowO
         EXPECT_EQ(store.view.skipped.size(), 1);
         EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
     }
+}
+
+// Closings sent again are placed by a look at the terminal from inside the
+// hook: a terminal lost there is skipped with its line, like a terminal
+// lost anywhere else, and no closing's box is shown.
+TEST(CargaVendas, ATerminalLostWhileTheHookLooksAtItIsSkippedWithoutABox)
+{
+    SalesStore store;
+    const Sale s { .id = 1, .numDoc = "57" };
+    store.addSale(1, s);
+    store.addClosing(1, s, 1, "10.00");
+    store.addClosing(1, s, 2, "20.00");
+    store.importAll();
+    ASSERT_EQ(store.count("FECHAMENTO_CUPOM"), "2");
+
+    store.pdv(1).exec("UPDATE FECHAMENTO_CUPOM SET EXPORTADO = 0");
+    // The terminal's session ends between the first closing and the second
+    // (the second of the phase's turns: the first follows the marking).
+    int turns = 0;
+    common::setEventPump([&] {
+        if (store.pdv(1).scalar("SELECT count(*) FROM FECHAMENTO_CUPOM WHERE EXPORTADO = 1") != "0" && ++turns == 2)
+            testsupport::execAdmin(QString("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity WHERE "
+                                           "datname = '%1' AND pid <> pg_backend_pid()")
+                                       .arg(store.pdv(1).name()));
+        QCoreApplication::processEvents();
+    });
+    const common::ScopeExit restorePump([] { common::setEventPump({}); });
+    store.importAll();
+    ASSERT_GE(turns, 2);
+
+    EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
+    ASSERT_EQ(store.view.skipped.size(), 1) << store.view.skipped.join("\n").toStdString();
+    EXPECT_TRUE(store.view.skipped[0].startsWith("Ecf01 - Importar Vendas: caixa ignorado - "))
+        << store.view.skipped[0].toStdString();
+    EXPECT_EQ(store.states(1, "FECHAMENTO_CUPOM"), (QStringList { "1", "1" }));
+
+    store.importAll();
+    EXPECT_EQ(store.count("FECHAMENTO_CUPOM"), "2");
+    EXPECT_EQ(store.states(1, "FECHAMENTO_CUPOM"), (QStringList { "2", "2" }));
+    EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
 }
 
 } // namespace
