@@ -3,6 +3,9 @@
 # (the server refuses to run as root).
 #   pg_cluster.sh start DIR PORT [durable]   -- create (if needed) and start
 #   pg_cluster.sh stop DIR
+#   pg_cluster.sh immediate DIR    -- stop at once, as a power cut would: no
+#                                     checkpoint, every session ended; the
+#                                     next start recovers from the WAL
 # Without "durable" the cluster skips WAL flushes (fast, for tests); with it,
 # fsync, synchronous_commit and full_page_writes are on, as on a store's
 # server, so every commit waits for its flush.
@@ -46,8 +49,13 @@ HBA
       as_postgres "$PGBIN/pg_ctl" -D "$dir" -m fast -w -t 60 stop >/dev/null || true
     fi
     ;;
+  immediate)
+    if [ -f "$dir/postmaster.pid" ]; then
+      as_postgres "$PGBIN/pg_ctl" -D "$dir" -m immediate -w -t 60 stop >/dev/null
+    fi
+    ;;
   *)
-    echo "usage: $0 start DIR PORT [durable] | stop DIR" >&2
+    echo "usage: $0 start DIR PORT [durable] | stop DIR | immediate DIR" >&2
     exit 2
     ;;
 esac

@@ -4,6 +4,7 @@
 #include "common/formatar_numero.h"
 #include "db/query.h"
 #include "sales/import_cells.h"
+#include "sales/run_ending.h"
 #include "db/scoped_transaction.h"
 #include "sales/statement_cycle.h"
 #include "sales/upsert_context.h"
@@ -75,8 +76,9 @@ void bindSale(db::Query& q, const CancelledSale& sale)
     q.bindDateTime("DT_TRANS", sale.dtTrans);
 }
 
-void carryOut(db::Connection& pdv, db::Connection& server, ImportCells& cells,
-    const StockLocationSettings& stock, const CancelledSale& sale)
+// The server's part of one cancellation.
+void carryOutOnServer(db::Connection& server, ImportCells& cells, const StockLocationSettings& stock,
+    const CancelledSale& sale)
 {
     CellsRestoredUnlessKept restore(cells);
     cells.Ultima_Transacao = 0;
@@ -115,11 +117,29 @@ void carryOut(db::Connection& pdv, db::Connection& server, ImportCells& cells,
 
     transaction.commit();
     restore.keep();
+}
 
-    db::Query done(pdv);
-    done.setText(kCancellationDone);
-    bindSale(done, sale);
-    execute(done);
+// A failure of a link ends the terminal's work (its terminal's) or the run
+// (the server's) instead of passing on to the next cancellation, which
+// would only meet it again.
+void carryOut(db::Connection& pdv, db::Connection& server, ImportCells& cells,
+    const StockLocationSettings& stock, const CancelledSale& sale)
+{
+    try {
+        carryOutOnServer(server, cells, stock, sale);
+    } catch (const std::exception& e) {
+        raiseIfServerLinkFailed(e);
+        throw;
+    }
+    try {
+        db::Query done(pdv);
+        done.setText(kCancellationDone);
+        bindSale(done, sale);
+        execute(done);
+    } catch (const std::exception& e) {
+        raiseIfTerminalLinkFailed(e);
+        throw;
+    }
 }
 
 } // namespace
@@ -144,7 +164,9 @@ bool carryOutCancellations(
     for (const CancelledSale& sale : sales) {
         try {
             carryOut(pdv, server, cells, stock, sale);
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            if (!refusedForItsData(e))
+                throw;
             // Left at 3: the next import tries it again.
         }
     }

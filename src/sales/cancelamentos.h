@@ -16,8 +16,9 @@ struct ImportCells;
 struct StockLocationSettings;
 
 // True when the terminal listed cancelled sales (the caller then shows the
-// monitor). Failures of single cancellations are swallowed; a failure of
-// the listing itself reaches the caller.
+// monitor). Failures of single cancellations are swallowed, but a lost link
+// is raised (TerminalSkipped for the terminal's, ServerLost for the
+// server's); a failure of the listing itself reaches the caller.
 bool carryOutCancellations(
     db::Connection& pdv, db::Connection& server, ImportCells& cells, const StockLocationSettings& stock);
 

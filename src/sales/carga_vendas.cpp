@@ -13,6 +13,7 @@
 #include "sales/import_start.h"
 #include "sales/monitor_venda.h"
 #include "sales/phase_flags.h"
+#include "sales/run_ending.h"
 #include "sales/sale_tables.h"
 #include "sales/sales_view.h"
 #include "db/scoped_transaction.h"
@@ -22,6 +23,7 @@
 #include "terminals/terminal_number.h"
 
 #include <QtMath>
+#include <optional>
 
 namespace sales {
 namespace {
@@ -45,11 +47,16 @@ struct Carga_Vendas::Impl {
     void runAll();
     void readStockSettings();
     void importTerminal(const db::Dataset& request);
+    // A phase failed: it ends there, or the terminal's work, or the run.
+    void endPhase(const std::exception& failure);
     void tablePhase(SaleTable table);
     void copy(const SaleTableCopy& t);
     void giveBack(const SaleTableCopy& t, const std::vector<RowKey>& rows);
     void cancellationStep();
     void closeTerminal(const QString& numEcf);
+    // The run ended at the server link: one line in the status pane and the
+    // same in the copy log being written.
+    void tellServerLost(const QString& reason);
 
     SalesImportLinks links;
     ImportCells cells;
@@ -61,6 +68,7 @@ struct Carga_Vendas::Impl {
     // This run's logs, and the terminal whose section they are writing.
     db::CopyLogBook logs;
     QString logSection;
+    QString lastCopyLog; // of this run, where a lost server is told too
     bool running = false;
 };
 
@@ -98,12 +106,26 @@ void Carga_Vendas::run()
     bool& livre = impl_->links.importacaoLivre;
     livre = false;
     common::ScopeExit freeAgain([&livre] { livre = true; });
-    impl_->runAll();
+    try {
+        impl_->runAll();
+    } catch (const std::exception& e) {
+        // Outside a terminal's work every statement goes to the server.
+        const std::optional<QString> reason = serverLostReason(e);
+        if (!reason)
+            throw;
+        impl_->tellServerLost(*reason);
+    }
+}
+
+void Carga_Vendas::Impl::tellServerLost(const QString& reason)
+{
+    reportServerInterrupted(links.view, lastCopyLog, ServerLost(reason));
 }
 
 void Carga_Vendas::Impl::runAll()
 {
     logs = {};
+    lastCopyLog.clear();
     startImportRun(links);
     readStockSettings();
 
@@ -158,21 +180,29 @@ void Carga_Vendas::Impl::importTerminal(const db::Dataset& request)
 
     // A failed phase ends; its rows stay marked 1 and the next phase starts.
     // A terminal that cannot be served now (lost, silent, or locked by its
-    // till) is left at once: each further phase would wait on it again.
+    // till) is left at once: each further phase would wait on it again. A
+    // lost server link ends the whole run where it is.
     try {
         tablePhase(SaleTable::Transacoes);
         cancellationStep();
     } catch (const std::exception& e) {
-        skipIfUnavailable(conexaoPdv.get(), e);
+        endPhase(e);
     }
     for (SaleTable table : { SaleTable::Transitens, SaleTable::Transparcelas, SaleTable::FechamentoCupom,
              SaleTable::ComplNfceFiscal, SaleTable::NotasCanceladasNfce, SaleTable::ChequesRecebidos }) {
         try {
             tablePhase(table);
         } catch (const std::exception& e) {
-            skipIfUnavailable(conexaoPdv.get(), e);
+            endPhase(e);
         }
     }
+}
+
+void Carga_Vendas::Impl::endPhase(const std::exception& failure)
+{
+    skipIfUnavailable(conexaoPdv.get(), failure);
+    // Not the terminal's (its link is up): a lost link left is the server's.
+    raiseIfServerLinkFailed(failure);
 }
 
 void Carga_Vendas::Impl::tablePhase(SaleTable table)
@@ -211,7 +241,8 @@ void Carga_Vendas::Impl::copy(const SaleTableCopy& t)
     config.writerConnection = &links.server;
     config.writerSql = writerSql(t);
     config.mode = t.mode;
-    logs.use(config, common::programPath(QString::fromUtf8(t.logFile)), logSection);
+    lastCopyLog = common::programPath(QString::fromUtf8(t.logFile));
+    logs.use(config, lastCopyLog, logSection);
     config.commitCount = 100;
 
     config.findDestRecord = hook.hook();

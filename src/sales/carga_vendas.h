@@ -41,7 +41,12 @@ public:
     // One import run over every active, reachable terminal with
     // IMPORTACAO = 1. Per-terminal failures are swallowed; failures of the
     // status pass, the labels or the terminal list end the run with the
-    // error (Importacao_Livre then stays clear, as the caller expects).
+    // error. A failure of the server link (lost, restarting, a statement
+    // given up on) anywhere in the run ends it without an error: one line
+    // "Servidor: importação interrompida - " + reason in the status pane
+    // and in the copy log being written, no box; the rows stay at 0 or 1
+    // and every request not yet closed stays for the next run. Imports are
+    // free again when the run ends, whichever way.
     void run();
 
     // Shared with the fiscal-records import and the window.

@@ -3,6 +3,7 @@
 #include "db/errors.h"
 #include "db/query.h"
 #include "db/sequences.h"
+#include "sales/run_ending.h"
 #include "sales/sale_tables.h"
 #include "sales/statement_cycle.h"
 #include "sales/upsert_context.h"
@@ -70,8 +71,15 @@ qint64 terminalPosition(UpsertContext& ctx, const SourceRow& s, const ClosingKey
     position.setText(QString::fromUtf8(kTerminalPosition));
     bindKey(position, key);
     position.bindInteger("FECHAMENTO_ID", s.integer("FECHAMENTO_ID"));
-    position.prepare();
-    position.open();
+    try {
+        position.prepare();
+        position.open();
+    } catch (const std::exception& e) {
+        // The one statement of the hook on the terminal: its lost link is
+        // the terminal's, not the server's.
+        raiseIfTerminalLinkFailed(e);
+        throw;
+    }
     // A line the terminal cannot place (a null among its key columns) is
     // taken for the first.
     return std::max<qint64>(1, position.field("POSICAO").asInteger());
@@ -96,7 +104,7 @@ void upsertFechamento(UpsertContext& ctx, const SourceRow& s)
 {
     const qint64 own = ownServerLine(ctx, s);
 
-    auto failed = [&ctx, rowKey = UpsertContext::keyOf(s, saleTable(SaleTable::FechamentoCupom).giveBackKey)](
+    auto refused = [&ctx, rowKey = UpsertContext::keyOf(s, saleTable(SaleTable::FechamentoCupom).giveBackKey)](
                       const std::exception& e) {
         ctx.givenBack.push_back(rowKey);
         // The box lets events run: no write may be out unanswered meanwhile.
@@ -128,11 +136,14 @@ void upsertFechamento(UpsertContext& ctx, const SourceRow& s)
             write = &update;
         }
         ctx.pumpEvents(); // before the write is held back, never while it is
-        ctx.sendWrite(*write, [] { }, failed);
+        ctx.sendWrite(*write, [] { }, refused);
     } catch (const std::exception& e) {
+        // A lost link ends the run; the row is left for the next one.
+        if (!refusedForItsData(e))
+            throw;
         // The error box lets events run: nothing may be unanswered then.
         ctx.settle();
-        failed(e);
+        refused(e);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "db/connection.h"
 #include "db/query.h"
 #include "sales/atualizar_dados.h"
+#include "sales/run_ending.h"
 #include "sales/sales_view.h"
 #include "sales/statement_cycle.h"
 #include "terminals/status_view.h"
@@ -16,6 +17,7 @@
 #include <QDate>
 #include <QSet>
 #include <QtMath>
+#include <optional>
 
 namespace sales {
 namespace {
@@ -83,13 +85,26 @@ void Consistir_Vendas::run()
         if (links_.statusLabel)
             links_.statusLabel(QString());
     });
-    runCheck();
+    try {
+        runCheck();
+    } catch (const std::exception& e) {
+        // Every statement out of reflag()'s own guard goes to the server.
+        const std::optional<QString> reason = serverLostReason(e);
+        if (!reason)
+            throw;
+        const QString line = serverLostLine(*reason);
+        links_.statusPane.addStatusLine(line, terminals::LineColor::Red);
+        throw ui::AlreadyTold(line.toStdString());
+    }
 }
 
 void Consistir_Vendas::runBeforeImport()
 {
     try {
         run();
+    } catch (const ui::AlreadyTold&) {
+        // Said in the pane; the import goes on (and meets the server
+        // itself).
     } catch (const std::exception& e) {
         // A check that fails every time must not hold every import back.
         links_.statusPane.addStatusLine(

@@ -48,7 +48,10 @@ public:
     // refuses the re-flag is skipped for this check (one line in the status
     // pane names it; its sales stay unbalanced and are found next time).
     // Any other failure ends the check with the error and leaves
-    // Consistir_Pendente set. A call made while a check runs does nothing.
+    // Consistir_Pendente set; a lost server link ends it too, told by a
+    // line "Servidor: importação interrompida - " + reason in the status
+    // pane, and raises ui::AlreadyTold (no box). A call made while a check
+    // runs does nothing.
     void run();
 
     // The check that precedes a sales import: a failure is shown as a line

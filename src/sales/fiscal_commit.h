@@ -9,11 +9,11 @@
 // and table, and settled before that table is copied again.
 
 #include "sales/fiscal_tables.h"
+#include "sales/run_ending.h"
 
 #include <QString>
 #include <map>
 #include <set>
-#include <stdexcept>
 #include <utility>
 
 namespace db {
@@ -24,11 +24,7 @@ class ScopedTransaction;
 namespace sales {
 
 // The server's link failed: the run ends and the rows wait for the next.
-class ServerLinkLost : public std::runtime_error {
-public:
-    explicit ServerLinkLost(const QString& reason)
-        : std::runtime_error(reason.toStdString()) {}
-};
+using ServerLinkLost = ServerLost;
 
 class FiscalCommit {
 public:

@@ -33,6 +33,8 @@ void skipIfUnavailable(const db::Connection* terminal, const std::exception& fai
 {
     if (dynamic_cast<const TerminalSkipped*>(&failure))
         throw TerminalSkipped(static_cast<const TerminalSkipped&>(failure).reason());
+    if (dynamic_cast<const ServerLost*>(&failure))
+        throw ServerLost(static_cast<const ServerLost&>(failure).reason());
     const auto* dbError = dynamic_cast<const db::DatabaseError*>(&failure);
     // lock_not_available: the terminal session's lock_timeout; query_canceled:
     // a cancel of a statement that did not answer.
@@ -61,6 +63,8 @@ void serveRequests(const SalesImportLinks& links, const char* requestsSql, const
         const QString numEcf = requests.field("NUM_ECF").asString();
         try {
             importTerminal(requests);
+        } catch (const ServerLost&) {
+            throw;
         } catch (const TerminalSkipped& skipped) {
             const int n = terminals::tryNumeroEcf(numEcf).value_or(0);
             links.view.reportSkippedTerminal(terminals::ecfLabel(n) + QStringLiteral(" - ") + runName
@@ -76,7 +80,7 @@ void serveRequests(const SalesImportLinks& links, const char* requestsSql, const
 
 void reportServerInterrupted(SalesView& view, const QString& logFile, const std::exception& failure)
 {
-    const QString line = QStringLiteral("Servidor: importa\u00e7\u00e3o interrompida - ") + db::failureReason(failure);
+    const QString line = serverLostLine(db::failureReason(failure));
     view.reportSkippedTerminal(line);
     if (logFile.isEmpty())
         return;

@@ -3,10 +3,10 @@
 // keeps a second import from starting meanwhile, and the start of a run.
 
 #include "sales/carga_vendas.h"
+#include "sales/run_ending.h"
 
 #include <QString>
 #include <functional>
-#include <stdexcept>
 
 namespace db {
 class Connection;
@@ -37,22 +37,9 @@ private:
 // Failures reach the caller.
 void startImportRun(const SalesImportLinks& links);
 
-// A terminal the run cannot serve now: its link could not be made or was
-// lost, it stopped answering, or its till holds a lock the run needs. Its
-// remaining tables are left as they are (rows at 0 or 1 wait for a later
-// pass), and the run goes on with the next terminal.
-class TerminalSkipped : public std::runtime_error {
-public:
-    explicit TerminalSkipped(const QString& reason)
-        : std::runtime_error(reason.toStdString()), reason_(reason) {}
-    const QString& reason() const { return reason_; }
-
-private:
-    QString reason_;
-};
-
 // Raises TerminalSkipped when `failure`, met while serving the terminal of
 // `terminal`, means that terminal cannot be served now; returns otherwise.
+// A ServerLost is raised on as it is.
 void skipIfUnavailable(const db::Connection* terminal, const std::exception& failure);
 
 // Serves every active terminal that `requestsSql` selects, in order: imports
@@ -60,6 +47,9 @@ void skipIfUnavailable(const db::Connection* terminal, const std::exception& fai
 // then closes its request whatever happened, moving the progress bar and
 // letting events run between terminals. A TerminalSkipped is told in the
 // status pane as "Ecf07 - " + `runName` + ": caixa ignorado - " + reason.
+// A ServerLost ends the serving at once and is raised on: neither the
+// terminal in hand nor those after it have their request closed, so the
+// next run serves them.
 void serveRequests(const SalesImportLinks& links, const char* requestsSql, const QString& runName,
                    const std::function<void(const db::Dataset&)>& importTerminal,
                    const std::function<void(const QString&)>& closeTerminal);

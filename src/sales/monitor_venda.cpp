@@ -3,6 +3,7 @@
 #include "common/event_pump.h"
 #include "common/formatar_numero.h"
 #include "db/query.h"
+#include "sales/run_ending.h"
 #include "sales/sales_view.h"
 #include "sales/statement_cycle.h"
 #include "ui/dialogs.h"
@@ -204,6 +205,8 @@ void Monitor_Venda(db::Connection& server, MonitorView& view, qint64 transacaoId
     try {
         show(server, view, transacaoId, cupom, caixa);
     } catch (const std::exception& e) {
+        // A lost link ends the caller's run instead: nothing a click fixes.
+        raiseIfServerLinkFailed(e);
         ui::dialogs().error(QStringLiteral("Erro ATUALIZAR MENU:\rErro: ") + ui::failureText(e));
     }
 }

@@ -2,7 +2,9 @@
 // Monitor_Venda: shows a sale the import brought to the server in the six
 // monitor panes, marks its customer as changed today (when it has
 // instalments) and touches the product of its first item. Errors end the
-// display with "Erro ATUALIZAR MENU:\rErro: " and never reach the caller.
+// display with "Erro ATUALIZAR MENU:\rErro: " and never reach the caller,
+// but a failure of the server link is raised as ServerLost: it ends the
+// caller's run, with no box.
 
 #include <QtGlobal>
 

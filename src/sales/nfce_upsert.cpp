@@ -1,6 +1,7 @@
 #include "sales/nfce_upsert.h"
 
 #include "db/sequences.h"
+#include "sales/run_ending.h"
 #include "sales/sale_tables.h"
 #include "db/scoped_transaction.h"
 #include "sales/statement_cycle.h"
@@ -217,6 +218,9 @@ void upsertNotaCancelada(UpsertContext& ctx, const SourceRow& s)
             bookCancellation(ctx, s, sale, saleId);
             ctx.pumpEvents();
         } catch (const std::exception& e) {
+            // A lost link ends the run; the note is left for the next one.
+            if (!refusedForItsData(e))
+                throw;
             ctx.giveBack(s, saleTable(SaleTable::NotasCanceladasNfce).giveBackKey);
             ui::dialogs().error(QStringLiteral("Erro Notas Canceladas Nfce:\rErro: ") + ui::failureText(e));
         }

@@ -1,6 +1,7 @@
 #include "sales/sale_upsert.h"
 
 #include "db/sequences.h"
+#include "sales/run_ending.h"
 #include "sales/sale_tables.h"
 #include "sales/statement_cycle.h"
 #include "sales/upsert_context.h"
@@ -139,41 +140,39 @@ void upsertTransacao(UpsertContext& ctx, const SourceRow& s)
     if (ctx.findsRow(duplicate))
         return;
 
-    // The cells name the last sale that reached the server: a failed insert
-    // puts them back (Novo_Id keeps the id drawn).
-    const ImportCells before = ctx.cells;
     const QStringList& key = saleTable(SaleTable::Transacoes).giveBackKey;
-    auto failed = [&ctx, before, rowKey = UpsertContext::keyOf(s, key)](
-                      const std::exception& e, qint64 newId) {
-        // A later sale may already stand in the cells: it stays.
-        if (newId == 0 || ctx.cells.Ultima_Transacao == newId) {
-            ctx.cells.Ultima_Transacao = before.Ultima_Transacao;
-            ctx.cells.Ultimo_Cupom = before.Ultimo_Cupom;
-            ctx.cells.Ultimo_Caixa = before.Ultimo_Caixa;
-        }
+    auto refused = [&ctx, rowKey = UpsertContext::keyOf(s, key)](const std::exception& e) {
         ctx.givenBack.push_back(rowKey);
         ui::dialogs().error(QStringLiteral("Erro Transacoes principal:\rErro: ") + ui::failureText(e));
     };
     try {
+        // Novo_Id keeps the id drawn, whatever becomes of the insert.
         const qint64 newId = db::nextTransacaoId(ctx.server);
         ctx.cells.Novo_Id = newId;
-        ctx.cells.Ultima_Transacao = newId;
-        ctx.cells.Ultimo_Cupom = wholeNumber(s.text("NUM_DOC"));
-        ctx.cells.Ultimo_Caixa = s.integer("BANCO_ID");
+        const qint64 cupom = wholeNumber(s.text("NUM_DOC"));
+        const qint64 caixa = s.integer("BANCO_ID");
 
         db::Query& insert = ctx.statement(kInsertTransacao);
         bindSale(insert, s, newId);
-        const SaleLink link { s.integer("TRANSACAO_ORIGEM"), s.integer("BANCO_ID"), s.dateTime("DT_TRANS") };
+        const SaleLink link { s.integer("TRANSACAO_ORIGEM"), caixa, s.dateTime("DT_TRANS") };
         ctx.pumpEvents(); // before the insert is held back, never while it is
         ctx.sendWrite(
             insert,
-            [&ctx, link, newId] {
+            // The cells name the last sale that reached the server: only an
+            // insert the server answered puts it there, in sending order.
+            [&ctx, link, newId, cupom, caixa] {
                 ctx.saleInserted = true;
                 ctx.knownSales.remember(link, newId);
+                ctx.cells.Ultima_Transacao = newId;
+                ctx.cells.Ultimo_Cupom = cupom;
+                ctx.cells.Ultimo_Caixa = caixa;
             },
-            [failed, newId](const std::exception& e) { failed(e, newId); });
+            refused);
     } catch (const std::exception& e) {
-        failed(e, 0);
+        // A lost link ends the run; the row is left for the next one.
+        if (!refusedForItsData(e))
+            throw;
+        refused(e);
     }
 }
 
@@ -197,7 +196,7 @@ void upsertTransitem(UpsertContext& ctx, const SourceRow& s)
     if (ctx.findsRow(duplicate))
         return;
 
-    auto failed = [&ctx, rowKey = UpsertContext::keyOf(s, key)](const std::exception& e) {
+    auto refused = [&ctx, rowKey = UpsertContext::keyOf(s, key)](const std::exception& e) {
         ctx.givenBack.push_back(rowKey);
         ui::dialogs().error(QStringLiteral("Erro transitens:\rErro: ") + ui::failureText(e));
     };
@@ -206,13 +205,14 @@ void upsertTransitem(UpsertContext& ctx, const SourceRow& s)
         bindItem(insert, s, saleId, data);
         if (!ctx.stock.enabled) {
             ctx.pumpEvents(); // before the insert is held back, never while it is
-            ctx.sendWrite(insert, [] { }, failed);
+            ctx.sendWrite(insert, [] { }, refused);
             return;
         }
 
         // The stock-location row follows only an item that is in.
         execute(insert);
-        // A missing stock-location row must not cost the item.
+        // A missing stock-location row must not cost the item; a lost link
+        // still ends the run.
         try {
             db::Query& location = ctx.statement(kInsertLocalizacao);
             location.bindInteger("PRODUTO_ID", s.integer("PRODUTO_ID"));
@@ -222,11 +222,15 @@ void upsertTransitem(UpsertContext& ctx, const SourceRow& s)
             location.bindFloat("QUANTIDADE", s.decimal("QUANTIDADE"));
             location.bindInteger("TRANSACAO_ID", saleId);
             execute(location);
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            if (!refusedForItsData(e))
+                throw;
         }
         ctx.pumpEvents();
     } catch (const std::exception& e) {
-        failed(e);
+        if (!refusedForItsData(e))
+            throw;
+        refused(e);
     }
 }
 

@@ -33,7 +33,8 @@ public:
     virtual void repaintWindow() = 0;
     // Repaints MemoPdv2, the terminal status pane.
     virtual void repaintStatusPane() = 0;
-    // One red line in MemoPdv2: a terminal the run skipped, and why.
+    // One red line in MemoPdv2: a terminal the run skipped, or the server
+    // link that ended the run, and why.
     virtual void reportSkippedTerminal(const QString& line) = 0;
     // ProgressBar1, 0 to 100.
     virtual void setProgress(int percent) = 0;

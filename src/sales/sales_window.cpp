@@ -267,6 +267,7 @@ SalesRuns TFrmConversor_Vendas::runs()
                     ui::runHandler([&] { EventoTransacaoPdvAlert(*EventoVendaPdv_, channel, QString()); });
             });
         },
+        [this](const QString& line) { reportSkippedTerminal(line); },
     };
 }
 

@@ -4,6 +4,7 @@
 #include "sales/cheque_lookup.h"
 #include "sales/closing_upsert.h"
 #include "sales/nfce_upsert.h"
+#include "sales/run_ending.h"
 #include "sales/sale_upsert.h"
 
 namespace sales {
@@ -27,6 +28,28 @@ void Transferir_banco::Transferir_bancoFindDestRecord(db::CopyRun& ASender, bool
 
     const SourceRow source(ASender.source(), ctx_.sourceColumns);
     ctx_.terminal = ASender.config().readerConnection;
+    try {
+        upsert(source, AFound);
+    } catch (const std::exception& e) {
+        // Every statement of the branches goes to the server but one, which
+        // tells its own lost link apart: any other lost link is the server's.
+        raiseIfServerLinkFailed(e);
+        throw;
+    }
+}
+
+void Transferir_banco::settle()
+{
+    try {
+        ctx_.settle();
+    } catch (const std::exception& e) {
+        raiseIfServerLinkFailed(e);
+        throw;
+    }
+}
+
+void Transferir_banco::upsert(const SourceRow& source, bool& AFound)
+{
     switch (*executing_) {
     case SaleTable::Transacoes:
         upsertTransacao(ctx_, source);

@@ -42,7 +42,9 @@ public:
     void Transferir_bancoFindDestRecord(db::CopyRun& ASender, bool& AFound);
 
     // Hears out the writes still unanswered at the end of a copy run.
-    void settle() { ctx_.settle(); }
+    // A failure of the server link (here and in the hook) is raised as
+    // ServerLost: it ends the run, never shows a row's box.
+    void settle();
 
     // Keys of the rows of the last copy run that must be sent again.
     std::vector<RowKey> takeGivenBack();
@@ -60,6 +62,8 @@ public:
     };
 
 private:
+    void upsert(const SourceRow& source, bool& AFound);
+
     UpsertContext ctx_;
     std::optional<SaleTable> executing_;
 };

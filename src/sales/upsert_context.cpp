@@ -3,6 +3,7 @@
 #include "common/event_pump.h"
 
 #include "db/errors.h"
+#include "db/link_failure.h"
 #include "sales/statement_cycle.h"
 
 namespace sales {
@@ -49,7 +50,7 @@ void UpsertContext::sendWrite(
             write.prepare();
             write.exec();
         } catch (const std::exception& e) {
-            if (!failed)
+            if (!failed || db::isLinkFailure(e))
                 throw;
             failed(e);
             return;
@@ -61,7 +62,7 @@ void UpsertContext::sendWrite(
         pipeline_.send(write);
     } catch (const std::exception& e) {
         report();
-        if (!failed)
+        if (!failed || db::isLinkFailure(e))
             throw;
         failed(e);
         return;
@@ -96,6 +97,7 @@ void UpsertContext::settle()
 void UpsertContext::report()
 {
     std::exception_ptr raised;
+    std::exception_ptr linkLost;
     for (const std::exception_ptr& outcome : pipeline_.takeOutcomes()) {
         if (held_.empty())
             break;
@@ -105,17 +107,24 @@ void UpsertContext::report()
             write.succeeded();
             continue;
         }
-        if (!write.failed) {
-            if (!raised)
-                raised = outcome;
-            continue;
-        }
         try {
             std::rethrow_exception(outcome);
         } catch (const std::exception& e) {
-            write.failed(e);
+            if (db::isLinkFailure(e)) {
+                // Nothing is wrong with the row, and it may or may not have
+                // arrived: the run ends and the next one settles it.
+                if (!linkLost)
+                    linkLost = outcome;
+            } else if (!write.failed) {
+                if (!raised)
+                    raised = outcome;
+            } else {
+                write.failed(e);
+            }
         }
     }
+    if (linkLost)
+        std::rethrow_exception(linkLost);
     if (raised)
         std::rethrow_exception(raised);
 }

@@ -142,7 +142,10 @@ struct UpsertContext {
     // answer read with that of the next statement (findsRow()), or by
     // settle(). Exactly one of the two is called then, in sending order;
     // without `failed`, its error is raised by the call that reads it, once
-    // every answer read with it has been handled.
+    // every answer read with it has been handled. `failed` hears only of a
+    // write refused for its own data: a failure of the link (the write may
+    // or may not have arrived) calls neither, and is raised, before any
+    // other error, once every answer read with it has been handled.
     // No statement and no turn of the event loop may come between; run
     // pumpEvents() before, never after it.
     void sendWrite(db::Query& write, std::function<void()> succeeded,

@@ -2,6 +2,9 @@
 
 #include "common/scope_exit.h"
 #include "db/query.h"
+#include "sales/run_ending.h"
+
+#include <optional>
 
 namespace sales {
 namespace {
@@ -18,10 +21,7 @@ struct Channel {
     const char* withdraw;
 };
 
-} // namespace
-
-void handleSalesNotification(const QString& channel, db::Connection& server, SalesFlags& flags,
-                             const SalesRuns& runs)
+void handleNotification(const QString& channel, db::Connection& server, SalesFlags& flags, const SalesRuns& runs)
 {
     const bool venda = channel == QLatin1String("venda");
     if (!venda && channel != QLatin1String("registro"))
@@ -64,6 +64,23 @@ void handleSalesNotification(const QString& channel, db::Connection& server, Sal
     retirar.bindText("NUM_ECF", numEcf);
     retirar.prepare();
     retirar.exec();
+}
+
+} // namespace
+
+void handleSalesNotification(const QString& channel, db::Connection& server, SalesFlags& flags,
+                             const SalesRuns& runs)
+{
+    try {
+        handleNotification(channel, server, flags, runs);
+    } catch (const std::exception& e) {
+        // A failure of a link that reaches here is the server's: the
+        // handler's own statements, or a run that did not tell it itself.
+        const std::optional<QString> reason = serverLostReason(e);
+        if (!reason || !runs.serverLost)
+            throw;
+        runs.serverLost(serverLostLine(*reason));
+    }
 }
 
 } // namespace sales

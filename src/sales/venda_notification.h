@@ -24,10 +24,17 @@ struct SalesRuns {
     // than start nested inside it. Empty: never busy.
     std::function<bool()> busy{};
     std::function<void(const QString& channel)> holdBack{};
+    // Writes a red line in the status pane: why the handling ended at the
+    // server link. Empty: such a failure reaches the caller.
+    std::function<void(const QString& line)> serverLost{};
 };
 
-// Failures reach the caller. Saida_Liberada is set again even when the
-// import fails: no import is running any more, so exit must not stay barred.
+// Failures reach the caller, but for a failure of the server link in the
+// handler's own statements when runs.serverLost is given: that one is told
+// there ("Servidor: importação interrompida - " + reason), and the requests
+// stay as they are for the next notification. Saida_Liberada is set again
+// even when the import fails: no import is running any more, so exit must
+// not stay barred.
 void handleSalesNotification(const QString& channel, db::Connection& server, SalesFlags& flags,
                              const SalesRuns& runs);
 

@@ -2,6 +2,8 @@
 
 #include "common/event_pump.h"
 #include "db/connection.h"
+#include "db/errors.h"
+#include "db/link_failure.h"
 #include "db/query.h"
 #include "terminals/probe.h"
 #include "terminals/probe_timeout.h"
@@ -63,10 +65,18 @@ void SalesStatusPass::VerificarConexao()
 
         servidorOnline_ = servidorNoAr(links_.server, answered.back(), servidorOnline_);
     } catch (const std::exception& e) {
+        // A lost server link ends the run that called the pass: the run
+        // says so in the pane, and the next run tries again. No box.
+        if (db::isLinkFailure(e))
+            throw;
         ui::dialogs().error("Erro Verifica Conexao:\rErro Verifica conexao: " + ui::failureText(e));
+        if (!servidorOnline_)
+            ui::dialogs().plain("Servidor Fora do Ar!");
+        return;
     }
+    // The probe found the server away: the run has nothing to work on.
     if (!servidorOnline_)
-        ui::dialogs().plain("Servidor Fora do Ar!");
+        throw db::BrokenConnection(QStringLiteral("Servidor Fora do Ar!"));
 }
 
 } // namespace terminals

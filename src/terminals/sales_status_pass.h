@@ -34,12 +34,15 @@ public:
     SalesStatusPass(const SalesStatusPass&) = delete;
     SalesStatusPass& operator=(const SalesStatusPass&) = delete;
 
-    // Failure to read the terminal list raises (the caller's run ends with
-    // it). A failure after that (a NUM_ECF that is not a whole number, a
-    // failed marking statement, a failed re-open of the server) is shown as
-    // "Erro Verifica Conexao:\rErro Verifica conexao: " + its text through
-    // ui::dialogs().error() and ends the pass. In every case, when the
-    // server is off line, ui::dialogs().plain("Servidor Fora do Ar!").
+    // Runs at the start of an import run. Failure to read the terminal list
+    // raises (the caller's run ends with it). A failure after that (a
+    // NUM_ECF that is not a whole number, a failed marking statement) is
+    // shown as "Erro Verifica Conexao:\rErro Verifica conexao: " + its text
+    // through ui::dialogs().error() and ends the pass, followed by
+    // ui::dialogs().plain("Servidor Fora do Ar!") when the server is off
+    // line. A lost server link is no box: it is raised, like a server the
+    // probe found away (db::BrokenConnection "Servidor Fora do Ar!"), and
+    // ends the caller's run, which says so in its pane.
     void VerificarConexao();
 
     // The server answered the last pass. False until the first pass.

@@ -17,6 +17,7 @@ bool runHandler(const std::function<void()>& handler)
     try {
         handler();
         return true;
+    } catch (const AlreadyTold&) {
     } catch (const std::exception& e) {
         dialogs().plain(failureText(e));
     } catch (...) {

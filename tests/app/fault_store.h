@@ -13,6 +13,7 @@
 #include "app/startup.h"
 #include "common/event_pump.h"
 #include "sales/sales_window.h"
+#include "ui/status_pane.h"
 #include "update/update_window.h"
 
 #include <QCoreApplication>
@@ -39,7 +40,10 @@ struct RungSale {
 
 class FaultStore {
 public:
-    explicit FaultStore(int terminalCount)
+    // The tills' databases sit on the shared test cluster; the server's on
+    // `serverCluster`, so a case may stop that one.
+    explicit FaultStore(int terminalCount, const testsupport::ClusterAddress& serverCluster = testsupport::sharedCluster())
+        : store(serverCluster), serverProxy(serverCluster.port)
     {
         store.db.exec("INSERT INTO CLIENTES (CLIENTE_ID, NOME) VALUES (7, 'CLIENTE SETE')");
         for (int n = 1; n <= terminalCount; ++n) {
@@ -66,7 +70,7 @@ public:
     // Starts the program through the server's relay and shows both windows.
     void start()
     {
-        folder.writeIni("127.0.0.1", serverProxy.port(), store.db.name(), testsupport::testUser(), "unused");
+        folder.writeIni("127.0.0.1", serverProxy.port(), store.db.name(), store.db.cluster().user, "unused");
         windows = app::createWindows();
         app::showWindows(*windows);
         // The sessions for quick looks, open before anything is measured.
@@ -207,6 +211,12 @@ public:
         for (int n = 1; n <= static_cast<int>(pdvs.size()); ++n)
             out << QString("pdv%1 waiting: %2").arg(n).arg(waiting(n).join(","));
         out << "requests: " + store.db.rows("SELECT NUM_ECF, IMPORTACAO, ECF_STATUS FROM LICENCA_IF ORDER BY 1").join(",");
+        if (windows) {
+            QStringList pane;
+            for (const ui::StatusPane::Line& line : salesWindow().findChild<ui::StatusPane*>("MemoPdv2")->lines())
+                pane << line.text;
+            out << "MemoPdv2: " + pane.join(" / ");
+        }
         return out.join("\n").toStdString();
     }
 
@@ -225,8 +235,13 @@ private:
     {
         testsupport::PgConn& session = sessions_[db.name()];
         if (!session || PQstatus(session.get()) != CONNECTION_OK)
-            session = testsupport::connectBare(db.name());
+            session = testsupport::connectBare(db.cluster(), db.name());
         testsupport::PgResult r(PQexec(session.get(), sql.toUtf8().constData()));
+        if (PQstatus(session.get()) != CONNECTION_OK) {
+            // The session went with a restart of its cluster: a new one.
+            session = testsupport::connectBare(db.cluster(), db.name());
+            r.reset(PQexec(session.get(), sql.toUtf8().constData()));
+        }
         const ExecStatusType status = PQresultStatus(r.get());
         if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK)
             throw std::runtime_error(PQresultErrorMessage(r.get()));
@@ -258,6 +273,15 @@ public:
         });
     }
     ~FaultAt() { common::setEventPump({}); }
+    // Heals now, if struck and not healed yet: for a fault whose run ended
+    // before the turns it waited for.
+    void healNow()
+    {
+        if (struck && !healed && heal_) {
+            healed = true;
+            heal_();
+        }
+    }
     bool struck = false;
     bool healed = false;
 

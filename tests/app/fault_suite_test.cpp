@@ -10,6 +10,7 @@
 #include "db/query.h"
 #include "support/bare_pg.h"
 #include "support/loop_gaps.h"
+#include "support/private_cluster.h"
 #include "ui/status_pane.h"
 
 #include <QSignalSpy>
@@ -50,6 +51,17 @@ protected:
         for (const ui::StatusPane::Line& line :
              store_->salesWindow().findChild<ui::StatusPane*>("MemoPdv2")->lines())
             if (line.text.contains("caixa ignorado"))
+                out << line.text;
+        return out;
+    }
+
+    // MemoPdv2's lines that say the server went away during a run.
+    QStringList serverLostLines()
+    {
+        QStringList out;
+        for (const ui::StatusPane::Line& line :
+             store_->salesWindow().findChild<ui::StatusPane*>("MemoPdv2")->lines())
+            if (line.text.startsWith("Servidor: importa\u00e7\u00e3o interrompida - "))
                 out << line.text;
         return out;
     }
@@ -109,13 +121,61 @@ TEST_F(FaultSuite, ServerRestartedInTheMiddleOfAnImport)
         store_->request(1);
         store_->request(2);
         store_->notifyVenda();
-        ASSERT_TRUE(waitFor([&] { return fault.healed; }, kServedMs)) << store_->report();
+        // A run that meets the lost link ends there (and turns no more):
+        // the server is back at the latest once it has ended.
+        ASSERT_TRUE(waitFor([&] { return fault.struck; }, kServedMs)) << store_->report();
+        ASSERT_TRUE(waitFor([&] { return fault.healed || store_->salesWindow().flags().Importacao_Livre; },
+                            kServedMs));
+        fault.healNow();
         ASSERT_TRUE(waitFor([&] { return store_->salesWindow().flags().Importacao_Livre; }, kServedMs));
         common::setEventPump({});
 
         expectTheNextNotificationServesEverything();
+        EXPECT_TRUE(store_->dialogs->shown.empty()) << store_->dialogs->texts().join(" / ").toStdString();
         store_.reset();
     }
+}
+
+TEST_F(FaultSuite, ServerClusterStoppedInImmediateModeInTheMiddleOfALargeImport)
+{
+    // A power cut or a reboot of the server's machine: the server itself
+    // goes, in the middle of terminal 2's sales, and comes back seconds
+    // later. Nobody is there to click a box.
+    testsupport::PrivateCluster cluster;
+    constexpr int kTerminals = 4;
+    constexpr int kSalesEach = 250;
+    store_ = std::make_unique<FaultStore>(kTerminals, cluster.address());
+    store_->start();
+    for (int n = 1; n <= kTerminals; ++n) {
+        store_->ringUp(n, kSalesEach);
+        store_->request(n);
+    }
+
+    int turns = 0;
+    FaultAt fault([&] { return ++turns % 10 == 0 && serverCount("TRANSACOES") >= kSalesEach * 3 / 2; },
+                  [&] { cluster.stopImmediately(); });
+    store_->notifyVenda();
+    ASSERT_TRUE(waitFor([&] { return fault.struck; }, 4 * kServedMs)) << store_->report();
+    // The run ends by itself while the server is still away.
+    ASSERT_TRUE(waitFor([&] { return store_->salesWindow().flags().Importacao_Livre; }, kServedMs));
+    common::setEventPump({});
+    EXPECT_TRUE(store_->dialogs->shown.empty()) << store_->dialogs->texts().join(" / ").toStdString();
+    const QStringList lost = serverLostLines();
+    EXPECT_EQ(lost.size(), 1) << lost.join(" / ").toStdString();
+    // Terminal 1 was done; the others keep their rows for the next run.
+    EXPECT_TRUE(store_->waiting(1).isEmpty()) << store_->report();
+    EXPECT_FALSE(store_->waiting(2).isEmpty());
+    for (int n = 3; n <= kTerminals; ++n)
+        for (const QString& row : store_->waiting(n))
+            EXPECT_TRUE(row.endsWith("|0")) << n << ": " << row.toStdString();
+
+    // Back once the program has tried the server again and been refused.
+    const int triedBefore = store_->serverProxy.accepted();
+    ASSERT_TRUE(waitFor([&] { return store_->serverProxy.accepted() > triedBefore; }, kServedMs));
+    cluster.start();
+
+    expectTheNextNotificationServesEverything();
+    EXPECT_TRUE(store_->dialogs->shown.empty()) << store_->dialogs->texts().join(" / ").toStdString();
 }
 
 TEST_F(FaultSuite, TerminalStoppedInTheMiddleOfACopyAndStartedAgain)

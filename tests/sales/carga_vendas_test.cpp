@@ -4,14 +4,19 @@
 #include "sales_store.h"
 
 #include "common/event_pump.h"
+#include "common/scope_exit.h"
 #include "db/errors.h"
 #include "db/query.h"
 #include "sales/import_cells.h"
 #include "support/copy_log_sections.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <gtest/gtest.h>
+
+#include <map>
 
 using namespace salestest;
 using sales::MonitorPane;
@@ -520,6 +525,153 @@ TEST(CargaVendas, ALinkLostWhileRowsAreHandedBackLosesNoRow)
     EXPECT_EQ(store.server.rows("SELECT TRANSACAO_ID FROM TRANSPARCELAS"), QStringList { saleId });
     EXPECT_EQ(store.states(1, "TRANSITENS", "SEQUENCIA"), (QStringList { "2", "2" }));
     EXPECT_EQ(store.states(1, "TRANSPARCELAS"), QStringList { "2" });
+}
+
+// The server ends the import's session (a restart, an administrator) the
+// first time a `event` on `table` meets `when`; that statement does not take
+// effect.
+void loseServerLinkOnce(SalesStore& store, const QString& table, const QString& event, const QString& when)
+{
+    const QString name = "lose_server_" + table.toLower();
+    store.server.exec("CREATE SEQUENCE " + name);
+    store.server.exec(QString("CREATE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF %2 THEN "
+                              "IF nextval('%1') = 1 THEN PERFORM pg_terminate_backend(pg_backend_pid()); "
+                              "RAISE EXCEPTION 'link lost'; END IF; END IF; RETURN NEW; END $$")
+                          .arg(name, when));
+    store.server.exec(QString("CREATE TRIGGER %1 BEFORE %2 ON %3 FOR EACH ROW EXECUTE FUNCTION %1()")
+                          .arg(name, event, table));
+}
+
+// Every file of the log folder that holds `line`, and whether it is the
+// file's last line.
+std::map<QString, bool> logsHolding(const QString& line)
+{
+    std::map<QString, bool> found;
+    const QDir logs(common::programPath("QuiborSync_Logs"));
+    for (const QString& name : logs.entryList(QDir::Files)) {
+        QFile file(logs.filePath(name));
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            continue;
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        if (lines.contains(line))
+            found[name] = lines.last() == line;
+    }
+    return found;
+}
+
+// The server restarts in the middle of an import: nobody is there to click,
+// and nothing is wrong with the rows. The run ends with one line in the
+// status pane and in the copy log, shows no box, keeps every row at 0 or 1
+// and leaves the request it was serving, and those after it, for the next
+// run, which brings every row once.
+TEST(CargaVendas, AServerLinkLostEndsTheRunWithALineAndTheNextRunBringsEveryRowOnce)
+{
+    struct Case {
+        const char* what;
+        const char* table;
+        const char* event;
+        const char* when;
+        const char* firstRequest = "001|1"; // after the lost link
+    };
+    const Case cases[] = {
+        { "a sale whose insert is held with the next ones", "TRANSACOES", "INSERT", "NEW.NUM_DOC = '12'" },
+        { "an item whose insert is held", "TRANSITENS", "INSERT", "NEW.SEQUENCIA = 2" },
+        { "an instalment", "TRANSPARCELAS", "INSERT", "TRUE" },
+        { "a receipt closing", "FECHAMENTO_CUPOM", "INSERT", "TRUE" },
+        { "an NFC-e complement, written on its own", "COMPL_NFCEFISCAL", "INSERT", "TRUE" },
+        { "the reset of the request being served", "LICENCA_IF", "UPDATE", "NEW.IMPORTACAO = 0" },
+        // After the request's reset: terminal 1 was served.
+        { "the sale monitor's customer touch", "CLIENTES", "UPDATE", "TRUE", "001|0" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SalesStore store(2);
+        store.serverConnection->setAutoReconnect(true); // as the window's
+        for (int n = 1; n <= 2; ++n)
+            for (int id = 1; id <= 3; ++id)
+                fullSale(store, n, Sale { .id = id, .numDoc = QString::number(n * 10 + id) });
+        loseServerLinkOnce(store, c.table, c.event, c.when);
+
+        store.importAll();
+
+        ASSERT_EQ(store.server.scalar("SELECT is_called FROM lose_server_" + QString(c.table).toLower()), "t");
+        EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
+        ASSERT_EQ(store.view.skipped.size(), 1) << store.view.skipped.join("\n").toStdString();
+        const QString line = store.view.skipped[0];
+        EXPECT_TRUE(line.startsWith("Servidor: importa\u00e7\u00e3o interrompida - ")) << line.toStdString();
+        EXPECT_TRUE(line.contains("terminating connection due to administrator command")) << line.toStdString();
+        const std::map<QString, bool> logs = logsHolding(line);
+        ASSERT_EQ(logs.size(), 1u) << "the log the run was writing";
+        EXPECT_TRUE(logs.begin()->second) << logs.begin()->first.toStdString();
+        EXPECT_TRUE(store.importacaoLivre);
+        EXPECT_EQ(store.server.rows("SELECT NUM_ECF, IMPORTACAO FROM LICENCA_IF ORDER BY 1"),
+            (QStringList { c.firstRequest, "002|1" }));
+        for (const QString& table : kHookedTables)
+            for (const QString& state : store.states(2, table))
+                EXPECT_EQ(state, "0") << table.toStdString();
+        // The cells name a sale that reached the server, or none.
+        const qint64 last = store.import->cells().Ultima_Transacao;
+        if (last > 0) {
+            EXPECT_EQ(store.count("TRANSACOES", "TRANSACAO_ID = " + QString::number(last)), "1");
+        }
+
+        store.request(2);
+        store.runImport();
+
+        EXPECT_EQ(store.count("TRANSACOES"), "6");
+        EXPECT_EQ(store.count("TRANSITENS"), "12");
+        EXPECT_EQ(store.count("TRANSPARCELAS"), "6");
+        EXPECT_EQ(store.count("FECHAMENTO_CUPOM"), "6");
+        EXPECT_EQ(store.count("COMPL_NFCEFISCAL"), "6");
+        for (int n = 1; n <= 2; ++n)
+            for (const QString& table : kHookedTables)
+                for (const QString& state : store.states(n, table))
+                    EXPECT_EQ(state, "2") << n << " " << table.toStdString();
+        EXPECT_EQ(store.server.rows("SELECT NUM_ECF, IMPORTACAO FROM LICENCA_IF ORDER BY 1"),
+            (QStringList { "001|0", "002|0" }));
+        EXPECT_EQ(store.view.skipped.size(), 1);
+        EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
+    }
+}
+
+// Closings sent again are placed by a look at the terminal from inside the
+// hook: a terminal lost there is skipped with its line, like a terminal
+// lost anywhere else, and no closing's box is shown.
+TEST(CargaVendas, ATerminalLostWhileTheHookLooksAtItIsSkippedWithoutABox)
+{
+    SalesStore store;
+    const Sale s { .id = 1, .numDoc = "57" };
+    store.addSale(1, s);
+    store.addClosing(1, s, 1, "10.00");
+    store.addClosing(1, s, 2, "20.00");
+    store.importAll();
+    ASSERT_EQ(store.count("FECHAMENTO_CUPOM"), "2");
+
+    store.pdv(1).exec("UPDATE FECHAMENTO_CUPOM SET EXPORTADO = 0");
+    // The terminal's session ends between the first closing and the second
+    // (the second of the phase's turns: the first follows the marking).
+    int turns = 0;
+    common::setEventPump([&] {
+        if (store.pdv(1).scalar("SELECT count(*) FROM FECHAMENTO_CUPOM WHERE EXPORTADO = 1") != "0" && ++turns == 2)
+            testsupport::execAdmin(QString("SELECT pg_terminate_backend(pid, 5000) FROM pg_stat_activity WHERE "
+                                           "datname = '%1' AND pid <> pg_backend_pid()")
+                                       .arg(store.pdv(1).name()));
+        QCoreApplication::processEvents();
+    });
+    const common::ScopeExit restorePump([] { common::setEventPump({}); });
+    store.importAll();
+    ASSERT_GE(turns, 2);
+
+    EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
+    ASSERT_EQ(store.view.skipped.size(), 1) << store.view.skipped.join("\n").toStdString();
+    EXPECT_TRUE(store.view.skipped[0].startsWith("Ecf01 - Importar Vendas: caixa ignorado - "))
+        << store.view.skipped[0].toStdString();
+    EXPECT_EQ(store.states(1, "FECHAMENTO_CUPOM"), (QStringList { "1", "1" }));
+
+    store.importAll();
+    EXPECT_EQ(store.count("FECHAMENTO_CUPOM"), "2");
+    EXPECT_EQ(store.states(1, "FECHAMENTO_CUPOM"), (QStringList { "2", "2" }));
+    EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join("\n").toStdString();
 }
 
 } // namespace

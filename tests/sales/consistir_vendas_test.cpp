@@ -12,6 +12,7 @@
 #include "support/program_fixture.h"
 #include "support/silent_listener.h"
 #include "terminals/status_view.h"
+#include "ui/standard_error.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -216,6 +217,44 @@ TEST(ConsistirVendas, AServerFailureRaisesKeepsTheCheckPendingAndBeforeAnImportI
     EXPECT_TRUE(store.pane.lines[0].contains("compl_nfiscal"));
     EXPECT_TRUE(store.pendente);
     EXPECT_TRUE(store.dialogs->shown.empty());
+}
+
+// The server restarts in the middle of the check: a line in the pane, no
+// box (neither the handler's standard one nor the success message), and the
+// check stays pending. Before an import it is the one line.
+TEST(ConsistirVendas, AServerLinkLostIsALineNeverABox)
+{
+    CheckStore store(1);
+    store.serverConnection->setAutoReconnect(true); // as the window's
+    store.add({ .id = 101, .banco = 1, .items = {} }, 1);
+    // The status rewrite of every terminal (step 6) loses the session twice.
+    store.server.exec("CREATE SEQUENCE lose_server");
+    store.server.exec("CREATE FUNCTION lose_server() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF "
+                      "nextval('lose_server') <= 2 THEN PERFORM pg_terminate_backend(pg_backend_pid()); "
+                      "RAISE EXCEPTION 'link lost'; END IF; RETURN NEW; END $$");
+    store.server.exec("CREATE TRIGGER lose_server BEFORE UPDATE ON LICENCA_IF FOR EACH ROW EXECUTE FUNCTION "
+                      "lose_server()");
+
+    // As the button runs it.
+    EXPECT_FALSE(ui::runHandler([&] { store.check.run(); }));
+    ASSERT_EQ(store.pane.lines.size(), 1);
+    EXPECT_TRUE(store.pane.lines[0].startsWith(QStringLiteral("Servidor: importa\u00e7\u00e3o interrompida - ")))
+        << store.pane.lines[0].toStdString();
+    EXPECT_TRUE(store.pane.lines[0].contains("administrator command")) << store.pane.lines[0].toStdString();
+    EXPECT_TRUE(store.pendente);
+    EXPECT_EQ(store.labels.last(), "");
+
+    store.check.runBeforeImport();
+    ASSERT_EQ(store.pane.lines.size(), 2);
+    EXPECT_TRUE(store.pane.lines[1].startsWith(QStringLiteral("Servidor: importa\u00e7\u00e3o interrompida - ")))
+        << store.pane.lines[1].toStdString();
+    EXPECT_TRUE(store.pendente);
+    EXPECT_TRUE(store.dialogs->shown.empty()) << store.dialogs->texts().join(" / ").toStdString();
+
+    // Back: the check completes.
+    store.check.run();
+    EXPECT_FALSE(store.pendente);
+    EXPECT_EQ(store.pdv(1).scalar("SELECT count(*) FROM TRANSITENS WHERE EXPORTADO = 0"), "2");
 }
 
 // ---------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "common/event_pump.h"
 #include "common/scope_exit.h"
 #include "db/connection.h"
+#include "db/errors.h"
 #include "db/listener.h"
 #include "db/query.h"
 #include "sales/carga_vendas.h"
@@ -410,6 +411,38 @@ TEST_F(VendaNotification, FailedImportDoesNotBarExit)
 
     EXPECT_THROW(sales::handleSalesNotification("venda", server, flags, failing), std::runtime_error);
     EXPECT_TRUE(flags.Saida_Liberada);
+}
+
+// The server restarts as a notification is handled: one line, no box, and
+// every request stays for the next notification.
+TEST_F(VendaNotification, ALostServerLinkIsALineAndLeavesTheRequests)
+{
+    store.db.exec("UPDATE LICENCA_IF SET IMPORTACAO = 1 WHERE NUM_ECF IN ('003', '005')");
+    sales::SalesFlags flags{true, true, false};
+    QStringList lines;
+    QStringList runs;
+    sales::SalesRuns told{{}, [&] { runs << "vendas"; }};
+    told.serverLost = [&](const QString& line) { lines << line; };
+
+    // A run that lets the lost link out is told like the handler's own.
+    sales::SalesRuns lostInRun = told;
+    lostInRun.cargaVendas = [] { throw db::BrokenConnection("server closed the connection unexpectedly"); };
+    sales::handleSalesNotification("venda", server, flags, lostInRun);
+    EXPECT_TRUE(flags.Saida_Liberada);
+
+    db::Query pid(server);
+    pid.setText("SELECT pg_backend_pid() AS PID");
+    pid.open();
+    testsupport::execAdmin(QString("SELECT pg_terminate_backend(%1, 5000)").arg(pid.field("PID").asInteger()));
+    sales::handleSalesNotification("venda", server, flags, told);
+
+    ASSERT_EQ(lines.size(), 2) << lines.join(" / ").toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("Servidor: importa\u00e7\u00e3o interrompida - server closed the "
+                                       "connection unexpectedly"));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("Servidor: importa\u00e7\u00e3o interrompida - ")))
+        << lines[1].toStdString();
+    EXPECT_TRUE(runs.isEmpty());
+    EXPECT_EQ(store.db.rows("SELECT importacao FROM licenca_if ORDER BY num_ecf"), (QStringList{"1", "1", "0"}));
 }
 
 // The exit and the close ask in a modal box, and a Yes ends the program:

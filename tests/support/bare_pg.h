@@ -18,8 +18,11 @@ struct PgResultDeleter {
 using PgConn = std::unique_ptr<PGconn, PgConnDeleter>;
 using PgResult = std::unique_ptr<PGresult, PgResultDeleter>;
 
-// Connects to a database of the test cluster; raises std::runtime_error with
-// the library's text on failure.
+struct ClusterAddress;
+
+// Connects to a database of the test cluster (or of `cluster`); raises
+// std::runtime_error with the library's text on failure.
 PgConn connectBare(const QString& database);
+PgConn connectBare(const ClusterAddress& cluster, const QString& database);
 
 } // namespace testsupport

@@ -101,7 +101,9 @@ struct Terminal {
 // active companies 1 and 3 (3 is current) and an inactive 5.
 class Store {
 public:
-    Store() : db(Template::Server)
+    // On the shared test cluster, or on `cluster` (which holds the templates).
+    explicit Store(testsupport::ClusterAddress cluster = testsupport::sharedCluster())
+        : db(Template::Server, std::move(cluster))
     {
         db.exec("INSERT INTO CONFIG (VERSAO_SYNC, CONSISTIR_PDV, DIAS_CONSISTIR, TIMEOUT_ECFS) "
                 "VALUES (NULL, 'False', 0, 300)");

@@ -28,14 +28,14 @@ QString quoteConninfo(const QString& v)
     return "'" + out + "'";
 }
 
-ConnPtr connectTo(const QString& database)
+ConnPtr connectTo(const ClusterAddress& cluster, const QString& database)
 {
     QString conninfo = QString("host=%1 port=%2 user=%3 dbname=%4 connect_timeout=10")
-                           .arg(quoteConninfo(testHost()))
-                           .arg(testPort())
-                           .arg(quoteConninfo(testUser()), quoteConninfo(database));
-    if (!testPassword().isEmpty())
-        conninfo += " password=" + quoteConninfo(testPassword());
+                           .arg(quoteConninfo(cluster.host))
+                           .arg(cluster.port)
+                           .arg(quoteConninfo(cluster.user), quoteConninfo(database));
+    if (!cluster.password.isEmpty())
+        conninfo += " password=" + quoteConninfo(cluster.password);
     ConnPtr conn(PQconnectdb(conninfo.toUtf8().constData()));
     if (PQstatus(conn.get()) != CONNECTION_OK)
         throw std::runtime_error(std::string("test connection failed: ") + PQerrorMessage(conn.get()));
@@ -72,8 +72,15 @@ QString templateName(Template kind)
 
 PgConn connectBare(const QString& database)
 {
-    return connectTo(database);
+    return connectTo(sharedCluster(), database);
 }
+
+PgConn connectBare(const ClusterAddress& cluster, const QString& database)
+{
+    return connectTo(cluster, database);
+}
+
+ClusterAddress sharedCluster() { return {testHost(), testPort(), testUser(), testPassword()}; }
 
 QString testHost() { return env("QS_TEST_PGHOST", "127.0.0.1"); }
 int testPort() { return env("QS_TEST_PGPORT", "5432").toInt(); }
@@ -82,15 +89,15 @@ QString testPassword() { return qEnvironmentVariable("QS_TEST_PGPASSWORD"); }
 
 void execAdmin(const QString& sql)
 {
-    auto conn = connectTo("postgres");
+    auto conn = connectTo(sharedCluster(), "postgres");
     run(conn.get(), sql);
 }
 
-TestDatabase::TestDatabase(Template kind)
+TestDatabase::TestDatabase(Template kind, ClusterAddress cluster) : cluster_(std::move(cluster))
 {
     static std::atomic<int> counter{0};
     name_ = QString("qs_t_%1_%2").arg(getpid()).arg(counter++);
-    auto conn = connectTo("postgres");
+    auto conn = connectTo(cluster_, "postgres");
     run(conn.get(), QString("DROP DATABASE IF EXISTS %1").arg(name_));
     run(conn.get(), QString("CREATE DATABASE %1 TEMPLATE %2").arg(name_, templateName(kind)));
 }
@@ -98,7 +105,7 @@ TestDatabase::TestDatabase(Template kind)
 TestDatabase::~TestDatabase()
 {
     try {
-        auto conn = connectTo("postgres");
+        auto conn = connectTo(cluster_, "postgres");
         run(conn.get(), QString("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name_));
     } catch (...) {
         // A database left behind dies with the throw-away cluster.
@@ -109,10 +116,10 @@ db::ConnectionParams TestDatabase::params() const
 {
     db::ConnectionParams p;
     p.add("Database= " + name_);
-    p.add("User_Name= " + testUser());
-    p.add("Password= " + testPassword());
-    p.add("Server= " + testHost());
-    p.add("Port= " + QString::number(testPort()));
+    p.add("User_Name= " + cluster_.user);
+    p.add("Password= " + cluster_.password);
+    p.add("Server= " + cluster_.host);
+    p.add("Port= " + QString::number(cluster_.port));
     p.add("MonitorBy=Remote");
     p.add("DriverID=PG");
     return p;
@@ -128,13 +135,13 @@ db::ConnectionParams withPort(const db::ConnectionParams& params, const QString&
 
 void TestDatabase::exec(const QString& sql) const
 {
-    auto conn = connectTo(name_);
+    auto conn = connectTo(cluster_, name_);
     run(conn.get(), sql);
 }
 
 QString TestDatabase::scalar(const QString& sql) const
 {
-    auto conn = connectTo(name_);
+    auto conn = connectTo(cluster_, name_);
     auto res = run(conn.get(), sql);
     if (PQntuples(res.get()) == 0)
         return {};
@@ -143,7 +150,7 @@ QString TestDatabase::scalar(const QString& sql) const
 
 QStringList TestDatabase::rows(const QString& sql) const
 {
-    auto conn = connectTo(name_);
+    auto conn = connectTo(cluster_, name_);
     auto res = run(conn.get(), sql);
     QStringList out;
     for (int r = 0; r < PQntuples(res.get()); ++r) {

@@ -16,14 +16,28 @@ namespace testsupport {
 
 enum class Template { Server, Terminal, Empty };
 
+// Where a cluster listens and who logs in to it.
+struct ClusterAddress {
+    QString host;
+    int port = 0;
+    QString user;
+    QString password;
+};
+
+// The cluster the test command started, shared by every test.
+ClusterAddress sharedCluster();
+
 class TestDatabase {
 public:
-    explicit TestDatabase(Template kind = Template::Empty);
+    // A copy of the template `kind` on `cluster`, which holds the
+    // templates (the shared cluster, or a PrivateCluster).
+    explicit TestDatabase(Template kind = Template::Empty, ClusterAddress cluster = sharedCluster());
     ~TestDatabase();
     TestDatabase(const TestDatabase&) = delete;
     TestDatabase& operator=(const TestDatabase&) = delete;
 
     const QString& name() const { return name_; }
+    const ClusterAddress& cluster() const { return cluster_; }
 
     // Parameter lines as the program writes them for a server connection.
     db::ConnectionParams params() const;
@@ -39,6 +53,7 @@ public:
 
 private:
     QString name_;
+    ClusterAddress cluster_;
 };
 
 // Cluster address for tests that need it (host, port, superuser).
