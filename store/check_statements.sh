@@ -256,6 +256,8 @@ my %forms = (
     'regclass'               => ["GEN_TRANSACOES", "GEN_FECHAMENTO"],
     'oid'                    => ["16384"],
     'name'                   => ["", "quibor"],
+    'double precision'       => ["0", "1.5", "12"],
+    'timestamp with time zone' => ["2024-05-01 13:45:10.123456+00", "2024-05-01 13:45:10-03"],
 );
 my @form_failures;
 for my $type (sort keys %types_seen) {
