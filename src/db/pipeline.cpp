@@ -77,6 +77,18 @@ struct Pipeline::Impl {
         return e.ready;
     }
 
+    // `sql`'s entry made ready after the writes were heard out: hearing
+    // them out may have replaced the link (a session left behind is ended
+    // from a new one), so the handle and the entry are taken again rather
+    // than prepared on the new link under the old link's bookkeeping.
+    Entry& readyAgain(const QString& sql, PGconn*& conn)
+    {
+        conn = connection.handle();
+        Entry& e = entry(sql);
+        ready(e, conn);
+        return e;
+    }
+
     // Sends one prepared statement and its sync: the statement then commits
     // (or fails) on its own.
     void sendOne(PGconn* conn, PreparedStatement& s, const std::vector<Value>& values, const QString& sql)
@@ -212,14 +224,14 @@ void Pipeline::send(Query& write)
     if (!pending())
         connection.endSessionsLeftBehind();
     PGconn* conn = connection.handle();
-    Impl::Entry& e = impl_->entry(write.positionalSql_);
-    if (!impl_->ready(e, conn)) {
+    Impl::Entry* e = &impl_->entry(write.positionalSql_);
+    if (!impl_->ready(*e, conn)) {
         settle();
-        impl_->ready(e, conn);
+        e = &impl_->readyAgain(write.positionalSql_, conn);
     }
     impl_->hold();
     try {
-        impl_->sendOne(conn, *e.statement, values, write.positionalSql_);
+        impl_->sendOne(conn, *e->statement, values, write.positionalSql_);
     } catch (...) {
         // Nothing else waits: the connection leaves pipeline mode for the
         // statements that follow.
@@ -244,7 +256,7 @@ void Pipeline::open(Query& read)
     if (!impl_->ready(e, conn)) {
         // Its first time: prepared now, so it can travel with writes later.
         settle();
-        impl_->ready(e, conn);
+        impl_->readyAgain(read.positionalSql_, conn);
         read.open();
         return;
     }
