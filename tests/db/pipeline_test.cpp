@@ -173,17 +173,21 @@ TEST_F(PipelineTest, ALostLinkFailsEveryUnansweredWriteAndTheConnectionRecovers)
              "PERFORM pg_terminate_backend(pg_backend_pid()); END IF; RETURN NEW; END $$");
     db_.exec("CREATE TRIGGER lose BEFORE INSERT ON t FOR EACH ROW EXECUTE FUNCTION lose()");
     conn_.setAutoReconnect(true);
+    // Heard out first: a session that ends with writes still unread in its
+    // socket resets the link, and the reset may take an answer already on
+    // its way with it.
     sendInsert(1, "a");
+    pipeline_.settle();
+    ASSERT_EQ(states(pipeline_.takeOutcomes()), QStringList { "" });
     sendInsert(2, "b");
     sendInsert(3, "c");
     pipeline_.settle();
     // The write that took the session down fails with what the server said
-    // as it went; the one behind it with the lost link.
+    // as it went (or with the lost link); the one behind it with the lost link.
     const QStringList outcomes = states(pipeline_.takeOutcomes());
-    ASSERT_EQ(outcomes.size(), 3);
-    EXPECT_EQ(outcomes[0], "");
-    EXPECT_NE(outcomes[1], "");
-    EXPECT_EQ(outcomes[2], "08");
+    ASSERT_EQ(outcomes.size(), 2);
+    EXPECT_NE(outcomes[0], "");
+    EXPECT_EQ(outcomes[1], "08");
     EXPECT_EQ(db_.rows("SELECT id FROM t"), QStringList { "1" });
 
     // The next statement gets a new link.
