@@ -97,7 +97,9 @@ build_libpq() {
 
 # Core, Gui, Widgets and the windows and offscreen platform plugins; the
 # rest is left out. Debian's source lacks the tablet library the windows
-# plugin would use: a back office has no drawing tablet.
+# plugin would use: a back office has no drawing tablet. That plugin does
+# not build without OpenGL in this version; dynamic OpenGL loads the
+# system's library only if something draws with it.
 build_qt() {
   local src="$work/qtbase-everywhere-src-$qt_version"
   rm -rf "$src" "$work/build-qt" && mkdir -p "$work"
@@ -106,7 +108,7 @@ build_qt() {
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$deps/qt" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DQT_FORCE_FIND_TOOLS=ON \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
-    -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_opengl=OFF \
+    -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_opengl=ON -DFEATURE_opengl_dynamic=ON \
     -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
     -DFEATURE_tabletevent=OFF -DFEATURE_sessionmanager=OFF \
     -DFEATURE_network=OFF -DFEATURE_testlib=ON \
