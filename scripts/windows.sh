@@ -13,7 +13,7 @@ what=${1:-all}
 
 packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine64 nsis ninja-build cmake make bison flex perl python3 pkg-config
+  wine wine64 nsis ninja-build cmake make bison flex perl python3 pkg-config
   qt6-base-dev-tools qt6-base-dev zip xz-utils bzip2 dpkg-dev ca-certificates
 )
 missing=()
