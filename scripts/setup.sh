@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every package the project needs to build, test and run its demo
-# (Debian packages only). Safe to run again.
+# (Debian packages only), and any further packages named as arguments (the
+# Windows build's). Safe to run again.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   xvfb xauth x11-utils x11-apps imagemagick procps psmisc libx11-dev
   dpkg-dev file locales
   clang libclang-rt-dev llvm
+  "$@"
 )
 
 missing=()

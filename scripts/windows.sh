@@ -3,7 +3,8 @@
 # cross compilers, Wine and NSIS, fetches Debian's source packages of Qt 6
 # base and PostgreSQL 15, cross-builds the smallest Qt the program needs and
 # libpq.dll, and keeps both in a cache folder keyed by their versions and
-# this script's own hash, so a second run reuses them.
+# the contents of this script and its toolchain file, so a second run
+# (from any checkout) reuses them.
 #   windows.sh deps     -- the toolchain and the cached Qt and libpq only
 #   windows.sh [all]    -- also the program, its zip and its installer
 # QS_WINDOWS_CACHE moves the cache (default /var/cache/quiborsync-windows).
@@ -11,28 +12,16 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 what=${1:-all}
 
-packages=(
-  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 nsis ninja-build cmake make bison flex perl python3 pkg-config
-  qt6-base-dev-tools qt6-base-dev zip xz-utils bzip2 dpkg-dev ca-certificates
-)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+"$root/scripts/setup.sh" \
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+  wine wine64 nsis ninja-build bison flex perl python3 zip xz-utils bzip2 ca-certificates
 
 jobs=$(nproc)
 triple=x86_64-w64-mingw32
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 # The same Qt as the host's moc, rcc and uic, which the cross build uses.
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools | sed 's/+.*//; s/^[0-9]*://')
-script_hash=$(sha256sum "$0" "$toolchain" | sha256sum | cut -c1-12)
+script_hash=$(cat "$0" "$toolchain" | sha256sum | cut -c1-12)
 cache_root=${QS_WINDOWS_CACHE:-/var/cache/quiborsync-windows}
 
 # Debian's source packages, through a list folder of this script's own so
